@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need. Idempotent; runs
+# as root or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config binutils
+  python3 python3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libexpat1-dev nettle-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,55 @@
+// Whole-file memory mappings, the retrying open, file sizes and the uniform
+// failure report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace vorlane {
+
+// The out-record of fmap and fmapwrite. The caller owns all three: it unmaps
+// the view (munmap or funmap) and closes the descriptor.
+struct mapped_file {
+  void* address = nullptr;  // null when not mapped
+  uint64_t size = 0;        // the file size when mapped (below 4 GiB)
+  int fd = -1;              // descriptor of the same open file
+};
+
+// Largest file the mapping functions accept: sizes stay 32-bit figures.
+inline constexpr uint64_t kMaxMappedSize = 0xFFFFFFFFull;
+
+// Logs "exception %s at %s %s" (errno text, what, name) at the warning level
+// and returns 0.
+int report_error(const char* what, const char* name);
+
+// Up to 10 opens with a wait of one second after each failure; null after the
+// tenth failure or for a null path. The wait can be replaced by tests.
+FILE* fopen_retry(const char* path, const char* mode);
+extern void (*fopen_retry_wait)(void);
+
+// Size of an open file, -1 on failure.
+long long fsize(int fd);
+
+// Maps a whole existing file read-only (fmap) or read-write (fmapwrite).
+// Result 1, or 0 after report_error with "fmap: opening", "fmap: map handle"
+// (an empty file, or one of 4 GiB or more) or "fmap: mapping".
+int fmap(const char* path, mapped_file* out);
+int fmapwrite(const char* path, mapped_file* out);
+
+// Maps a file read-write at a requested size and locks it in memory. mode &
+// 3: 0 read, 1 write, 2 or 3 read and write; 0x100 creates a missing file.
+// Only modes 2 and 3 succeed (the mapping is read-write). Null on failure.
+void* fmaplock(const char* path, size_t size, int* fd_out, void* ignored, int mode);
+
+// Unmaps a view and clears the address; 1, or 0 after report_error
+// ("funmap: unmap failed", "").
+int funmap(mapped_file* file);
+
+// Unmaps a view made by the functions above (their recorded size is used, so
+// the length may be 0). 0, or -1 with errno 22.
+int munmap(void* address, size_t length);
+// Writes the pages of a range of a view back to its file. 0, or -1 with errno 22.
+int msync(void* address, size_t length, int flags);
+
+}  // namespace vorlane
