@@ -11,6 +11,7 @@ ALLOWED = {
 }
 # Present in every build.
 REQUIRED = {"serverNum", "HInstance", "DisableHeapChecking", "vorlane_register_modules"}
+REQUIRED |= {"cvdir", "eat_spaces", "find_and_eat_spaces", "readnumber", "readnumbers"}
 
 
 def exported(library):
