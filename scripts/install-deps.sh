@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libexpat1-dev nettle-dev
   locales
+  apache2-doc python3.11-doc
 )
 
 missing=()
