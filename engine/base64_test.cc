@@ -60,7 +60,8 @@ TEST(Base64, BufferLimits) {
   // 6 bytes need 6 + 3 + 4 = 13 bytes of room.
   EXPECT_EQ(base64_encode(six, 6, text, 13), 8);
   EXPECT_EQ(base64_encode(six, 6, text, 12), -1);
-  EXPECT_EQ(base64_encode(six, 0, text, 4), 0);
+  EXPECT_EQ(base64_encode(six, 0, text, 4), -1);  // 0 + 1 + 4 bytes of room needed
+  EXPECT_EQ(base64_encode(six, 0, text, 5), 0);
   EXPECT_STREQ(text, "");
 }
 
