@@ -10,6 +10,7 @@ packages=(
   libexpat1-dev nettle-dev
   locales
   apache2-doc python3.11-doc
+  openssl gss-ntlmssp python3-gssapi
 )
 
 missing=()

@@ -1,0 +1,32 @@
+// Test stand-in for the security package: a library exporting the seven
+// functions (less those its build leaves out) whose results a test sets
+// through the control record "sspi_stub_control", found with dlsym.
+#pragma once
+
+#include <cstdint>
+
+namespace vorlane::sspi {
+
+struct sspi_stub_control_record {
+  int32_t acquire_status;   // AcquireCredentialsHandleA's result
+  int32_t query_status;     // QuerySecurityPackageInfoA's result
+  uint32_t max_token;       // the package's maximum token size
+  int32_t init_status;      // InitializeSecurityContextA's result
+  int32_t complete_status;  // CompleteAuthToken's result
+  char token[64];           // the token each step writes (its text)
+  // Counters and what the last step received.
+  int acquire_calls;
+  int free_calls;
+  int init_calls;
+  int complete_calls;
+  int query_calls;
+  int free_buffer_calls;
+  int live_credentials;     // acquired and not yet freed
+  uint32_t last_input_size; // 0 when the step had no input token
+  char last_input[256];
+  char last_user[64], last_domain[64], last_password[64];
+  char last_target[64];
+  uint32_t last_data_representation;
+};
+
+}  // namespace vorlane::sspi
