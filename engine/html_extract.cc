@@ -316,7 +316,8 @@ const char* meta_label(HtmlParser* p, const char* name) {
   GrowBuffer& s = p->scratch;
   size_t mark = s.used;
   for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
-    if (c_isalnum(*c) || *c == '.' || *c == '-' || *c == '_') html_grow_putc(p, &s, static_cast<char>(*c));
+    if (c_isalnum(*c) || *c == '.' || *c == '-' || *c == '_')
+      html_grow_putc(p, &s, static_cast<char>(*c));
   html_grow_putc(p, &s, ':');
   return html_grow_take(p, &s, mark);
 }

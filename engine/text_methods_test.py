@@ -149,7 +149,8 @@ class Quoting(unittest.TestCase):
                              urllib.parse.quote_plus(text, safe=self.SAFE), b)
             self.assertEqual(sorn.urlunquote(sorn.urlquote(text, 1), 1), text)
         every = bytes(range(1, 256))
-        self.assertEqual(sorn.urlquote(every, 0).decode(), urllib.parse.quote(every, safe=self.SAFE))
+        self.assertEqual(sorn.urlquote(every, 0).decode(),
+                         urllib.parse.quote(every, safe=self.SAFE))
         self.assertEqual(sorn.urlunquote(sorn.urlquote(every.decode("latin-1"), 0), 0),
                          every.decode("latin-1"))
 

@@ -163,7 +163,8 @@ void html_set_base(HtmlParser* p, const char* url, bool first) {
   const char* dot = strchr(p->base_host, '.');
   if (dot) {
     const char* colon = strchr(dot, ':');
-    p->base_domain = html_arena_string(p, dot, colon ? static_cast<size_t>(colon - dot) : strlen(dot));
+    size_t size = colon ? static_cast<size_t>(colon - dot) : strlen(dot);
+    p->base_domain = html_arena_string(p, dot, size);
   }
 }
 
