@@ -25,9 +25,9 @@ struct Page {
 const std::vector<Page>& corpus() {
   static const std::vector<Page> pages = [] {
     std::vector<Page> out;
-    std::string spec = "/usr/share/doc/apache2-doc/manual:/usr/share/doc/python3.11/html";
-    if (const char* env = getenv("VORLANE_HTML_CORPUS")) spec = env;
-    std::stringstream in(spec);
+    std::string dirs = "/usr/share/doc/apache2-doc/manual:/usr/share/doc/python3.11/html";
+    if (const char* env = getenv("VORLANE_HTML_CORPUS")) dirs = env;
+    std::stringstream in(dirs);
     for (std::string dir; std::getline(in, dir, ':');) {
       if (dir.empty() || !fs::is_directory(dir)) continue;
       for (const auto& entry : fs::recursive_directory_iterator(dir)) {

@@ -22,10 +22,10 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<fs::path> corpus_roots() {
-  std::string spec = "/usr/share/doc/apache2-doc/manual:/usr/share/doc/python3.11/html";
-  if (const char* env = getenv("VORLANE_HTML_CORPUS")) spec = env;
+  std::string dirs = "/usr/share/doc/apache2-doc/manual:/usr/share/doc/python3.11/html";
+  if (const char* env = getenv("VORLANE_HTML_CORPUS")) dirs = env;
   std::vector<fs::path> roots;
-  std::stringstream in(spec);
+  std::stringstream in(dirs);
   for (std::string dir; std::getline(in, dir, ':');)
     if (!dir.empty() && fs::is_directory(dir)) roots.emplace_back(dir);
   return roots;

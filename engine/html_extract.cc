@@ -66,7 +66,7 @@ bool html_name(HtmlParser* p, bool lower) {
   while (p->current >= 0) {
     unsigned char c = static_cast<unsigned char>(p->current);
     if (!c_isalnum(c) && c != '-' && c != '.' && c != '_') break;
-    grow_putc(p, &p->scratch, static_cast<char>(lower ? c_tolower(c) : c));
+    html_grow_putc(p, &p->scratch, static_cast<char>(lower ? c_tolower(c) : c));
     next(p);
   }
   return true;
@@ -79,7 +79,7 @@ void html_entity(HtmlParser* p) {
   if (p->current == '#') {
     next(p);
     if (p->current < 0 || !c_isdigit(static_cast<unsigned char>(p->current))) {
-      grow_append(p, &s, "&#", 2);
+      html_grow_append(p, &s, "&#", 2);
       return;
     }
     uint32_t value = 0;  // stops growing once past any byte value
@@ -90,11 +90,11 @@ void html_entity(HtmlParser* p) {
     if (p->current == ';') next(p);
     if (value == 0) return;  // a NUL would end every string it went into
     // A code point beyond Latin-1 has no byte: it reads as a blank.
-    grow_putc(p, &s, value > 255 ? ' ' : static_cast<char>(value));
+    html_grow_putc(p, &s, value > 255 ? ' ' : static_cast<char>(value));
     return;
   }
   size_t mark = s.used;
-  grow_putc(p, &s, '&');
+  html_grow_putc(p, &s, '&');
   size_t name_at = s.used;
   if (!html_name(p, false)) return;
   bool semicolon = false;
@@ -106,11 +106,11 @@ void html_entity(HtmlParser* p) {
     int value = html_entity_value(s.data + name_at, s.used - name_at);
     if (value >= 0) {
       s.used = mark;
-      grow_putc(p, &s, static_cast<char>(value));
+      html_grow_putc(p, &s, static_cast<char>(value));
       return;
     }
   }
-  if (semicolon) grow_putc(p, &s, ';');
+  if (semicolon) html_grow_putc(p, &s, ';');
 }
 
 // After "<!--": a comment up to "--". Only "stopindex" and "startindex"
@@ -147,7 +147,7 @@ void html_comment(HtmlParser* p) {
     } else if (c == '>' && collected == 0) {
       break;
     }
-    if (collected < 16) grow_putc(p, &s, static_cast<char>(c));
+    if (collected < 16) html_grow_putc(p, &s, static_cast<char>(c));
     ++collected;
     next(p);
   }
@@ -207,7 +207,7 @@ void html_attributes(HtmlParser* p) {
       next(p);
       continue;
     }
-    const char* name = grow_take(p, &s, mark);
+    const char* name = html_grow_take(p, &s, mark);
     skip_tag_space(p);
     const char* value = nullptr;
     if (p->current == '=') {
@@ -222,14 +222,14 @@ void html_attributes(HtmlParser* p) {
         if (c == '&') {
           html_entity(p);
         } else {
-          grow_putc(p, &s, static_cast<char>(c));
+          html_grow_putc(p, &s, static_cast<char>(c));
           next(p);
         }
       }
       if (quote && p->current == quote) next(p);
-      value = grow_take(p, &s, mark);
+      value = html_grow_take(p, &s, mark);
     }
-    auto* node = static_cast<HtmlAttribute*>(arena_array(p, sizeof(HtmlAttribute)));
+    auto* node = static_cast<HtmlAttribute*>(html_arena_array(p, sizeof(HtmlAttribute)));
     if (!node) continue;
     node->next = p->attributes;
     node->name = name;
@@ -271,19 +271,19 @@ bool url_bytes_acceptable(const char* url) {
 void add_link(HtmlParser* p, const char* url, const char* text) {
   if (!url_bytes_acceptable(url)) return;
   const char* resolved = html_resolve_url(p, url);
-  if (*resolved) add_link_entry(p, resolved, text);
+  if (*resolved) html_add_link_entry(p, resolved, text);
 }
 
 void add_image(HtmlParser* p, const char* url, const char* alt, int width, int height) {
   if (!url_bytes_acceptable(url)) return;
   const char* resolved = html_resolve_url(p, url);
-  if (*resolved) add_image_entry(p, resolved, alt, width, height);
+  if (*resolved) html_add_image_entry(p, resolved, alt, width, height);
 }
 
 void append_alt(HtmlParser* p, const char* text) {
   if (!*text) return;
-  if (p->alt.used > 0) grow_append(p, &p->alt, ", ", 2);
-  grow_append(p, &p->alt, text, strlen(text));
+  if (p->alt.used > 0) html_grow_append(p, &p->alt, ", ", 2);
+  html_grow_append(p, &p->alt, text, strlen(text));
 }
 
 void trim_trailing(GrowBuffer* s, size_t mark) {
@@ -301,14 +301,14 @@ const char* anchor_text(HtmlParser* p) {
   while (alt_mark < p->alt.used && is_cps(static_cast<unsigned char>(p->alt.data[alt_mark])))
     ++alt_mark;
   size_t mark = s.used;
-  grow_append(p, &s, p->body + body_mark, p->body_length - body_mark);
+  html_grow_append(p, &s, p->body + body_mark, p->body_length - body_mark);
   trim_trailing(&s, mark);
   if (alt_mark < p->alt.used) {
-    if (s.used > mark) grow_append(p, &s, ", ", 2);
-    grow_append(p, &s, p->alt.data + alt_mark, p->alt.used - alt_mark);
+    if (s.used > mark) html_grow_append(p, &s, ", ", 2);
+    html_grow_append(p, &s, p->alt.data + alt_mark, p->alt.used - alt_mark);
     trim_trailing(&s, mark);
   }
-  return grow_take(p, &s, mark);
+  return html_grow_take(p, &s, mark);
 }
 
 // "name:" from a meta name's letters, digits, '.', '-' and '_'.
@@ -316,9 +316,10 @@ const char* meta_label(HtmlParser* p, const char* name) {
   GrowBuffer& s = p->scratch;
   size_t mark = s.used;
   for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
-    if (c_isalnum(*c) || *c == '.' || *c == '-' || *c == '_') grow_putc(p, &s, static_cast<char>(*c));
-  grow_putc(p, &s, ':');
-  return grow_take(p, &s, mark);
+    if (c_isalnum(*c) || *c == '.' || *c == '-' || *c == '_')
+      html_grow_putc(p, &s, static_cast<char>(*c));
+  html_grow_putc(p, &s, ':');
+  return html_grow_take(p, &s, mark);
 }
 
 void set_flag(int32_t* flag, bool end) { *flag = end ? 0 : 1; }
@@ -379,7 +380,7 @@ void html_tag(HtmlParser* p, const char* name, bool end) {
     if (end) return;
     if (const char* href = attribute(p, "href")) {
       const char* resolved = html_resolve_url(p, href);
-      if (*resolved) set_base(p, resolved, false);
+      if (*resolved) html_set_base(p, resolved, false);
     }
   } else if (strcmp(name, "frame") == 0) {
     if (end) return;
@@ -401,9 +402,9 @@ void html_tag(HtmlParser* p, const char* name, bool end) {
     const char* meta_name = attribute(p, "name");
     const char* content = attribute(p, "content");
     if (meta_name && *meta_name && content && *content) {
-      add_text(p, content, meta_label(p, meta_name));
+      html_add_text(p, content, meta_label(p, meta_name));
     } else if (const char* equiv = attribute(p, "http-equiv")) {
-      if (content) add_header(p, equiv, content);
+      if (content) html_add_header(p, equiv, content);
     }
   } else if (strcmp(name, "title") == 0) {
     if (!end) {
@@ -413,7 +414,7 @@ void html_tag(HtmlParser* p, const char* name, bool end) {
       // A </title> without an open title cuts nothing.
       p->in_title = 0;
       size_t start = p->title_start < p->body_length ? p->title_start : p->body_length;
-      if (!*p->title) p->title = arena_string(p, p->body + start, p->body_length - start);
+      if (!*p->title) p->title = html_arena_string(p, p->body + start, p->body_length - start);
       p->body_length = start;
     }
   }
@@ -490,7 +491,7 @@ void html_scan(HtmlParser* p) {
       next(p);
     }
   }
-  if (p->alt.used > 0) add_text(p, grow_take(p, &p->alt, 0), "alt:");
+  if (p->alt.used > 0) html_add_text(p, html_grow_take(p, &p->alt, 0), "alt:");
   p->body[p->body_length] = 0;
   p->summary[p->summary_length] = 0;
 }

@@ -28,7 +28,7 @@ void release_result(ParseResult* result) {
 
 template <typename T>
 bool grow_array(HtmlParser* p, T** array, int count, int capacity) {
-  T* fresh = static_cast<T*>(arena_array(p, sizeof(T) * static_cast<size_t>(capacity)));
+  T* fresh = static_cast<T*>(html_arena_array(p, sizeof(T) * static_cast<size_t>(capacity)));
   if (!fresh) return false;
   if (count > 0) memcpy(fresh, *array, sizeof(T) * static_cast<size_t>(count));
   *array = fresh;
@@ -51,48 +51,48 @@ bool list_room(HtmlParser* p, int count, int* capacity, int start, Arrays**... a
 
 }  // namespace
 
-char* arena_bytes(HtmlParser* p, size_t size) {
+char* html_arena_bytes(HtmlParser* p, size_t size) {
   if (size > static_cast<size_t>(p->arena_end - p->cursor)) return nullptr;
   char* out = p->cursor;
   p->cursor += size;
   return out;
 }
 
-void* arena_array(HtmlParser* p, size_t size) {
+void* html_arena_array(HtmlParser* p, size_t size) {
   uintptr_t at = reinterpret_cast<uintptr_t>(p->cursor);
   size_t pad = (8 - (at & 7)) & 7;
   if (pad > static_cast<size_t>(p->arena_end - p->cursor)) return nullptr;
   char* saved = p->cursor;
   p->cursor += pad;
-  char* out = arena_bytes(p, size);
+  char* out = html_arena_bytes(p, size);
   if (!out) p->cursor = saved;
   return out;
 }
 
-const char* arena_string(HtmlParser* p, const char* data, size_t size) {
+const char* html_arena_string(HtmlParser* p, const char* data, size_t size) {
   if (size == SIZE_MAX) return kEmpty;
-  char* out = arena_bytes(p, size + 1);
+  char* out = html_arena_bytes(p, size + 1);
   if (!out) return kEmpty;
   if (size) memcpy(out, data, size);
   out[size] = 0;
   return out;
 }
 
-const char* arena_string(HtmlParser* p, const char* c_string) {
-  return arena_string(p, c_string, strlen(c_string));
+const char* html_arena_string(HtmlParser* p, const char* c_string) {
+  return html_arena_string(p, c_string, strlen(c_string));
 }
 
-bool grow_init(HtmlParser* p, GrowBuffer* b, size_t capacity) {
+bool html_grow_init(HtmlParser* p, GrowBuffer* b, size_t capacity) {
   b->used = 0;
-  b->data = arena_bytes(p, capacity);
+  b->data = html_arena_bytes(p, capacity);
   b->capacity = b->data ? capacity : 0;
   return b->data != nullptr;
 }
 
-void grow_putc(HtmlParser* p, GrowBuffer* b, char c) {
+void html_grow_putc(HtmlParser* p, GrowBuffer* b, char c) {
   if (b->used >= b->capacity) {
     size_t fresh_capacity = b->capacity ? b->capacity * 2 : kGrowBufferStart;
-    char* fresh = arena_bytes(p, fresh_capacity);
+    char* fresh = html_arena_bytes(p, fresh_capacity);
     if (!fresh) return;
     if (b->used) memcpy(fresh, b->data, b->used);
     b->data = fresh;
@@ -101,13 +101,13 @@ void grow_putc(HtmlParser* p, GrowBuffer* b, char c) {
   b->data[b->used++] = c;
 }
 
-void grow_append(HtmlParser* p, GrowBuffer* b, const char* data, size_t size) {
-  for (size_t i = 0; i < size; ++i) grow_putc(p, b, data[i]);
+void html_grow_append(HtmlParser* p, GrowBuffer* b, const char* data, size_t size) {
+  for (size_t i = 0; i < size; ++i) html_grow_putc(p, b, data[i]);
 }
 
-const char* grow_take(HtmlParser* p, GrowBuffer* b, size_t mark) {
+const char* html_grow_take(HtmlParser* p, GrowBuffer* b, size_t mark) {
   if (mark > b->used) mark = b->used;
-  const char* out = arena_string(p, b->data + mark, b->used - mark);
+  const char* out = html_arena_string(p, b->data + mark, b->used - mark);
   b->used = mark;
   return out;
 }
@@ -129,12 +129,12 @@ bool html_parser_init(HtmlParser* p, const char* text, const char* base) {
   p->arena_end = p->arena_base + p->arena_size;
 
   // The arena always has room for these: it is 6 times the text plus 128 KB.
-  p->body = arena_bytes(p, p->length + 1);
+  p->body = html_arena_bytes(p, p->length + 1);
   p->body[p->length] = 0;
   p->body_capacity = p->length;
-  grow_init(p, &p->scratch, kGrowBufferStart);
-  grow_init(p, &p->alt, kGrowBufferStart);
-  p->summary = arena_bytes(p, kSummarySize);
+  html_grow_init(p, &p->scratch, kGrowBufferStart);
+  html_grow_init(p, &p->alt, kGrowBufferStart);
+  p->summary = html_arena_bytes(p, kSummarySize);
   p->title = kEmpty;
   list_room(p, 0, &p->text_list.capacity, kListStart, &p->text_list.texts, &p->text_list.labels);
   list_room(p, 0, &p->link_list.capacity, kListStart, &p->link_list.urls, &p->link_list.texts,
@@ -144,7 +144,7 @@ bool html_parser_init(HtmlParser* p, const char* text, const char* base) {
   list_room(p, 0, &p->header_list.capacity, kHeaderListStart, &p->header_list.names,
             &p->header_list.contents);
 
-  set_base(p, arena_string(p, base), true);
+  html_set_base(p, html_arena_string(p, base), true);
   p->current = p->length > 0 ? p->text[0] : -1;
   p->position = p->length > 0 ? 1 : 0;
   return true;
@@ -155,7 +155,7 @@ void html_parser_free(HtmlParser* p) {
   p->arena_base = nullptr;
 }
 
-void add_text(HtmlParser* p, const char* text, const char* label) {
+void html_add_text(HtmlParser* p, const char* text, const char* label) {
   TextList& l = p->text_list;
   if (!list_room(p, l.count, &l.capacity, kListStart, &l.texts, &l.labels)) return;
   l.texts[l.count] = text;
@@ -163,7 +163,7 @@ void add_text(HtmlParser* p, const char* text, const char* label) {
   ++l.count;
 }
 
-void add_link_entry(HtmlParser* p, const char* url, const char* text) {
+void html_add_link_entry(HtmlParser* p, const char* url, const char* text) {
   LinkList& l = p->link_list;
   if (!list_room(p, l.count, &l.capacity, kListStart, &l.urls, &l.texts, &l.thirds)) return;
   l.urls[l.count] = url;
@@ -172,7 +172,7 @@ void add_link_entry(HtmlParser* p, const char* url, const char* text) {
   ++l.count;
 }
 
-void add_image_entry(HtmlParser* p, const char* url, const char* alt, int width, int height) {
+void html_add_image_entry(HtmlParser* p, const char* url, const char* alt, int width, int height) {
   ImageList& l = p->image_list;
   if (!list_room(p, l.count, &l.capacity, kListStart, &l.urls, &l.alts, &l.widths, &l.heights,
                  &l.fifths))
@@ -185,7 +185,7 @@ void add_image_entry(HtmlParser* p, const char* url, const char* alt, int width,
   ++l.count;
 }
 
-void add_header(HtmlParser* p, const char* name, const char* content) {
+void html_add_header(HtmlParser* p, const char* name, const char* content) {
   HeaderList& l = p->header_list;
   if (!list_room(p, l.count, &l.capacity, kHeaderListStart, &l.names, &l.contents)) return;
   l.names[l.count] = name;

@@ -110,19 +110,19 @@ struct HtmlParser {
 
 // Arena allocation: raw bytes (no alignment), and arrays aligned to 8 bytes.
 // Null when the arena has no room.
-char* arena_bytes(HtmlParser* p, size_t size);
-void* arena_array(HtmlParser* p, size_t size);
+char* html_arena_bytes(HtmlParser* p, size_t size);
+void* html_arena_array(HtmlParser* p, size_t size);
 // A NUL-terminated copy of [data, data + size); the empty string when there
 // is no room.
-const char* arena_string(HtmlParser* p, const char* data, size_t size);
-const char* arena_string(HtmlParser* p, const char* c_string);
+const char* html_arena_string(HtmlParser* p, const char* data, size_t size);
+const char* html_arena_string(HtmlParser* p, const char* c_string);
 
 // Growable buffers. A character that finds no room is dropped.
-bool grow_init(HtmlParser* p, GrowBuffer* b, size_t capacity);
-void grow_putc(HtmlParser* p, GrowBuffer* b, char c);
-void grow_append(HtmlParser* p, GrowBuffer* b, const char* data, size_t size);
+bool html_grow_init(HtmlParser* p, GrowBuffer* b, size_t capacity);
+void html_grow_putc(HtmlParser* p, GrowBuffer* b, char c);
+void html_grow_append(HtmlParser* p, GrowBuffer* b, const char* data, size_t size);
 // Copies [mark, used) into a new arena string and sets used back to mark.
-const char* grow_take(HtmlParser* p, GrowBuffer* b, size_t mark);
+const char* html_grow_take(HtmlParser* p, GrowBuffer* b, size_t mark);
 
 // Creates the arena and the buffers for a text of the given length and
 // splits the base URL. False when the arena cannot be had (nothing is then
@@ -132,10 +132,10 @@ bool html_parser_init(HtmlParser* p, const char* text, const char* base);
 void html_parser_free(HtmlParser* p);
 
 // List entries; an entry that finds no room is dropped.
-void add_text(HtmlParser* p, const char* text, const char* label);
-void add_link_entry(HtmlParser* p, const char* url, const char* text);
-void add_image_entry(HtmlParser* p, const char* url, const char* alt, int width, int height);
-void add_header(HtmlParser* p, const char* name, const char* content);
+void html_add_text(HtmlParser* p, const char* text, const char* label);
+void html_add_link_entry(HtmlParser* p, const char* url, const char* text);
+void html_add_image_entry(HtmlParser* p, const char* url, const char* alt, int width, int height);
+void html_add_header(HtmlParser* p, const char* name, const char* content);
 
 // Fills the result record from a finished parse; its release function frees
 // the arena.

@@ -75,6 +75,33 @@ class ParseHtml(unittest.TestCase):
         self.assertTrue(all(r == results[0] for r in results))
 
 
+def vm_size():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+    raise AssertionError("no VmSize")
+
+
+class OutOfMemory(unittest.TestCase):
+    """Areas sized from the text (the parser's arena, 6 bytes per byte for
+    the entity quoting) that cannot be had raise MemoryError."""
+
+    def test_memory_error(self):
+        import resource
+        text = b"<p>x" * (25 << 20)  # 100 MB: the arena would take 600 MB
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (vm_size() + (300 << 20), hard))
+        try:
+            with self.assertRaises(MemoryError):
+                sorn.parse_html(text, BASE)
+            with self.assertRaises(MemoryError):
+                sorn.htmlquote(text)
+        finally:
+            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        self.assertEqual(sorn.parse_html(b"<p>x", BASE)[2], b"x")
+
+
 class ParsePlain(unittest.TestCase):
     def test_cases(self):
         for text, expected in [("  a \t\n b  ", "a b"), ("a....b", "a..b"),
@@ -122,7 +149,8 @@ class Quoting(unittest.TestCase):
                              urllib.parse.quote_plus(text, safe=self.SAFE), b)
             self.assertEqual(sorn.urlunquote(sorn.urlquote(text, 1), 1), text)
         every = bytes(range(1, 256))
-        self.assertEqual(sorn.urlquote(every, 0).decode(), urllib.parse.quote(every, safe=self.SAFE))
+        self.assertEqual(sorn.urlquote(every, 0).decode(),
+                         urllib.parse.quote(every, safe=self.SAFE))
         self.assertEqual(sorn.urlunquote(sorn.urlquote(every.decode("latin-1"), 0), 0),
                          every.decode("latin-1"))
 

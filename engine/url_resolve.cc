@@ -86,7 +86,7 @@ void split_ranges(const char* url, size_t n, UrlParts* parts) {
 }
 
 const char* lower_string(HtmlParser* p, const char* url, Range r) {
-  const char* s = arena_string(p, url + r.from, r.size());
+  const char* s = html_arena_string(p, url + r.from, r.size());
   if (*s) {
     char* w = const_cast<char*>(s);
     for (; *w; ++w) *w = static_cast<char>(c_tolower(static_cast<unsigned char>(*w)));
@@ -151,11 +151,11 @@ void url_split(HtmlParser* p, const char* url, const char** scheme, const char**
   split_ranges(url, strlen(url), &parts);
   *scheme = lower_string(p, url, parts.scheme);
   *host = lower_string(p, url, parts.host);
-  *directory = arena_string(p, url + parts.directory.from, parts.directory.size());
-  *rest = arena_string(p, url + parts.rest.from, parts.rest.size());
+  *directory = html_arena_string(p, url + parts.directory.from, parts.directory.size());
+  *rest = html_arena_string(p, url + parts.rest.from, parts.rest.size());
 }
 
-void set_base(HtmlParser* p, const char* url, bool first) {
+void html_set_base(HtmlParser* p, const char* url, bool first) {
   url_split(p, url, &p->base_scheme, &p->base_host, &p->base_directory, &p->base_rest);
   if (!*p->base_directory) p->base_directory = "/";
   if (!first) return;
@@ -163,7 +163,8 @@ void set_base(HtmlParser* p, const char* url, bool first) {
   const char* dot = strchr(p->base_host, '.');
   if (dot) {
     const char* colon = strchr(dot, ':');
-    p->base_domain = arena_string(p, dot, colon ? static_cast<size_t>(colon - dot) : strlen(dot));
+    size_t size = colon ? static_cast<size_t>(colon - dot) : strlen(dot);
+    p->base_domain = html_arena_string(p, dot, size);
   }
 }
 
@@ -174,10 +175,10 @@ const char* html_resolve_url(HtmlParser* p, const char* url) {
 
   GrowBuffer& s = p->scratch;
   size_t mark = s.used;
-  auto put = [&](const char* data, size_t size) { grow_append(p, &s, data, size); };
+  auto put = [&](const char* data, size_t size) { html_grow_append(p, &s, data, size); };
   auto put_lower = [&](Range r) {
     for (size_t i = r.from; i < r.to; ++i)
-      grow_putc(p, &s, static_cast<char>(c_tolower(static_cast<unsigned char>(url[i]))));
+      html_grow_putc(p, &s, static_cast<char>(c_tolower(static_cast<unsigned char>(url[i]))));
   };
 
   // scheme
@@ -243,7 +244,7 @@ const char* html_resolve_url(HtmlParser* p, const char* url) {
   while (n > 0 && buf[n - 1] == ' ') --n;
   remove_dot_segments(buf, &n, path_at - mark);
   s.used = mark + n;
-  return grow_take(p, &s, mark);
+  return html_grow_take(p, &s, mark);
 }
 
 }  // namespace vorlane::engine

@@ -28,6 +28,6 @@ const char* html_resolve_url(HtmlParser* p, const char* url);
 // `first`, the base domain is taken from its host: the part from the host's
 // first '.' up to any ':' (none when the host has no '.'). An empty base
 // directory counts as "/".
-void set_base(HtmlParser* p, const char* url, bool first);
+void html_set_base(HtmlParser* p, const char* url, bool first);
 
 }  // namespace vorlane::engine

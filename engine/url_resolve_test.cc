@@ -83,6 +83,8 @@ TEST(HtmlResolveUrl, AgainstAPageBase) {
       {"../../../../x", "http://w.b.c/x"},
       {"/a/b/c/../../d", "http://w.b.c/a/d"},
       {"file:/etc/x", "file://w.b.c/etc/x"},
+      {"file:///etc/x", "file:///etc/x"},
+      {"http:///x", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(resolve(base, c.url), c.expected) << c.url;
 }
