@@ -26,10 +26,7 @@ bool c_strings(const script::TextArg& a, const script::TextArg& b, const char* m
 
 void ntlm_dealloc(PyObject* self) {
   ntlm_context* c = reinterpret_cast<ntlm_object*>(self)->context;
-  if (c) {
-    InterpreterRelease unlocked;
-    ntlm_context_free(c);
-  }
+  if (c) ntlm_context_free(c);
   PyObject_Free(self);
 }
 
