@@ -14,6 +14,7 @@ namespace vorlane::sspi {
 namespace {
 
 constexpr uint8_t kSignature[8] = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
+constexpr uint8_t kVersion[8] = {6, 1, 0xB1, 0x1D, 0, 0, 0, 15};  // 6.1, build 7601, revision 15
 constexpr uint16_t kAvEnd = 0;
 constexpr uint16_t kAvTimestamp = 7;
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
@@ -128,13 +129,14 @@ void ntowf_v2(const uint8_t hash[16], const bytes& user, const bytes& domain, ui
 }
 
 bytes negotiate_message() {
-  bytes m(32, 0);
+  bytes m(40, 0);
   memcpy(m.data(), kSignature, 8);
   put32(m, 8, 1);
   put32(m, 12, kClientFlags);
   // Empty domain and workstation fields point at the end of the message.
-  put32(m, 20, 32);
-  put32(m, 28, 32);
+  put32(m, 20, 40);
+  put32(m, 28, 40);
+  memcpy(&m[32], kVersion, 8);
   return m;
 }
 
@@ -230,9 +232,10 @@ bytes authenticate_message(const client_identity& identity, const challenge_mess
     return {};
   }
 
-  bytes m(64, 0);
+  bytes m((flags & kNegotiateVersion) ? 72 : 64, 0);
   memcpy(m.data(), kSignature, 8);
   put32(m, 8, 3);
+  if (flags & kNegotiateVersion) memcpy(&m[64], kVersion, 8);
   add_field(m, 28, text(identity.domain));
   add_field(m, 36, text(identity.user));
   add_field(m, 44, text(identity.workstation));

@@ -4,14 +4,17 @@
 // Messages (all numbers little-endian; a "field" is {length 2, room 2,
 // offset 4} pointing into the message's payload):
 //   NEGOTIATE     "NTLMSSP\0", type 1, flags, domain field, workstation
-//                 field (both empty): 32 bytes
+//                 field (both empty), version (8 bytes): 40 bytes
 //   CHALLENGE     "NTLMSSP\0", type 2, target-name field (12), flags (20),
 //                 server challenge (24, 8 bytes), reserved (32, 8 bytes),
 //                 target-information field (40)
 //   AUTHENTICATE  "NTLMSSP\0", type 3, LM response field (12), NT response
 //                 field (20), domain field (28), user field (36), workstation
 //                 field (44), encrypted session key field (52), flags (60),
-//                 then the payload from byte 64
+//                 version (64, 8 bytes, when the version flag was agreed),
+//                 then the payload
+// The version (major, minor, build 2, 3 zero bytes, revision 15) is for
+// information only; some servers refuse a NEGOTIATE message without it.
 // Target information is a list of {id 2, length 2, value} pairs ended by
 // id 0; id 7 holds the server's time stamp (8 bytes, 100 ns since 1601).
 //
@@ -47,6 +50,7 @@ inline constexpr uint32_t kNegotiateNtlm = 0x00000200;
 inline constexpr uint32_t kNegotiateAlwaysSign = 0x00008000;
 inline constexpr uint32_t kNegotiateExtendedSessionSecurity = 0x00080000;
 inline constexpr uint32_t kNegotiateTargetInfo = 0x00800000;
+inline constexpr uint32_t kNegotiateVersion = 0x02000000;
 inline constexpr uint32_t kNegotiate128 = 0x20000000;
 inline constexpr uint32_t kNegotiateKeyExchange = 0x40000000;
 inline constexpr uint32_t kNegotiate56 = 0x80000000;
@@ -54,7 +58,8 @@ inline constexpr uint32_t kNegotiate56 = 0x80000000;
 // What this client asks for in its NEGOTIATE message.
 inline constexpr uint32_t kClientFlags = kNegotiateUnicode | kNegotiateOem | kRequestTarget | kNegotiateNtlm |
                                          kNegotiateAlwaysSign | kNegotiateExtendedSessionSecurity |
-                                         kNegotiate128 | kNegotiateKeyExchange | kNegotiate56;
+                                         kNegotiateVersion | kNegotiate128 | kNegotiateKeyExchange |
+                                         kNegotiate56;
 
 // Latin-1 text as UTF-16LE; with upper set, letters are upper-cased first.
 bytes utf16le(const uint8_t* text, size_t n, bool upper);

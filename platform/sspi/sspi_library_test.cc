@@ -116,7 +116,7 @@ TEST_F(Package, ExchangeOfThePublishedExample) {
   ASSERT_EQ(acquire("User", "Domain", "Password"), kOk);
   Step first = step(nullptr);
   ASSERT_EQ(first.status, kContinueNeeded);
-  ASSERT_EQ(first.token.size(), 32u);
+  ASSERT_EQ(first.token.size(), 40u);
   EXPECT_EQ(hex(first.token.data(), 12), "4e544c4d5353500001000000");
   EXPECT_EQ(get32(&first.token[12]), kClientFlags);
 

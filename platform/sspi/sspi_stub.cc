@@ -13,8 +13,7 @@ using namespace vorlane::sspi;
 #define STUB_EXPORT extern "C" __attribute__((visibility("default")))
 
 extern "C" {
-__attribute__((visibility("default"))) sspi_stub_control_record sspi_stub_control = {
-    0, 0, 64, kContinueNeeded, kOk, "stub-token", 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, {}, 0};
+__attribute__((visibility("default"))) sspi_stub_control_record sspi_stub_control;
 }
 
 namespace {
