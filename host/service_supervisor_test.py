@@ -111,6 +111,29 @@ class ServiceSupervision(ServiceCase):
         self.assertEqual(self.history()[-1], (STOPPED, 0, 0, 0, 1))
         self.assertEqual(self.events(), [("Vorlane Server", "warning", 2, ["Start Service"])])
 
+    def test_a_child_that_cannot_be_restarted_is_dropped(self):
+        # The service's program disappears while its only child runs: the
+        # restart fails, the slot goes, and the service stops with the error.
+        inst = tempfile.mkdtemp(prefix="vorlane-inst-")
+        try:
+            os.makedirs(os.path.join(inst, "bin"))
+            program = os.path.join(inst, "bin", "vorlane-server")
+            shutil.copy(PROGRAM, program)
+            self.plan_exits("none", ["w5"])
+            self.tool("install", program)
+            self.service_pid = int(self.tool("start").stdout.strip().split("=")[1])
+            wait_for(lambda: starts(self.root.path), what="the child")
+            os.unlink(program)
+            open(os.path.join(self.root.path, "go"), "w").close()
+            wait_for(lambda: self.status()["state"] == STOPPED, what="stopped")
+        finally:
+            shutil.rmtree(inst, ignore_errors=True)
+        self.assertEqual(len(starts(self.root.path)), 1)
+        self.assertEqual(self.history()[-1], (STOPPED, 0, 0, 2, 1))  # ENOENT
+        self.assertEqual(self.events(), [
+            ("Vorlane Server", "warning", 2, ["Start Service"]),
+            ("Vorlane Server", "error", 1, ["error 2", "Cannot start child: \"%s\" -child -serverNum 0" % program])])
+
     def test_starting_twice_is_refused(self):
         self.start_service()
         r = self.tool("start", check=False)

@@ -12,7 +12,8 @@ SERVICE_TOOL = os.path.join(BUILD, "bin", "vorlane-service")
 
 # Each start records what the child was given in $VORLANE_ROOT/starts, then
 # follows $VORLANE_ROOT/exit.<server number or "none">: a list of exit codes
-# consumed one per start. With none left it sleeps until it is ended.
+# consumed one per start ("wN": wait for $VORLANE_ROOT/go, then exit N). With
+# none left it sleeps until it is ended.
 CHILD_MAIN = r'''
 import json, os, sys, time
 root = os.environ["VORLANE_ROOT"]
@@ -31,7 +32,13 @@ if os.path.exists(plan):
     if codes:
         with open(plan, "w") as f:
             f.write(" ".join(codes[1:]))
-        sys.exit(int(codes[0]))
+        code = codes[0]
+        if code.startswith("w"):
+            deadline = time.time() + 30
+            while not os.path.exists(root + "/go") and time.time() < deadline:
+                time.sleep(0.02)
+            code = code[1:]
+        sys.exit(int(code))
 time.sleep(60)
 '''
 
