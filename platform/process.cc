@@ -131,10 +131,11 @@ int process_wait_any(Process* const* processes, int count, int extra_fd) {
   if (extra_fd >= 0) fds.push_back({extra_fd, POLLIN, 0});
   if (fds.empty()) return -1;
   if (poll_for(fds.data(), fds.size(), -1) <= 0) return -1;
+  if (extra_fd >= 0 && fds.back().revents) return count;
   for (int i = 0; i < count; ++i) {
     if (fds[static_cast<size_t>(i)].revents) return reap(processes[i]) ? i : -1;
   }
-  return extra_fd >= 0 && fds.back().revents ? count : -1;
+  return -1;
 }
 
 bool process_user_time_ms(const Process& process, long long* ms) {

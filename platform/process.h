@@ -35,9 +35,9 @@ int process_spawn(const SpawnRequest& request, Process* out);
 int process_wait(Process* process, long long timeout_ms);
 
 // Waits for the first of several children (and, when extra_fd >= 0, that
-// descriptor becoming readable) without time-out. Returns the index of an
-// ended child (its exit_code set), count when extra_fd is readable, -1 when
-// the wait failed.
+// descriptor becoming readable) without time-out. Returns count when extra_fd
+// is readable (it comes first), else the lowest index of an ended child (its
+// exit_code set), or -1 when the wait failed.
 int process_wait_any(Process* const* processes, int count, int extra_fd);
 
 // The child's user-mode CPU time in milliseconds; false when it cannot be
