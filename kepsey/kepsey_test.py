@@ -130,19 +130,23 @@ class KepseyTest(unittest.TestCase):
     def test_inspect_reads_a_terminal_after_the_script(self):
         # With PYTHONINSPECT set and standard input a terminal, the
         # interactive loop runs after the script; the script's argument vector
-        # is the process's own.
+        # is the process's own. PYTHONUNBUFFERED leaves standard output
+        # without a buffer.
         self.sums(self.all_sums())
-        env = dict(os.environ, VORLANE_ROOT=self.root.path)
-        for inspect, expected in (("1", "42 ['a b', 'c']\n"), ("", "")):
+        line = b"import sys; print(6 * 7, sys.argv[1:], type(sys.stdout.buffer).__name__)\n\x04"
+        for inspect, unbuffered, expected in (("1", "", "42 ['a b', 'c'] BufferedWriter\n"),
+                                              ("1", "1", "42 ['a b', 'c'] FileIO\n"),
+                                              ("", "", "")):
+            env = dict(os.environ, VORLANE_ROOT=self.root.path, PYTHONINSPECT=inspect,
+                       PYTHONUNBUFFERED=unbuffered)
             master, slave = os.openpty()
-            env["PYTHONINSPECT"] = inspect
             p = subprocess.Popen([KEPSEY, "a b", "c"], cwd=os.path.join(self.install, "bin"), env=env,
                                  stdin=slave, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
             os.close(slave)
-            os.write(master, b"import sys; print(6 * 7, sys.argv[1:])\n\x04")
+            os.write(master, line)
             out, _ = p.communicate(timeout=60)
             os.close(master)
-            self.assertEqual((p.returncode, out), (0, expected), inspect)
+            self.assertEqual((p.returncode, out), (0, expected), (inspect, unbuffered))
 
     def test_table_without_main_is_fatal(self):
         self.sums(self.all_sums())
