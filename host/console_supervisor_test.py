@@ -98,6 +98,27 @@ class ConsoleSupervision(unittest.TestCase):
         self.assertEqual([r["argv"][1:] for r in starts(self.root.path)], [["-child", self.main, "arg"]] * 3)
         self.assertEqual(self.stop_events(), 0)
 
+    def test_a_child_that_cannot_be_restarted_ends_the_wrapper(self):
+        import shutil
+        import tempfile
+        inst = tempfile.mkdtemp(prefix="vorlane-inst-")
+        try:
+            os.makedirs(os.path.join(inst, "bin"))
+            program = os.path.join(inst, "bin", "vorlane-server")
+            shutil.copy(PROGRAM, program)
+            with open(os.path.join(self.root.path, "exit.none"), "w") as f:
+                f.write("w5")
+            self.wrapper = subprocess.Popen([program, self.main], env=self.env, stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            wait_for(lambda: starts(self.root.path), what="the child")
+            os.unlink(program)
+            open(os.path.join(self.root.path, "go"), "w").close()
+            self.assertEqual(self.wrapper.wait(timeout=10), 0)
+        finally:
+            shutil.rmtree(inst, ignore_errors=True)
+        errors = [e["strings"] for e in read_eventlog(self.root.path) if e["type"] == "error"]
+        self.assertEqual(errors, [["error 2", 'Cannot restart child: "%s" -child %s' % (program, self.main)]])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -127,12 +127,16 @@ PyObject* osdnt_spawn(PyObject*, PyObject* args) {
   TextArg command("command");
   int limit = 0;
   if (!PyArg_ParseTuple(args, "O&i:spawn", text_converter, &command, &limit) || !c_text(command)) return nullptr;
-  std::optional<int> code;
-  Py_BEGIN_ALLOW_THREADS
-  code = spawn_command(command.data(), limit);
-  Py_END_ALLOW_THREADS
-  if (!code) Py_RETURN_NONE;
-  return PyLong_FromLong(*code);
+  // The environment is read while the lock keeps os.environ still.
+  SpawnPlan plan;
+  int code = prepare_spawn(command.data(), &plan);
+  if (code < 0) Py_RETURN_NONE;
+  if (code == 0) {
+    Py_BEGIN_ALLOW_THREADS
+    code = run_spawn(plan, limit);
+    Py_END_ALLOW_THREADS
+  }
+  return PyLong_FromLong(code);
 }
 
 PyObject* osdnt_version_info(PyObject*, PyObject*) {

@@ -85,6 +85,7 @@ class ServiceSupervision(ServiceCase):
             self.assertEqual(r["pythonpath"], build + "/lib/python1.5")
             self.assertEqual(r["temp"], "/tmp")
             self.assertEqual(r["cwd"], os.path.dirname(PROGRAM))
+            self.assertIsNone(r["service"])
         last = [r for r in records if r["server"] == "3"][-1]
         self.assertTrue(alive(last["pid"]))
         import time

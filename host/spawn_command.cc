@@ -69,21 +69,22 @@ int watch(platform::Process* child, int limit_seconds) {
 
 }  // namespace
 
-std::optional<int> spawn_command(const char* command, int limit_seconds) {
+int prepare_spawn(const char* command, SpawnPlan* plan) {
+  *plan = SpawnPlan();
   // Room for one argument more than any command that passes the limits can
   // hold, so that a longer one is seen.
   constexpr int slots = MAX_ARGV + MAX_ENVP + 1;
   std::vector<char*> args(slots);
   int argc = 0;
   char* copy = parseCmdLine(command, &argc, args.data(), slots, 0);
-  if (!copy) return std::nullopt;
+  if (!copy) return -1;
   struct FreeCopy {
     char* p;
     ~FreeCopy() { free(p); }
   } free_copy{copy};
   if (argc >= slots) return E2BIG;
 
-  std::vector<std::string> env;
+  std::vector<std::string>& env = plan->env;
   for (char** e = environ; *e; ++e) env.emplace_back(*e);
   int first = 0;
   for (; first < argc && strchr(args[static_cast<size_t>(first)], '='); ++first) {
@@ -103,18 +104,20 @@ std::optional<int> spawn_command(const char* command, int limit_seconds) {
   size_t line_length = 0;
   for (int i = first; i < argc; ++i) line_length += strlen(args[static_cast<size_t>(i)]) + 1;
   if (line_length > static_cast<size_t>(max_command_line)) return E2BIG;
+  for (int i = first; i < argc; ++i) plan->args.push_back(unquote(args[static_cast<size_t>(i)]));
+  return 0;
+}
 
-  std::vector<std::string> child_args;
-  for (int i = first; i < argc; ++i) child_args.push_back(unquote(args[static_cast<size_t>(i)]));
+int run_spawn(SpawnPlan& plan, int limit_seconds) {
   std::vector<char*> argv;
-  for (std::string& a : child_args) argv.push_back(a.data());
+  for (std::string& a : plan.args) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
+  for (std::string& e : plan.env) envp.push_back(e.data());
   envp.push_back(nullptr);
 
   platform::SpawnRequest request;
-  request.path = child_args[0].c_str();
+  request.path = plan.args[0].c_str();
   request.argv = argv.data();
   request.envp = envp.data();
   platform::Process child;
@@ -126,6 +129,14 @@ std::optional<int> spawn_command(const char* command, int limit_seconds) {
   int code = watch(&child, limit_seconds);
   platform::process_close(&child);
   return code;
+}
+
+std::optional<int> spawn_command(const char* command, int limit_seconds) {
+  SpawnPlan plan;
+  int rc = prepare_spawn(command, &plan);
+  if (rc < 0) return std::nullopt;
+  if (rc > 0) return rc;
+  return run_spawn(plan, limit_seconds);
 }
 
 }  // namespace vorlane::host

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace vorlane::host {
 
@@ -37,5 +39,16 @@ constexpr int spawn_limit_exit_code = 42;
 // otherwise. Nothing is started when an error is returned. nullopt when the
 // command could not be copied.
 std::optional<int> spawn_command(const char* command, int limit_seconds);
+
+// spawn_command in two steps: prepare_spawn reads this process's
+// environment (so a script caller keeps the interpreter lock for it) and
+// returns 0, an errno value (nothing to run) or -1 (the command could not be
+// copied); run_spawn starts and watches the child.
+struct SpawnPlan {
+  std::vector<std::string> args;  // the program and its arguments, unquoted
+  std::vector<std::string> env;   // the child's environment
+};
+int prepare_spawn(const char* command, SpawnPlan* plan);
+int run_spawn(SpawnPlan& plan, int limit_seconds);
 
 }  // namespace vorlane::host

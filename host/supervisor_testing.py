@@ -20,7 +20,7 @@ root = os.environ["VORLANE_ROOT"]
 args = [a.decode() for a in open("/proc/self/cmdline", "rb").read().split(b"\0")[:-1]]
 n = args[args.index("-serverNum") + 1] if "-serverNum" in args else "none"
 record = dict(argv=args, pythonpath=os.environ.get("PYTHONPATH"), temp=os.environ.get("TEMP"),
-              cwd=os.getcwd(), pid=os.getpid(), server=n)
+              cwd=os.getcwd(), pid=os.getpid(), server=n, service=os.environ.get("VORLANE_SERVICE"))
 os.makedirs(root + "/starts", exist_ok=True)
 name = "%s.%d.%d" % (n, time.time_ns(), os.getpid())
 with open(root + "/starts/." + name, "w") as f:

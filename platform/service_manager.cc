@@ -221,6 +221,8 @@ int service_dispatcher_run(const ServiceTableEntry& entry) {
   const char* started_as = getenv(service_name_variable);
   if (!entry.name || !entry.main || !started_as || strcmp(started_as, entry.name) != 0)
     return error_failed_service_controller_connect;
+  // Connected: the programs the service starts are not the service.
+  unsetenv(service_name_variable);
 
   // SIGTERM is taken from a descriptor; every thread made from here on
   // inherits the blocked mask.

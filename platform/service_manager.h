@@ -90,7 +90,9 @@ struct ServiceTableEntry {
 
 // Connects to the manager and runs the service: fails with
 // error_failed_service_controller_connect unless this process was started
-// as that service. Returns once the service main has returned.
+// as that service; once connected, VORLANE_SERVICE is removed from the
+// environment, so the programs the service starts do not take themselves for
+// it. Returns once the service main has returned.
 int service_dispatcher_run(const ServiceTableEntry& entry);
 
 struct ServiceStatusRecord;
