@@ -221,6 +221,15 @@ TEST_F(LidEngineTest, InitFileErrors) {
   EXPECT_EQ(error, -51);
   EXPECT_EQ(lid_create(nullptr, lang.c_str(), &error), nullptr);
   EXPECT_EQ(error, -28);
+  // Paths are opened as given; '\\' separators are accepted too.
+  std::string ini = root.file("lid.ini"), lng = lang;
+  for (std::string* p : {&ini, &lng})
+    for (char& c : *p)
+      if (c == '/') c = '\\';
+  lid_engine* e = lid_create(ini.c_str(), lng.c_str(), &error);
+  EXPECT_NE(e, nullptr);
+  EXPECT_EQ(error, 0);
+  lid_destroy(e);
   std::string missing_lang = root.file("missing.lng");
   EXPECT_EQ(create("-300\n5 L 1\n", nullptr, &missing_lang), -53);
 }
