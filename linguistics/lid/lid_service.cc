@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "store/log.h"
 #include "store/sthread.h"
@@ -13,13 +12,10 @@ std::atomic<lid_engine*> the_lid_handle{nullptr};
 
 namespace {
 
-// Created once, at the first successful lid_init, and never destroyed.
+// Created once, at the first successful lid_init (which never runs beside
+// another lid_init or lid_free), and never destroyed. Identifications read it
+// only after finding the handle, which is stored after it.
 sthread_mutex lid_mutex = nullptr;
-std::once_flag lid_mutex_once;
-
-void make_lid_mutex() {
-  std::call_once(lid_mutex_once, [] { sthread_mutex_init(&lid_mutex, nullptr); });
-}
 
 }  // namespace
 
@@ -31,7 +27,12 @@ int lid_init(const char* init_file, const char* language_file) {
     lid_report_error(error);
     return 0;
   }
-  make_lid_mutex();
+  if (!lid_mutex) sthread_mutex_init(&lid_mutex, nullptr);
+  if (!lid_mutex) {
+    lid_destroy(engine);
+    lid_report_error(-3);
+    return 0;
+  }
   the_lid_handle.store(engine);
   return 1;
 }
