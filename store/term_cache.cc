@@ -35,17 +35,6 @@ class CleanupLock {
   sthread_mutex* mutex_;
 };
 
-void move_to_newest(arena* a, slot* s) {
-  if (a->newest == s) return;
-  // Unlink.
-  if (s->older) s->older->newer = s->newer; else a->oldest = s->newer;
-  if (s->newer) s->newer->older = s->older; else a->newest = s->older;
-  s->older = a->newest;
-  s->newer = nullptr;
-  if (a->newest) a->newest->newer = s; else a->oldest = s;
-  a->newest = s;
-}
-
 }  // namespace
 
 CellCheck check_cell(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2, bool take, uint32_t** out) {
@@ -67,7 +56,7 @@ CellCheck check_cell(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2,
     return CellCheck::kChanged;
   if (pair_cmp(record[0], record[1], hash1, hash2) != 0) return CellCheck::kOther;
   if (take) {
-    move_to_newest(a, s);
+    slot_to_newest_locked(s, "touch_slot");
     ++a->hits;
     if (rec_count(record) > 0) ++s->pins;
   }
@@ -121,14 +110,7 @@ void idbm_cache_release(idbm_db* db) {
         s->index = 0;
         s->busy = false;
         s->pins = 0;
-        if (a->oldest != s) {
-          if (s->older) s->older->newer = s->newer; else a->oldest = s->newer;
-          if (s->newer) s->newer->older = s->older; else a->newest = s->older;
-          s->older = nullptr;
-          s->newer = a->oldest;
-          if (a->oldest) a->oldest->older = s; else a->newest = s;
-          a->oldest = s;
-        }
+        slot_to_oldest_locked(s, "free_slot");
       }
     }
     db->cache_table[i].store(0, std::memory_order_relaxed);
@@ -228,7 +210,7 @@ uint32_t* idbm_add(idbm_db* db, uint32_t* record, slot* s) {
       s->owner = db;
       s->index = target;
       ++a->inserts;
-      move_to_newest(a, s);
+      slot_to_newest_locked(s, "touch_slot");
       if (rec_count(record) > 0) ++s->pins;
       s->busy = false;
       db->cache_slots[target].store(s, std::memory_order_release);
