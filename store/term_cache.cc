@@ -341,9 +341,8 @@ uint32_t* idbm_norm(idbm_db* db, uint32_t* record, slot* s) {
     for (uint32_t i = 0; i < count; ++i) compact[i] = source[i];
     source = compact;
   }
-  const bool trace_postings = log_passes(LOG_TERM_INFO) && log_passes(LOG_POSTINGS) &&
-                              (log_mask.load(std::memory_order_relaxed) & (LOG_TERM_INFO | LOG_POSTINGS)) ==
-                                  (LOG_TERM_INFO | LOG_POSTINGS);
+  const uint32_t both = LOG_TERM_INFO | LOG_POSTINGS;
+  const bool trace_postings = (log_mask.load(std::memory_order_relaxed) & both) == both;
   uint32_t* out = dest + kRecHeaderWords;
   bool reported = false;
   for (uint32_t i = 0; i < count; ++i) {
