@@ -195,6 +195,47 @@ TEST_F(TermFindTest, HandAssembledImage) {
   EXPECT_EQ(find_reads(db, 9, 99, {}), 0);
 }
 
+TEST_F(TermFindTest, DocidsOutOfOrderAreSorted) {
+  image_options options;
+  options.ndocs = 100;
+  testing::write_db_image(root_.file("db"), {{50, 5, {(9u << 7) | 127, (3u << 7) | 127, (7u << 7) | 127}, 0}},
+                          options);
+  idbm_db* db = open(root_.file("db"));
+  ASSERT_NE(db, nullptr);
+  LogCapture log;
+  const uint32_t* r = idbm_find(db, 50, 5);
+  ASSERT_NE(r, nullptr);
+  EXPECT_TRUE(log.contains("idbm_norm: docids out of order,"));
+  EXPECT_EQ(posting_docid(r[4]), 3u);
+  EXPECT_EQ(posting_docid(r[5]), 7u);
+  EXPECT_EQ(posting_docid(r[6]), 9u);
+  EXPECT_EQ(r[7], kRecEndMark);
+  unpin_record(r);
+}
+
+TEST_F(TermFindTest, PurgeEmptiesDeletedRunsThatEndAtAnEmptyCell) {
+  auto* db = new idbm_db;
+  cache_release_arenas();
+  cache_add_arena(0, 1);
+  ASSERT_EQ(idbm_cache(db, 8), 1);  // size 10
+  ASSERT_EQ(db->cache_table[0].load(), 10u);
+  // Cells 2-3 deleted then empty: reclaimed. Cells 5-6 deleted then a
+  // record: kept. Cells 9-10 deleted, wrapping to the deleted cells 1-3 and
+  // the empty cell 4: reclaimed.
+  static uint32_t record[5] = {1, 1, 0, 0, kRecEndMark};
+  for (uint32_t c : {1u, 2u, 3u, 5u, 6u, 9u, 10u}) db->cache_table[c].store(CACHE_DEL);
+  db->cache_table[7].store(reinterpret_cast<uintptr_t>(record));
+  db->cache_used.store(8);
+  db->cache_free.store(2);
+  EXPECT_EQ(idbm_purge(db), 5);
+  for (uint32_t c : {1u, 2u, 3u, 9u, 10u}) EXPECT_EQ(db->cache_table[c].load(), 0u) << c;
+  for (uint32_t c : {5u, 6u}) EXPECT_EQ(db->cache_table[c].load(), CACHE_DEL) << c;
+  EXPECT_EQ(db->cache_used.load(), 3);
+  EXPECT_EQ(db->cache_free.load(), 7);
+  db->cache_table[7].store(0);
+  idbm_close(db);
+}
+
 TEST_F(TermFindTest, FullFormSmallRecords) {
   // Records of one and two postings stored in the full form are read too.
   image_options options;
