@@ -124,6 +124,11 @@ void cache_add_arena(uint32_t postings, uint32_t count) {
   arenas[place] = a;
 }
 
+void cache_init_default(uint32_t max_hits) {
+  cache_add_arena(max_hits, 50);
+  cache_add_arena(0, 50);
+}
+
 uint32_t cache_total_slots() {
   uint32_t total = 0;
   for (arena* a : arenas) {
