@@ -1,6 +1,7 @@
 #include "store/slot_arena.h"
 
 #include "store/alloc.h"
+#include "store/cleanup_lock.h"
 #include "store/db_handle.h"
 #include "store/log.h"
 #include "store/mapfile.h"
@@ -10,21 +11,6 @@ namespace vorlane {
 arena* arenas[kMaxArenas] = {};
 
 namespace {
-
-// Holds an arena's mutex through the calling thread's cleanup stack.
-class ArenaLock {
- public:
-  explicit ArenaLock(arena* a) : mutex_(&a->mutex) {
-    sthread_mutex_lock(mutex_);
-    sthread_cleanup_push(&sthread_unlock_cleanup, mutex_);
-  }
-  ~ArenaLock() { sthread_cleanup_pop(1); }
-  ArenaLock(const ArenaLock&) = delete;
-  ArenaLock& operator=(const ArenaLock&) = delete;
-
- private:
-  sthread_mutex* mutex_;
-};
 
 size_t arena_header_bytes() { return (sizeof(arena) + 15) & ~size_t{15}; }
 
@@ -154,7 +140,7 @@ slot* alloc_slot(uint32_t size) {
   }
   slot* s;
   {
-    ArenaLock lock(a);
+    CleanupLock lock(&a->mutex);
     s = a->oldest;
     while (s && (s->busy || s->pins > 0) && s->newer) s = s->newer;
     if (!s || s->busy || s->pins > 0) {
@@ -185,7 +171,7 @@ slot* alloc_slot(uint32_t size) {
 int touch_slot(slot* s) {
   if (!s || !s->home) return 0;
   arena* a = s->home;
-  ArenaLock lock(a);
+  CleanupLock lock(&a->mutex);
   if (a->newest != s) append_newest(a, s, "touch_slot");
   return 1;
 }
@@ -193,7 +179,7 @@ int touch_slot(slot* s) {
 void free_slot(slot* s) {
   if (!s || !s->home) return;
   arena* a = s->home;
-  ArenaLock lock(a);
+  CleanupLock lock(&a->mutex);
   if (a->oldest != s) prepend_oldest(a, s, "free_slot");
   s->owner = nullptr;
   s->index = 0;
@@ -216,7 +202,7 @@ slot* slot_of_record(const uint32_t* record) {
 
 void unpin_slot(slot* s) {
   if (!s || !s->home) return;
-  ArenaLock lock(s->home);
+  CleanupLock lock(&s->home->mutex);
   if (s->pins > 0) --s->pins;
 }
 
@@ -230,7 +216,7 @@ void arena_stats(uint64_t* out, int n) {
       for (int k = 0; k < 8; ++k) row[k] = 0;
       continue;
     }
-    ArenaLock lock(a);
+    CleanupLock lock(&a->mutex);
     row[0] = a->hits;
     row[1] = a->inserts;
     row[2] = a->chunk_size / 4 - 5;

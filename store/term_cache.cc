@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "store/alloc.h"
+#include "store/cleanup_lock.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/log.h"
@@ -19,21 +20,6 @@ ssize_t (*idbm_pread)(int fd, void* buffer, size_t count, uint64_t offset) = &vo
 namespace {
 
 const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
-// Holds a mutex through the calling thread's cleanup stack.
-class CleanupLock {
- public:
-  explicit CleanupLock(sthread_mutex* m) : mutex_(m) {
-    sthread_mutex_lock(mutex_);
-    sthread_cleanup_push(&sthread_unlock_cleanup, mutex_);
-  }
-  ~CleanupLock() { sthread_cleanup_pop(1); }
-  CleanupLock(const CleanupLock&) = delete;
-  CleanupLock& operator=(const CleanupLock&) = delete;
-
- private:
-  sthread_mutex* mutex_;
-};
 
 }  // namespace
 
