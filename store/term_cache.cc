@@ -333,6 +333,13 @@ uint32_t* idbm_norm(idbm_db* db, uint32_t* record, slot* s) {
   bool reported = false;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t p = source[i];
+    if (posting_docid(p) >= db->ndocs) {
+      // Damaged term file: a docid the database does not have would send
+      // readers of the deletion and date maps past their ends.
+      report_error("idbm_norm: invalid docid", db_name(db));
+      free_slot(s);
+      return nullptr;
+    }
     const uint32_t stored = posting_score(p);
     const int32_t r = db->raw_score[stored];
     int32_t score = r >= 100 ? weight : percent_table[r < 0 ? 0 : r][weight];
