@@ -139,6 +139,7 @@ slot* alloc_slot(uint32_t size) {
     return nullptr;
   }
   slot* s;
+  uint64_t hits = 0, inserts = 0;
   {
     CleanupLock lock(&a->mutex);
     s = a->oldest;
@@ -161,10 +162,14 @@ slot* alloc_slot(uint32_t size) {
       s->index = 0;
     }
     if (a->newest != s) append_newest(a, s, "alloc_slot");
-    if (log_passes(LOG_TRACE))
-      log_msg(LOG_TRACE, "alloc_slot(%d) %llu:%llu\n", static_cast<int>(size),
-              static_cast<unsigned long long>(a->hits), static_cast<unsigned long long>(a->inserts));
+    hits = a->hits;
+    inserts = a->inserts;
   }
+  // Logged without the mutex: a script's log handler may wait for the
+  // interpreter lock.
+  if (log_passes(LOG_TRACE))
+    log_msg(LOG_TRACE, "alloc_slot(%d) %llu:%llu\n", static_cast<int>(size), static_cast<unsigned long long>(hits),
+            static_cast<unsigned long long>(inserts));
   return s;
 }
 
