@@ -37,7 +37,21 @@ CleanupSlot sttm[kSthreadSlots];
 pthread_key_t layer_key;
 std::once_flag init_once;
 
-uint32_t current_tid() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+// The kernel thread id, asked once per thread: the cleanup stack compares it
+// on every push and pop. A forked child's only thread is the forking one, so
+// the child handler drops its cached (parent's) id.
+thread_local uint32_t cached_tid = 0;
+
+void forget_cached_tid() { cached_tid = 0; }
+
+uint32_t current_tid() {
+  if (cached_tid == 0) {
+    static std::once_flag atfork_once;
+    std::call_once(atfork_once, [] { pthread_atfork(nullptr, nullptr, forget_cached_tid); });
+    cached_tid = static_cast<uint32_t>(syscall(SYS_gettid));
+  }
+  return cached_tid;
+}
 
 // The logical priority level per thread: -2 lowest, 0 normal, 2 highest.
 thread_local int thread_priority = 0;
