@@ -20,7 +20,7 @@ TEST(DbFiles, DirectoryEntryRule) {
 }
 
 TEST(DbFiles, RecordFieldsOfBothForms) {
-  const uint32_t one[] = {5u | kCompactFlag, 7, (3u << 7) | 9};
+  const uint32_t one[4] = {5u | kCompactFlag, 7, (3u << 7) | 9, 0};  // 12 bytes of 16
   EXPECT_TRUE(rec_is_compact(one));
   EXPECT_EQ(rec_count(one), 1u);
   EXPECT_EQ(rec_docf(one), 1u);

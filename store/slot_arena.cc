@@ -30,6 +30,8 @@ size_t arena_header_bytes() { return (sizeof(arena) + 15) & ~size_t{15}; }
 
 // Unlinks s from the chain; the messages name the caller.
 void unlink_slot(arena* a, slot* s, const char* who) {
+  if ((s->older && s->older->newer != s) || (s->newer && s->newer->older != s))
+    log_msg(LOG_WARNING, "%s: chain inconsistent", who);
   if (s->older) {
     s->older->newer = s->newer;
   } else {
@@ -62,6 +64,14 @@ void prepend_oldest(arena* a, slot* s, const char* who) {
 }
 
 }  // namespace
+
+void slot_to_newest_locked(slot* s, const char* who) {
+  if (s->home->newest != s) append_newest(s->home, s, who);
+}
+
+void slot_to_oldest_locked(slot* s, const char* who) {
+  if (s->home->oldest != s) prepend_oldest(s->home, s, who);
+}
 
 arena* make_arena(uint32_t chunk, uint32_t count) {
   if (static_cast<int32_t>(chunk) < 1) {

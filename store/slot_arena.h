@@ -85,6 +85,11 @@ int touch_slot(slot* s);
 // former owner's cells are the caller's to clear.
 void free_slot(slot* s);
 
+// Chain moves for callers that hold the slot's arena mutex (the term cache
+// when it takes or gives back a slot).
+void slot_to_newest_locked(slot* s, const char* who);
+void slot_to_oldest_locked(slot* s, const char* who);
+
 // Releases one pin of the slot holding a record idbm_find returned; records
 // outside every arena (incremental databases) and null are ignored.
 void unpin_record(const uint32_t* record);

@@ -56,7 +56,7 @@ const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2);
 
 // Caches record (held in slot, which the cache takes) and returns the record
 // cached for its pair: the one given, or one another thread cached meanwhile
-// (slot is then given back). Pinned unless a stub.
+// (slot is then given back). Pinned; null when the record cached is a stub.
 uint32_t* idbm_add(idbm_db* db, uint32_t* record, slot* s);
 
 // Empties every run of CACHE_DEL cells that ends at an empty cell; the number
@@ -72,7 +72,9 @@ uint32_t* idbm_norm(idbm_db* db, uint32_t* record, slot* s);
 uint32_t* idbm_stub(idbm_db* db, uint32_t hash1, uint32_t hash2);
 
 // The cell of the pair, or of the empty cell where its probe stopped; 0 when
-// the handle has no cache or the table is full without the pair.
+// the handle has no cache or the table is full without the pair. For the
+// table of an incremental database, whose records are not in slots and are
+// never recycled (it reads records without an arena mutex).
 uint32_t idbm_freq_find(idbm_db* db, uint32_t hash1, uint32_t hash2);
 
 // Cuts a full-form record to limit postings in place, keeping the best scores
