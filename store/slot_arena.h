@@ -68,6 +68,10 @@ arena* make_arena(uint32_t chunk, uint32_t count);
 // table is full ("cache_init: too many arenas").
 void cache_add_arena(uint32_t postings, uint32_t count);
 
+// The default arenas: 50 slots for records of max_hits postings (the
+// module-wide posting limit) and 50 for stubs.
+void cache_init_default(uint32_t max_hits);
+
 // Sum of the slot counts of the arenas up to the first empty entry.
 uint32_t cache_total_slots();
 
