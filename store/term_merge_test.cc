@@ -251,6 +251,20 @@ TEST_F(TermMergeTest, ScoreOverflowIsClampedAndCountedAt127) {
             (std::vector<uint32_t>{9 | kCompactFlag, 10 | kCompactFlag, (0u << 7) | 127, (2u << 7) | 127}));
 }
 
+// A source without terms still takes its place in the docid space.
+TEST_F(TermMergeTest, SourceWithoutTermsShiftsTheNextOne) {
+  idbm_db* empty = source("empty", {}, 5);
+  idbm_db* other = source("other", {{9, 10, {(0u << 7) | 5, (2u << 7) | 6}, 0}}, 3);
+  ASSERT_NE(empty, nullptr);
+  ASSERT_NE(other, nullptr);
+  idbm_db* sources[] = {empty, other};
+  idbm_db* out = target(8, 0);
+  ASSERT_EQ(idbm_merge(2, sources, out, nullptr), 1);
+  fflush(out->tf_stream);
+  EXPECT_EQ(read_words(root_.file("merged/tf0")),
+            (std::vector<uint32_t>{9 | kCompactFlag, 10 | kCompactFlag, (5u << 7) | 5, (7u << 7) | 6}));
+}
+
 TEST_F(TermMergeTest, FailuresFailTheMerge) {
   idbm_db* good = source("good", {{9, 10, {(0u << 7) | 5}, 0}}, 3);
   // The second record of this source has a docid beyond its document count.
