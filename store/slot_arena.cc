@@ -211,6 +211,15 @@ void unpin_slot(slot* s) {
   if (s->pins > 0) --s->pins;
 }
 
+int pin_record(const uint32_t* record) {
+  slot* s = slot_of_record(record);
+  if (!s) return 0;
+  CleanupLock lock(&s->home->mutex);
+  if (s->pins == 0) return 0;
+  ++s->pins;
+  return 1;
+}
+
 void unpin_record(const uint32_t* record) { unpin_slot(slot_of_record(record)); }
 
 void arena_stats(uint64_t* out, int n) {

@@ -94,6 +94,11 @@ void free_slot(slot* s);
 void slot_to_newest_locked(slot* s, const char* who);
 void slot_to_oldest_locked(slot* s, const char* who);
 
+// Takes one more pin on the slot holding a record the caller already holds
+// pinned (a query handing a record on): 1, or 0 for a record outside every
+// arena or one whose slot holds no pin.
+int pin_record(const uint32_t* record);
+
 // Releases one pin of the slot holding a record idbm_find returned; records
 // outside every arena (incremental databases) and null are ignored.
 void unpin_record(const uint32_t* record);

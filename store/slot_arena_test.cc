@@ -106,7 +106,12 @@ TEST_F(SlotArenaTest, BusyAndPinnedSlotsAreNotRecycled) {
     s->pins = 1;
   }
   EXPECT_EQ(alloc_slot(20), nullptr);
+  // A second pin keeps the slot after the first is released.
+  EXPECT_EQ(pin_record(b->chunk), 1);
   unpin_record(b->chunk);
+  EXPECT_EQ(alloc_slot(20), nullptr);
+  unpin_record(b->chunk);
+  EXPECT_EQ(pin_record(b->chunk), 0);  // no pin left to add to
   EXPECT_EQ(alloc_slot(20), b);
   EXPECT_EQ(slot_of_record(c->chunk), c);
   EXPECT_EQ(slot_of_record(c->chunk + 1), nullptr);
