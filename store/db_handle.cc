@@ -243,12 +243,13 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
     return nullptr;
   }
   // The capacity must hold every document of the journal: the title, deletion
-  // and date files are cut to it before the replay.
+  // and date files are cut to it before the replay. A smaller one is refused
+  // before any file is touched.
   const uint32_t journaled = jnl_count_records(db_file_path(path, kJnlFile).c_str());
   if (count < journaled) {
-    log_msg(LOG_WARNING, "idbm_open_incr: capacity %u of %s raised to the journal's %u documents", count, path,
-            journaled);
-    count = journaled;
+    log_msg(LOG_ERROR, "idbm_open_incr: too many docs: the journal of %s holds %u documents, capacity %u", path,
+            journaled, count);
+    return nullptr;
   }
   if (count > kTitlesPerFile) {
     report_error("idbm_open_incr: capacity larger than one title file", path);
