@@ -8,11 +8,11 @@
 
 #include "linguistics/fst/coding.h"
 #include "linguistics/fst/fsm.h"
+#include "linguistics/fst/fsm_hand_file.h"
 #include "linguistics/fst/fst_interface.h"
 #include "linguistics/fst/symbol_classes.h"
 
 namespace vorlane {
-namespace {
 
 // 306 bytes: header 0..91, table area 92..300, transition area 301..305.
 const std::vector<uint8_t> kHandFile = {
@@ -114,6 +114,8 @@ const std::vector<uint8_t> kHandFile = {
     0xAD,                    // 3 arc 'b', final, to ...
     0x01,                    // 4 short pointer 0: the start state's arcs
 };
+
+namespace {
 
 TEST(FsmHandFile, LoadsToTheExpectedFields) {
   ASSERT_EQ(kHandFile.size(), 306u);
