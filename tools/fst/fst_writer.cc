@@ -26,9 +26,38 @@ class TransitionWriter {
       if (net.states.empty()) return fail("a net without states");
       starts_.push_back(static_cast<uint32_t>(bytes_.size()));
       locations_.assign(net.states.size(), kNoLocation);
+      table_locations_.assign(net.tables.size(), kNoLocation);
       net_ = n;
       bytes_.push_back(static_cast<uint8_t>(spec_.alphabase | (net.states[0].final ? vorlane::kArcFinal : 0)));
-      if (!emit_target(0)) return false;
+      if (!emit_target(0, true)) return false;
+      // States left for later and tables, until every one is placed.
+      while (!queue_.empty() || !pending_tables_.empty()) {
+        while (!queue_.empty()) {
+          int32_t t = queue_.back();
+          queue_.pop_back();
+          if (locations_[t] == kNoLocation && !emit_state(t)) return false;
+        }
+        std::vector<int32_t> tables;
+        tables.swap(pending_tables_);
+        for (int32_t t : tables) {
+          if (!emit_table(t)) return false;
+        }
+      }
+      for (auto& [pos, state] : long_patches_) {
+        if (!put_long(pos, locations_[state])) return false;
+      }
+      for (auto& [pos, table] : table_patches_) {
+        if (!put_long(pos, table_locations_[table])) return false;
+      }
+      long_patches_.clear();
+      table_patches_.clear();
+    }
+    // A slot of a state that nothing reaches stays unused.
+    for (uint32_t& location : short_entries_) {
+      if (location == kNoLocation) location = 0;
+    }
+    for (uint32_t& location : medium_entries_) {
+      if (location == kNoLocation) location = 0;
     }
     return true;
   }
@@ -37,6 +66,7 @@ class TransitionWriter {
   std::vector<uint32_t> starts_;
   std::vector<uint32_t> short_entries_;
   std::vector<uint32_t> medium_entries_;
+  bool has_tables_ = false;
 
  private:
   using Key = uint64_t;  // net << 32 | state
@@ -47,27 +77,31 @@ class TransitionWriter {
     return false;
   }
 
-  // Counts the pointers each state will need (every arc into it but the one
-  // that places it, or every arc for a start state) and hands out the table
-  // slots to the most used states.
+  // Counts the arcs and table entries into each state with arcs and hands
+  // out the table slots to the most used states.
   void assign_pointer_kinds() {
     std::unordered_map<Key, uint32_t> uses;
     for (size_t n = 0; n < spec_.nets.size(); ++n) {
       const Net& net = spec_.nets[n];
       std::vector<uint32_t> in(net.states.size(), 0);
+      auto count = [&](const Arc& a) {
+        if (a.table < 0 && a.target >= 0 && static_cast<size_t>(a.target) < in.size()) ++in[a.target];
+      };
       for (const State& s : net.states) {
-        for (const Arc& a : s.arcs) {
-          if (a.target >= 0 && static_cast<size_t>(a.target) < in.size()) ++in[a.target];
-        }
+        for (const Arc& a : s.arcs) count(a);
+      }
+      for (const Table& t : net.tables) {
+        for (const Arc& a : t.entries) count(a);
       }
       for (size_t s = 0; s < in.size(); ++s) {
-        uint32_t pointers = s == 0 ? in[s] : (in[s] > 0 ? in[s] - 1 : 0);
+        uint32_t pointers = s == 0 ? in[s] : (in[s] > 0 ? in[s] - (spec_.out_of_line ? 0 : 1) : 0);
         if (pointers > 0 && !net.states[s].arcs.empty()) uses[key(n, static_cast<int32_t>(s))] = pointers;
       }
     }
     std::vector<std::pair<uint32_t, Key>> ranked;
     for (auto& [k, count] : uses) ranked.emplace_back(count, k);
-    std::sort(ranked.begin(), ranked.end(), [](auto& a, auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
+    std::sort(ranked.begin(), ranked.end(),
+              [](auto& a, auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
 
     int64_t short_room = spec_.medium_op > spec_.short_op ? spec_.medium_op - spec_.short_op : 0;
     int64_t medium_room = spec_.long_op > spec_.medium_op ? (spec_.long_op - spec_.medium_op) * 256 : 0;
@@ -90,17 +124,27 @@ class TransitionWriter {
     }
   }
 
+  const Net& net() const { return spec_.nets[net_]; }
+
+  bool valid_state(int32_t t) const { return t >= 0 && static_cast<size_t>(t) < net().states.size(); }
+
   // Writes what follows an arc leading to state t: a 0, a pointer to the
-  // state's first arc, or the state itself.
-  bool emit_target(int32_t t) {
-    const Net& net = spec_.nets[net_];
-    if (t < 0 || static_cast<size_t>(t) >= net.states.size()) return fail("an arc to a state that does not exist");
-    const State& state = net.states[t];
+  // state's first arc, or (when inline) the state itself.
+  bool emit_target(int32_t t, bool inline_ok) {
+    if (!valid_state(t)) return fail("an arc to a state that does not exist");
+    const State& state = net().states[t];
     if (state.arcs.empty()) {
       bytes_.push_back(0);
       return true;
     }
-    if (locations_[t] != kNoLocation) return emit_pointer(t);
+    if (locations_[t] == kNoLocation && inline_ok) return emit_state(t);
+    if (locations_[t] == kNoLocation) queue_.push_back(t);
+    return emit_pointer(t);
+  }
+
+  // Places state t's arcs at the current position.
+  bool emit_state(int32_t t) {
+    const State& state = net().states[t];
     locations_[t] = static_cast<uint32_t>(bytes_.size());
     Key k = key(net_, t);
     auto slot = slot_.find(k);
@@ -110,22 +154,61 @@ class TransitionWriter {
     }
     for (size_t i = 0; i < state.arcs.size(); ++i) {
       const Arc& arc = state.arcs[i];
-      if (arc.label < spec_.alphabase || (arc.label & 3) != 0) return fail("an arc label that is not a label byte");
-      if (arc.target < 0 || static_cast<size_t>(arc.target) >= net.states.size()) {
-        return fail("an arc to a state that does not exist");
+      bool last = i + 1 == state.arcs.size();
+      if (arc.table >= 0) {
+        if (static_cast<size_t>(arc.table) >= net().tables.size()) return fail("an arc to a table that does not exist");
+        bytes_.push_back(static_cast<uint8_t>(spec_.table_label | (last ? 0 : vorlane::kArcMore)));
+        table_patches_.emplace_back(bytes_.size(), arc.table);
+        bytes_.insert(bytes_.end(), 3, 0);
+        if (table_locations_[arc.table] == kNoLocation) {
+          table_locations_[arc.table] = kNoLocation - 1;  // queued
+          pending_tables_.push_back(arc.table);
+        }
+        continue;
       }
+      if (arc.label < spec_.alphabase || (arc.label & 3) != 0) return fail("an arc label that is not a label byte");
+      if (!valid_state(arc.target)) return fail("an arc to a state that does not exist");
       uint8_t b = arc.label;
-      if (i + 1 < state.arcs.size()) b |= vorlane::kArcMore;
-      if (net.states[arc.target].final) b |= vorlane::kArcFinal;
+      if (!last) b |= vorlane::kArcMore;
+      if (net().states[arc.target].final) b |= vorlane::kArcFinal;
       bytes_.push_back(b);
-      if (!emit_target(arc.target)) return false;
+      if (!emit_target(arc.target, last || !spec_.out_of_line)) return false;
+    }
+    return true;
+  }
+
+  // A table after the states: size byte, then 4-byte entries.
+  bool emit_table(int32_t index) {
+    has_tables_ = true;
+    const Table& table = net().tables[index];
+    if (table.entries.empty()) return fail("an empty table");
+    uint8_t low = table.entries.front().label;
+    uint8_t high = table.entries.back().label;
+    if (low < spec_.alphabase) return fail("a table label below alphabase");
+    bytes_.push_back(static_cast<uint8_t>(high - low));
+    table_locations_[index] = static_cast<uint32_t>(bytes_.size());
+    size_t e = 0;
+    for (uint32_t label = low; label <= high; label += 4) {
+      uint8_t more = label < high ? vorlane::kArcMore : 0;
+      if (e < table.entries.size() && table.entries[e].label < label) return fail("table entries out of order");
+      if (e < table.entries.size() && table.entries[e].label == label) {
+        const Arc& arc = table.entries[e++];
+        if (!valid_state(arc.target)) return fail("a table entry to a state that does not exist");
+        bool final = net().states[arc.target].final;
+        bytes_.push_back(static_cast<uint8_t>(label | more | (final ? vorlane::kArcFinal : 0)));
+        size_t before = bytes_.size();
+        if (!emit_target(arc.target, false)) return false;
+        while (bytes_.size() < before + 3) bytes_.push_back(0);
+      } else {
+        bytes_.push_back(static_cast<uint8_t>(spec_.table_label | more));
+        bytes_.insert(bytes_.end(), 3, 0);
+      }
     }
     return true;
   }
 
   bool emit_pointer(int32_t t) {
     Key k = key(net_, t);
-    uint32_t location = locations_[t];
     auto kind = kind_.find(k);
     if (kind != kind_.end() && kind->second == PointerKind::kShort) {
       bytes_.push_back(static_cast<uint8_t>(spec_.short_op + slot_[k]));
@@ -134,12 +217,19 @@ class TransitionWriter {
       bytes_.push_back(static_cast<uint8_t>(spec_.medium_op + slot / 256));
       bytes_.push_back(static_cast<uint8_t>(slot % 256));
     } else {
-      uint32_t high = location >> 16;
-      if (spec_.long_op + high >= spec_.alphabase) return fail("a location beyond the reach of long pointers");
-      bytes_.push_back(static_cast<uint8_t>(spec_.long_op + high));
-      bytes_.push_back(static_cast<uint8_t>(location >> 8));
-      bytes_.push_back(static_cast<uint8_t>(location));
+      long_patches_.emplace_back(bytes_.size(), t);
+      bytes_.insert(bytes_.end(), 3, 0);
     }
+    return true;
+  }
+
+  bool put_long(size_t pos, uint32_t location) {
+    if (location >= kNoLocation - 1) return fail("a pointer to something never placed");
+    uint32_t high = location >> 16;
+    if (spec_.long_op + high >= spec_.alphabase) return fail("a location beyond the reach of long pointers");
+    bytes_[pos] = static_cast<uint8_t>(spec_.long_op + high);
+    bytes_[pos + 1] = static_cast<uint8_t>(location >> 8);
+    bytes_[pos + 2] = static_cast<uint8_t>(location);
     return true;
   }
 
@@ -147,6 +237,11 @@ class TransitionWriter {
   std::string* error_;
   size_t net_ = 0;
   std::vector<uint32_t> locations_;
+  std::vector<uint32_t> table_locations_;
+  std::vector<int32_t> queue_;
+  std::vector<int32_t> pending_tables_;
+  std::vector<std::pair<size_t, int32_t>> long_patches_;
+  std::vector<std::pair<size_t, int32_t>> table_patches_;
   std::unordered_map<Key, PointerKind> kind_;
   std::unordered_map<Key, uint32_t> slot_;
 };
@@ -344,7 +439,8 @@ std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
   h[vorlane::kHdrEscStep] = spec.esc_step;
   h[vorlane::kHdrNetCount] = static_cast<uint8_t>(spec.nets.size());
   h[vorlane::kHdrProperty] = spec.property;
-  h[vorlane::kHdrCodingFlags] = spec.coding_flags;
+  h[vorlane::kHdrCodingFlags] =
+      static_cast<uint8_t>(spec.coding_flags | (trans.has_tables_ ? vorlane::kFstCodingTableSize : 0));
   h[vorlane::kHdrEpsLabel] = spec.eps_label;
   vorlane::put_be16(h + vorlane::kHdrCharTable, static_cast<uint16_t>(char_table));
   h[vorlane::kHdrPointerWidth] = spec.pointer_width;

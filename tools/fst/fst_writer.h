@@ -16,9 +16,9 @@
 //   assigned in order, the label cycling through 0xA4..0xFC and one more ESC
 //   byte for every full cycle. Flag operands after INSTR are 0x80 + (feature
 //   << 4) + (setting << 2).
-// Opcodes below alphabase: 0 ends a branch; 0x01..0x3F short pointers (63
-//   short-table entries); 0x40..0x5F medium pointers (32 x 256 entries);
-//   0x60..0x7F long pointers (locations below 32 x 65,536). Pointer-table
+// Opcodes below alphabase: 0 ends a branch; 0x01..0x1F short pointers (31
+//   short-table entries); 0x20..0x2F medium pointers (16 x 256 entries);
+//   0x30..0x7F long pointers (locations below 80 x 65,536). Pointer-table
 //   entries are 3 bytes wide.
 // Table area, in this order from file position 92: the info text (so its
 //   one-byte offset is 92), the version text and a NUL; the names area (the
@@ -35,10 +35,22 @@
 //   the arcs of the state it leads to. A state with no arcs is a 0 byte. A
 //   state met again (a shared subtree or a cycle) is reached by a pointer to
 //   the location of its first arc, so a pointer never leads to a pointer or
-//   to a 0. Pointer kinds are chosen before the layout: the states reached by
-//   most pointers take the short-table slots, the next ones the medium-table
-//   slots, every other pointer is long; so the sizes are known in one pass
-//   and pointer-table entries are filled in once every state is placed.
+//   to a 0. With out_of_line set only a state's last arc is followed by its
+//   target inline; the others get a pointer and their targets are laid out
+//   later, so that skipping to a state's next arc costs little. Pointer kinds
+//   are chosen before the layout: the states with most arcs into them take
+//   the short-table slots, the next ones the medium-table slots, every other
+//   pointer is long; so the sizes are known in one pass, pointer-table
+//   entries are filled in once every state is placed and long pointers to
+//   states placed later are patched.
+// Tables: a TABLELABEL arc is followed by a long pointer to its table, laid
+//   out after the states: its size byte (the largest label distance), then
+//   one 4-byte entry per label from the lowest to the highest of its arcs:
+//   the arc byte (more bit on all but the last; final bit from the target)
+//   and the target as a 0 (no arcs) or a pointer, padded with 0 to 3 bytes;
+//   labels without an arc get a TABLELABEL filler entry. Files with tables
+//   set coding flag 0x40. Arcs after a TABLELABEL arc in a state are its
+//   exceptions.
 #pragma once
 
 #include <cstdint>
@@ -48,10 +60,17 @@
 
 namespace vorlane::fstw {
 
-// An arc: a label byte (its two low bits 0) leading to a state.
+// An arc: a label byte (its two low bits 0) leading to a state. An arc with
+// table >= 0 is a TABLELABEL arc leading to that table of the net.
 struct Arc {
   uint8_t label = 0;
   int32_t target = 0;
+  int32_t table = -1;
+};
+
+// A table: arcs in ascending label order, labels at or above alphabase.
+struct Table {
+  std::vector<Arc> entries;
 };
 
 struct State {
@@ -62,6 +81,7 @@ struct State {
 // A net: states[0] is the start state.
 struct Net {
   std::vector<State> states;
+  std::vector<Table> tables;
   uint8_t epsilon_bound = 0x8C;
   uint8_t instr_label = 0x84;
   uint16_t initial_flags = 0;
@@ -88,8 +108,8 @@ struct FileSpec {
   uint8_t esc = 0x94;
   uint8_t esc_step = 23;
   uint8_t short_op = 0x01;
-  uint8_t medium_op = 0x40;
-  uint8_t long_op = 0x60;
+  uint8_t medium_op = 0x20;
+  uint8_t long_op = 0x30;
   uint8_t table_label = 0x8C;
   uint8_t nid_label = 0x90;
   uint8_t eps_label = 0x80;
@@ -112,6 +132,7 @@ struct FileSpec {
   // opcodes allow); 0 forces the longer kinds, to test them.
   int32_t short_slots = -1;
   int32_t medium_slots = -1;
+  bool out_of_line = false;
 };
 
 // The file image, or an empty vector with the reason in *error.
