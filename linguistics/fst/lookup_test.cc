@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
@@ -278,6 +279,47 @@ TEST(FstLookup, ClientDictionaryFirst) {
   EXPECT_STREQ(out, "dog");  // unknown to the dictionary: the transducer answers
   EXPECT_EQ(fst_lookup("cats", kFstWholeWord, out, 3, 3, fsm.get(), dict, 0), -12);
   dict_free(dict);
+}
+
+}  // namespace
+}  // namespace vorlane
+
+namespace vorlane {
+namespace {
+
+TEST(FstLookup, TokenizeAndCharacterOffsets) {
+  fstw::PairOptions options;
+  options.functions = {28};
+  options.token_separator = '|';
+  FsmPtr fsm = compile({{"don't", "do|n't"}, {"a-b", "a|-|b"}}, options);
+  const FSM* f = fst_test::as_fsm(fsm);
+  uint8_t coded[64];
+  ASSERT_GT(fst_encode("don't", 5, coded, sizeof coded, false, true, false, f), 0);
+  char out[64];
+  std::memset(out, 'Z', sizeof out);
+  int32_t offsets[4];
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 4, 0, fsm.get()), 1);
+  EXPECT_STREQ(out, "do");
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 4, 2, fsm.get()), -11);
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 0, 0, fsm.get()), -12);  // no room for the offset
+  EXPECT_EQ(fst_tokenize(coded, out, 3, offsets, 4, 0, fsm.get()), -26);  // the coded half is too small
+  EXPECT_EQ(fst_tokenize(coded, nullptr, 3, offsets, 4, 0, fsm.get()), -28);
+  EXPECT_EQ(fst_tokenize(coded, out, 3, offsets, 4, 0, nullptr), -28);
+  ASSERT_GT(fst_encode("a-a", 3, coded, sizeof coded, false, true, false, f), 0);
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 4, 1, fsm.get()), -15);
+
+  FsmPtr stems = compile(stem_pairs(), fstw::PairOptions());
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 4, 0, stems.get()), -11);
+
+  const uint8_t esc = f->esc;
+  const uint8_t text[] = {0xA4, esc, 0xA8, 0xAC, 0};
+  const int32_t at[] = {0, 1, 2, 3, 4, 10, -5};
+  int32_t chars[7];
+  EXPECT_EQ(fst_char_offsets(at, 7, chars, text, fsm.get()), 7);
+  EXPECT_EQ(std::vector<int32_t>(chars, chars + 7), (std::vector<int32_t>{0, 1, 1, 2, 3, 3, 0}));
+  EXPECT_EQ(fst_char_offsets(at, -1, chars, text, fsm.get()), -8);
+  EXPECT_EQ(fst_char_offsets(nullptr, 1, chars, text, fsm.get()), -28);
+  EXPECT_EQ(fst_char_offsets(at, 1, chars, text, fst_error_handle(-2)), -2);
 }
 
 }  // namespace
