@@ -131,6 +131,33 @@ TEST(FstApply, EqualResultsCountOnce) {
   EXPECT_EQ(forward(fsm, "b", 0).rc, 0);
 }
 
+TEST(FstApply, DuplicatesWithEmbeddedEndSymbolsAreFound) {
+  // Outputs "a<end>b" (twice, the second after a pair that reads and writes
+  // nothing) and "a": decoded, the end symbol is a NUL inside the result.
+  Builder b;
+  int32_t s0 = b.state(), e0 = b.state(), s1 = b.state(), f = b.state(true);
+  int32_t p1 = b.state(), p2 = b.state(), p3 = b.state(), p4 = b.state();
+  b.arc(s0, kPlanDiacritic, e0);
+  b.arc(e0, kPlanDiacritic, s1);  // nothing:nothing
+  b.arc(s0, kPlanDiacritic, p1);
+  b.arc(p1, b.sym('a'), p2);      // nothing:a
+  b.arc(p2, kPlanDiacritic, p3);
+  b.arc(p3, fstw::kPlanEnd, p4);  // nothing:<end>
+  b.emit(p4, "b", f);
+  b.arc(s1, kPlanDiacritic, p1);
+  b.emit(s0, "a", f);
+  std::swap(b.net.states[s0].arcs[1], b.net.states[s0].arcs[2]);
+  FsmPtr fsm = b.load();
+  std::vector<uint8_t> in = encode(fsm, "");
+  FstFrame frames[16];
+  uint8_t coded[64];
+  char client[64];
+  int32_t n = apply_fst(in.data(), coded, 64, 0, false, frames, 16, client, 64, nullptr, 0, 2, 0,
+                        fst_test::as_fsm(fsm));
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(std::string(client, 6), std::string("a\0b\0a\0", 6));
+}
+
 TEST(FstApply, ShortestStyleKeepsTheFirstShortest) {
   Builder b;
   int32_t s0 = b.state(), f = b.state(true);

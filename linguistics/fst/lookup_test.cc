@@ -243,25 +243,30 @@ TEST(FstLookup, ManyPendingAlternativesGrowTheArea) {
     s = next;
   }
   for (char c : std::string("abcdefghij")) {
-    int32_t next = state(c == 'j');
+    int32_t next = state();
     net.states[s].arcs.push_back({static_cast<uint8_t>(a.char_code(static_cast<uint8_t>(c)) >> 8), next});
     s = next;
   }
+  int32_t end = state(true);
+  net.states[s].arcs.push_back({fstw::kPlanEnd, end});  // lookups append the end symbol
   fstw::FileSpec spec;
   a.apply(&spec);
   spec.nets.push_back(net);
   spec.functions = {{27, 0}};
   FsmPtr fsm = fst_test::load(fst_test::write_image(spec));
   // The walk alone: 100 frames are too few, 200 enough.
-  std::vector<uint8_t> coded(64);
   const FSM* f = fst_test::as_fsm(fsm);
-  int32_t n = fst_encode("abcdefghij", 10, coded.data(), 64, false, false, false, f);
+  std::vector<uint8_t> coded(64);
+  ASSERT_GT(fst_encode("abcdefghij", 10, coded.data(), 64, false, true, false, f), 0);
   std::vector<FstFrame> frames(200);
   uint8_t scratch[256];
   char client[64];
   EXPECT_EQ(apply_fst(coded.data(), scratch, 256, 0, false, frames.data(), 100, client, 64, nullptr, 0, 2, 0, f), -13);
   EXPECT_EQ(apply_fst(coded.data(), scratch, 256, 0, false, frames.data(), 200, client, 64, nullptr, 0, 2, 0, f), 1);
-  (void)n;
+  // fst_lookup starts with 100 frames, doubles once and succeeds.
+  char out[64];
+  EXPECT_EQ(fst_lookup("abcdefghij", 10, out, sizeof out, 3, fsm.get(), nullptr, 0), 1);
+  EXPECT_STREQ(out, "abcdefghij");
 }
 
 TEST(FstLookup, ClientDictionaryFirst) {
