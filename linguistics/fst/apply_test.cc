@@ -51,8 +51,11 @@ struct Builder {
     }
   }
 
+  bool table_offsets = false;
+
   FsmPtr load(fstw::FileSpec* out = nullptr) {
     fstw::FileSpec spec;
+    spec.table_offsets = table_offsets;
     alphabet.apply(&spec);
     spec.nets.push_back(net);
     spec.functions = {{12, 0}, {27, 0}, {28, 0}};
@@ -302,8 +305,11 @@ TEST(FstApply, NonIdentityPairs) {
 }
 
 TEST(FstApply, TablesWithExceptionChains) {
-  // Input side: a table for a, b, c whose b entry is replaced by an exception.
+  for (bool offsets : {false, true}) {
+  SCOPED_TRACE(offsets ? "offset lists" : "size bytes");
+  // Input side: a table for a, b, d whose b entry is replaced by an exception.
   Builder b;
+  b.table_offsets = offsets;
   int32_t s0 = b.state(), f = b.state(true), dead = b.state(), fx = b.state();
   b.table(s0, {{b.sym('a'), f}, {b.sym('b'), dead}, {b.sym('d'), f}});
   b.arc(s0, b.sym('b'), fx);
@@ -319,6 +325,7 @@ TEST(FstApply, TablesWithExceptionChains) {
 
   // Output side: the same table enumerated.
   Builder o;
+  o.table_offsets = offsets;
   int32_t t0 = o.state(), e = o.state(), g = o.state(true), nonfinal = o.state(), gx = o.state();
   o.arc(t0, kPlanDiacritic, e);
   o.table(e, {{o.sym('a'), g}, {o.sym('b'), nonfinal}, {o.sym('d'), g}});
@@ -328,6 +335,7 @@ TEST(FstApply, TablesWithExceptionChains) {
   Walked r = forward(out, "", 2);
   EXPECT_EQ(std::set<std::string>(r.results.begin(), r.results.end()), (std::set<std::string>{"a", "bq", "d"}));
   EXPECT_EQ(r.rc, 3);
+  }
 }
 
 TEST(FstApply, DamagedNetsEndWithACode) {

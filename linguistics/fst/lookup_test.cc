@@ -71,6 +71,9 @@ std::vector<Shape> shapes() {
     tables.table_threshold = 2;
     tables.end_symbol = end;
     list.push_back({end ? "tables" : "tables, no end symbol", tables});
+    tables.table_offsets = true;
+    tables.coding_flags = 0;
+    list.push_back({end ? "tables as offset lists" : "tables as offset lists, no end symbol", tables});
   }
   return list;
 }

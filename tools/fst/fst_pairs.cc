@@ -227,6 +227,7 @@ void* alphabet_fsm(const Alphabet& alphabet, const PairOptions& options, FileSpe
   base->short_slots = options.short_slots;
   base->medium_slots = options.medium_slots;
   base->out_of_line = options.out_of_line;
+  base->table_offsets = options.table_offsets;
   alphabet.apply(base);
   base->nets.push_back(Net{{State{}}, {}, kPlanEpsilonBound, kPlanInstr, 0});
   std::vector<uint8_t> image = fst_write_image(*base, error);

@@ -33,6 +33,7 @@ struct PairOptions {
   bool end_symbol = true;
   uint8_t coding_flags = 0x80;
   int table_threshold = 0;  // 0: no tables
+  bool table_offsets = false;  // tables as offset lists (coding flag 0x20)
   int32_t short_slots = -1;
   int32_t medium_slots = -1;
   bool out_of_line = true;

@@ -177,7 +177,7 @@ class TransitionWriter {
     return true;
   }
 
-  // A table after the states: size byte, then 4-byte entries.
+  // A table after the states: size byte (or offset list), then 4-byte entries.
   bool emit_table(int32_t index) {
     has_tables_ = true;
     const Table& table = net().tables[index];
@@ -185,25 +185,46 @@ class TransitionWriter {
     uint8_t low = table.entries.front().label;
     uint8_t high = table.entries.back().label;
     if (low < spec_.alphabase) return fail("a table label below alphabase");
+    if (spec_.table_offsets) {
+      // Distances for d / 4 from the highest down to 1, then the size byte
+      // (d = 0 is the first entry itself).
+      for (int q = (high - low) / 4; q >= 1; --q) {
+        uint8_t distance = 0;
+        for (size_t j = 0; j < table.entries.size(); ++j) {
+          if (table.entries[j].label == low + 4 * q) distance = static_cast<uint8_t>(4 * j);
+        }
+        bytes_.push_back(distance);
+      }
+      bytes_.push_back(static_cast<uint8_t>(high - low));
+      table_locations_[index] = static_cast<uint32_t>(bytes_.size());
+      for (size_t j = 0; j < table.entries.size(); ++j) {
+        if (!emit_entry(table.entries[j], j + 1 < table.entries.size())) return false;
+      }
+      return true;
+    }
     bytes_.push_back(static_cast<uint8_t>(high - low));
     table_locations_[index] = static_cast<uint32_t>(bytes_.size());
     size_t e = 0;
     for (uint32_t label = low; label <= high; label += 4) {
-      uint8_t more = label < high ? vorlane::kArcMore : 0;
       if (e < table.entries.size() && table.entries[e].label < label) return fail("table entries out of order");
       if (e < table.entries.size() && table.entries[e].label == label) {
-        const Arc& arc = table.entries[e++];
-        if (!valid_state(arc.target)) return fail("a table entry to a state that does not exist");
-        bool final = net().states[arc.target].final;
-        bytes_.push_back(static_cast<uint8_t>(label | more | (final ? vorlane::kArcFinal : 0)));
-        size_t before = bytes_.size();
-        if (!emit_target(arc.target, false)) return false;
-        while (bytes_.size() < before + 3) bytes_.push_back(0);
+        if (!emit_entry(table.entries[e++], label < high)) return false;
       } else {
-        bytes_.push_back(static_cast<uint8_t>(spec_.table_label | more));
+        bytes_.push_back(static_cast<uint8_t>(spec_.table_label | (label < high ? vorlane::kArcMore : 0)));
         bytes_.insert(bytes_.end(), 3, 0);
       }
     }
+    return true;
+  }
+
+  // One 4-byte table entry: the arc byte, then its target padded to 3 bytes.
+  bool emit_entry(const Arc& arc, bool more) {
+    if (!valid_state(arc.target)) return fail("a table entry to a state that does not exist");
+    bool final = net().states[arc.target].final;
+    bytes_.push_back(static_cast<uint8_t>(arc.label | (more ? vorlane::kArcMore : 0) | (final ? vorlane::kArcFinal : 0)));
+    size_t before = bytes_.size();
+    if (!emit_target(arc.target, false)) return false;
+    while (bytes_.size() < before + 3) bytes_.push_back(0);
     return true;
   }
 
@@ -439,8 +460,8 @@ std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
   h[vorlane::kHdrEscStep] = spec.esc_step;
   h[vorlane::kHdrNetCount] = static_cast<uint8_t>(spec.nets.size());
   h[vorlane::kHdrProperty] = spec.property;
-  h[vorlane::kHdrCodingFlags] =
-      static_cast<uint8_t>(spec.coding_flags | (trans.has_tables_ ? vorlane::kFstCodingTableSize : 0));
+  uint8_t table_flag = vorlane::kFstCodingTableSize | (spec.table_offsets ? vorlane::kFstCodingTableOffsets : 0);
+  h[vorlane::kHdrCodingFlags] = static_cast<uint8_t>(spec.coding_flags | (trans.has_tables_ ? table_flag : 0));
   h[vorlane::kHdrEpsLabel] = spec.eps_label;
   vorlane::put_be16(h + vorlane::kHdrCharTable, static_cast<uint16_t>(char_table));
   h[vorlane::kHdrPointerWidth] = spec.pointer_width;

@@ -49,7 +49,12 @@
 //   the arc byte (more bit on all but the last; final bit from the target)
 //   and the target as a 0 (no arcs) or a pointer, padded with 0 to 3 bytes;
 //   labels without an arc get a TABLELABEL filler entry. Files with tables
-//   set coding flag 0x40. Arcs after a TABLELABEL arc in a state are its
+//   set coding flag 0x40. With table_offsets set, a table is instead an
+//   offset list, its size byte and only the entries of its arcs: the byte at
+//   (first entry - 1 - d / 4) holds the distance of the entry for label
+//   distance d (0: no entry; for d / 4 = 0 that byte is the size byte, and d
+//   = 0 is the first entry itself), and the file sets coding flags 0x40 and
+//   0x20. Arcs after a TABLELABEL arc in a state are its
 //   exceptions.
 #pragma once
 
@@ -133,6 +138,7 @@ struct FileSpec {
   int32_t short_slots = -1;
   int32_t medium_slots = -1;
   bool out_of_line = false;
+  bool table_offsets = false;
 };
 
 // The file image, or an empty vector with the reason in *error.
