@@ -53,14 +53,14 @@ struct Builder {
 
   bool table_offsets = false;
 
-  FsmPtr load(fstw::FileSpec* out = nullptr) {
-    fstw::FileSpec spec;
-    spec.table_offsets = table_offsets;
-    alphabet.apply(&spec);
-    spec.nets.push_back(net);
-    spec.functions = {{12, 0}, {27, 0}, {28, 0}};
-    if (out) *out = spec;
-    return fst_test::load(fst_test::write_image(spec));
+  FsmPtr load(fstw::FileDesc* out = nullptr) {
+    fstw::FileDesc desc;
+    desc.table_offsets = table_offsets;
+    alphabet.apply(&desc);
+    desc.nets.push_back(net);
+    desc.functions = {{12, 0}, {27, 0}, {28, 0}};
+    if (out) *out = desc;
+    return fst_test::load(fst_test::write_image(desc));
   }
 };
 
@@ -354,10 +354,10 @@ TEST(FstApply, DamagedNetsEndWithACode) {
 
   // Pointers out of the area and to pointers.
   fstw::Alphabet a = fst_test::small_alphabet();
-  fstw::FileSpec spec = fst_test::small_spec(a);
-  spec.short_slots = 0;
-  spec.medium_slots = 0;
-  std::vector<uint8_t> image = fst_test::write_image(spec);
+  fstw::FileDesc desc = fst_test::small_file_desc(a);
+  desc.short_slots = 0;
+  desc.medium_slots = 0;
+  std::vector<uint8_t> image = fst_test::write_image(desc);
   uint32_t trans = be16(image.data() + kHdrTransStart);
   // Every long pointer in the area (the writer's plan: 0x30..0x7F, 3 bytes).
   std::vector<size_t> pointers;

@@ -58,7 +58,7 @@ bool text_alphabet(const std::vector<std::pair<std::string, bool>>& texts, bool 
 
 // A complete file description (alphabet, classes, one net serving the
 // option's functions).
-bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileSpec* spec, std::string* error);
+bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileDesc* desc, std::string* error);
 
 // A class net (functions 60 and 61): each word, its TAGSEP, then each of its
 // classes (tag names) as a chain of the class symbol's label byte and ESC
@@ -67,7 +67,7 @@ struct WordClasses {
   std::string word;
   std::vector<std::string> classes;
 };
-bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& options, FileSpec* spec,
+bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& options, FileDesc* desc,
                      std::string* error);
 
 }  // namespace vorlane::fstw

@@ -5,7 +5,7 @@
 //
 // Conventions this writer fixes where the format leaves a choice:
 //
-// Label plan (FstAlphabet, fst_alphabet.h, applies it; a FileSpec may set
+// Label plan (FstAlphabet, fst_alphabet.h, applies it; a FileDesc may set
 // any other plan by hand). alphabase 0x80, so labels are 0x80..0xFC:
 //   0x80 EPS, 0x84 INSTR, 0x88 a plain diacritic; the epsilon bound of every
 //   net is 0x8C, so these three consume no input;
@@ -102,7 +102,7 @@ struct SymbolClass {
   std::vector<Member> members;
 };
 
-struct FileSpec {
+struct FileDesc {
   uint8_t file_type = 1;
   uint8_t language = 0;
   uint32_t header_word = 0;
@@ -142,11 +142,11 @@ struct FileSpec {
 };
 
 // The file image, or an empty vector with the reason in *error.
-std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error);
-bool fst_write_file(const std::string& path, const FileSpec& spec, std::string* error);
+std::vector<uint8_t> fst_write_image(const FileDesc& desc, std::string* error);
+bool fst_write_file(const std::string& path, const FileDesc& desc, std::string* error);
 
-// Symbol number of a code under spec's plan: (label - alphabase) / 4 +
+// Symbol number of a code under desc's plan: (label - alphabase) / 4 +
 // ESC count x ESC step.
-uint32_t fst_symbol_number(const FileSpec& spec, uint16_t code);
+uint32_t fst_symbol_number(const FileDesc& desc, uint16_t code);
 
 }  // namespace vorlane::fstw
