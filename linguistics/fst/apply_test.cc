@@ -352,6 +352,20 @@ TEST(FstApply, DamagedNetsEndWithACode) {
   EXPECT_EQ(fst_lookup("abc", kFstWholeWord, out, sizeof out, 3, fsm.get(), nullptr, 0), -2);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
+  // A loop that leaves an alternative pending at every turn: the frame stack
+  // overflows, the lookup grows its area up to its ceiling or the walk runs
+  // out of steps; either way it ends with a code.
+  Builder pending;
+  int32_t p0 = pending.state(), pe = pending.state(), pdead = pending.state();
+  pending.arc(p0, kPlanDiacritic, pe);
+  pending.arc(p0, kPlanDiacritic, pdead);
+  pending.arc(pe, kPlanDiacritic, p0);
+  FsmPtr growing = pending.load();
+  start = std::chrono::steady_clock::now();
+  int32_t rc = fst_lookup("abc", kFstWholeWord, out, sizeof out, 3, growing.get(), nullptr, 0);
+  EXPECT_TRUE(rc == -2 || rc == -13) << rc;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
   // Pointers out of the area and to pointers.
   fstw::Alphabet a = fst_test::small_alphabet();
   fstw::FileDesc desc = fst_test::small_file_desc(a);
