@@ -6,23 +6,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/line_escape.h"
 #include "platform/root.h"
 
 namespace vorlane::platform {
 
 namespace {
-
-void append_escaped(std::string& out, const char* text) {
-  for (const char* p = text; *p; ++p) {
-    switch (*p) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += *p;
-    }
-  }
-}
 
 void write_whole(int fd, const std::string& data) {
   size_t done = 0;

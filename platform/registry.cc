@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/line_escape.h"
 #include "platform/root.h"
 
 namespace vorlane::platform {
@@ -111,32 +112,6 @@ struct Value {
   std::string data;
 };
 
-void append_escaped(std::string& out, const std::string& text) {
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
-    }
-  }
-}
-
-bool unescape(const std::string& field, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] != '\\') {
-      *out += field[i];
-      continue;
-    }
-    if (++i == field.size()) return false;
-    char c = field[i];
-    *out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
-  }
-  return true;
-}
-
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -153,7 +128,7 @@ bool parse_line(const std::string& line, Value* v) {
   unsigned long type = strtoul(line.c_str(), &end, 10);
   if (end != line.c_str() + t1 || type > 0xFFFFFFFFul) return false;
   v->type = static_cast<uint32_t>(type);
-  if (!unescape(line.substr(t1 + 1, t2 - t1 - 1), &v->name)) return false;
+  if (!unescape_field(std::string_view(line).substr(t1 + 1, t2 - t1 - 1), &v->name)) return false;
   std::string hex = line.substr(t2 + 1);
   if (hex.size() % 2) return false;
   v->data.clear();
