@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/file_replace.h"
 #include "platform/line_escape.h"
 #include "platform/root.h"
 
@@ -160,17 +161,6 @@ std::vector<Value> read_values(const std::string& dir) {
   return values;
 }
 
-bool write_all(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 int write_values(const std::string& dir, const std::vector<Value>& values) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
@@ -185,18 +175,8 @@ int write_values(const std::string& dir, const std::vector<Value>& values) {
     }
     out += '\n';
   }
-  std::string tmp = dir + "/.values.tmp";
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errno_to_error(errno);
-  bool ok = write_all(fd, out) && fsync(fd) == 0;
-  int err = errno;
-  close(fd);
-  if (!ok || rename(tmp.c_str(), (dir + "/.values").c_str()) != 0) {
-    if (ok) err = errno;
-    unlink(tmp.c_str());
-    return errno_to_error(err);
-  }
-  return error_success;
+  int err = replace_file(dir + "/.values", out, true);
+  return err == 0 ? error_success : errno_to_error(err);
 }
 
 // Runs change over the key's value list under the key's lock and writes the
