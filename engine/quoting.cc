@@ -22,8 +22,12 @@ struct HexValues {
 };
 constexpr HexValues kHexValue{};
 
-// Entity-style quoting shared by html_quote and xml_quote.
-char* entity_quote(const char* text, char* out, size_t size, int* overflow, bool xml) {
+// Copies text into out (size bytes, the last kept for the NUL), each byte
+// either as it is or as the replacement that `replace` writes into its 8-byte
+// buffer (returning its length; 0 keeps the byte). A replacement that does
+// not fit before the last byte ends the output there.
+template <typename Replace>
+char* quote_bytes(const char* text, char* out, size_t size, int* overflow, Replace replace) {
   if (overflow) *overflow = 0;
   if (size == 0) return out;
   size_t last = size - 1;
@@ -31,27 +35,12 @@ char* entity_quote(const char* text, char* out, size_t size, int* overflow, bool
   bool cut = false;
   for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text ? text : "");
        *c && at < last; ++c) {
-    char reference[8];
-    const char* replacement = nullptr;
-    switch (*c) {
-      case '"': replacement = "&quot;"; break;
-      case '&': replacement = "&amp;"; break;
-      case '<': replacement = "&lt;"; break;
-      case '>': replacement = "&gt;"; break;
-      case '\'':
-        if (xml) replacement = "&apos;";
-        break;
-      default:
-        if (xml && *c >= 127) {
-          snprintf(reference, sizeof reference, "&#%d;", *c);
-          replacement = reference;
-        }
-    }
-    if (!replacement) {
+    char replacement[8];
+    size_t n = replace(*c, replacement);
+    if (n == 0) {
       out[at++] = static_cast<char>(*c);
       continue;
     }
-    size_t n = strlen(replacement);
     if (at + n > last) {  // does not fit: the output ends here
       cut = true;
       break;
@@ -64,33 +53,42 @@ char* entity_quote(const char* text, char* out, size_t size, int* overflow, bool
   return out;
 }
 
+// Entity-style quoting shared by html_quote and xml_quote.
+char* entity_quote(const char* text, char* out, size_t size, int* overflow, bool xml) {
+  return quote_bytes(text, out, size, overflow, [xml](unsigned char c, char* replacement) -> size_t {
+    const char* fixed = nullptr;
+    switch (c) {
+      case '"': fixed = "&quot;"; break;
+      case '&': fixed = "&amp;"; break;
+      case '<': fixed = "&lt;"; break;
+      case '>': fixed = "&gt;"; break;
+      case '\'':
+        if (xml) fixed = "&apos;";
+        break;
+      default:
+        if (xml && c >= 127) return static_cast<size_t>(snprintf(replacement, 8, "&#%d;", c));
+    }
+    if (!fixed) return 0;
+    size_t n = strlen(fixed);
+    memcpy(replacement, fixed, n);
+    return n;
+  });
+}
+
 }  // namespace
 
 char* url_quote(const char* text, int mode, char* out, size_t size, int* overflow) {
-  if (overflow) *overflow = 0;
-  if (size == 0) return out;
-  size_t last = size - 1;
-  size_t at = 0;
-  bool cut = false;
-  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text ? text : "");
-       *c && at < last; ++c) {
-    if (mode && *c == ' ') {
-      out[at++] = '+';
-    } else if (*c < 128 && UrlSafeTable[*c]) {
-      out[at++] = static_cast<char>(*c);
-    } else {
-      if (at + 2 >= last) {
-        cut = true;
-        break;
-      }
-      out[at++] = '%';
-      out[at++] = kHexDigits[*c >> 4];
-      out[at++] = kHexDigits[*c & 15];
+  return quote_bytes(text, out, size, overflow, [mode](unsigned char c, char* replacement) -> size_t {
+    if (mode && c == ' ') {
+      replacement[0] = '+';
+      return 1;
     }
-  }
-  if (overflow) *overflow = cut || at >= last;
-  out[at] = 0;
-  return out;
+    if (c < 128 && UrlSafeTable[c]) return 0;
+    replacement[0] = '%';
+    replacement[1] = kHexDigits[c >> 4];
+    replacement[2] = kHexDigits[c & 15];
+    return 3;
+  });
 }
 
 size_t url_unquote(const char* text, int mode, char* out, size_t size, int* overflow) {

@@ -43,12 +43,7 @@ bool c_text(const TextArg& arg) {
 PyObject* osdnt_memory_info(PyObject*, PyObject*) {
   platform::MemoryStatus m;
   platform::memory_status(&m);
-  char text[160];
-  snprintf(text, sizeof text, "Memory: %llu (%llu free)   Virtual: %llu (%llu free)\n",
-           static_cast<unsigned long long>(m.total_physical), static_cast<unsigned long long>(m.available_physical),
-           static_cast<unsigned long long>(m.total_page_file),
-           static_cast<unsigned long long>(m.available_page_file));
-  return script::latin1_str(text);
+  return script::latin1_str(platform::memory_line(m).c_str());
 }
 
 PyObject* osdnt_message_box(PyObject*, PyObject* args) {
@@ -142,12 +137,7 @@ PyObject* osdnt_spawn(PyObject*, PyObject* args) {
 PyObject* osdnt_version_info(PyObject*, PyObject*) {
   platform::VersionInfo v;
   platform::version_info(&v);
-  const char* names[] = {"Windows 3.1", "Windows 95", "Windows NT"};
-  const char* name = v.platform_id >= 0 && v.platform_id <= 2 ? names[v.platform_id] : "Windows ??";
-  char text[512];
-  snprintf(text, sizeof text, "Platform: %s %d.%d   Build: %d   ServicePack: %s\n", name, v.major, v.minor, v.build,
-           v.service_pack.c_str());
-  return script::latin1_str(text);
+  return script::latin1_str(platform::platform_line(v).c_str());
 }
 
 PyObject* osdnt_get_registry(PyObject*, PyObject* args) {

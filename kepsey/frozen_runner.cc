@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include "host/interpreter_start.h"
 #include "host/module_table.h"
 #include "host/server_globals.h"
 
@@ -21,10 +22,7 @@ bool env_flag(const char* name) {
 }
 
 int start_failed(PyConfig* config, PyStatus status) {
-  PyConfig_Clear(config);
-  if (PyStatus_IsExit(status)) return status.exitcode;
-  fprintf(stderr, "kepsey: %s\n", status.err_msg ? status.err_msg : "the interpreter cannot start");
-  return 1;
+  return host::interpreter_start_failed(config, status, "kepsey", "the interpreter cannot start");
 }
 
 }  // namespace

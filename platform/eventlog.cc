@@ -7,36 +7,12 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "platform/line_escape.h"
 #include "platform/root.h"
 
 namespace vorlane::platform {
 
 namespace {
-
-void append_escaped(std::string& out, const std::string& text) {
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
-    }
-  }
-}
-
-std::string unescape(const std::string& field) {
-  std::string out;
-  for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 1 < field.size()) {
-      char n = field[++i];
-      out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == 't' ? '\t' : n;
-    } else {
-      out += field[i];
-    }
-  }
-  return out;
-}
 
 int syslog_priority(EventType type) {
   switch (type) {
@@ -119,9 +95,13 @@ std::vector<EventRecord> read_eventlog(const std::string& path) {
     } catch (...) {
       continue;
     }
-    r.source = unescape(fields[1]);
+    unescape_field(fields[1], &r.source);  // a lone final backslash is kept
     r.type = fields[2];
-    for (size_t i = 5; i < fields.size(); ++i) r.strings.push_back(unescape(fields[i]));
+    for (size_t i = 5; i < fields.size(); ++i) {
+      std::string text;
+      unescape_field(fields[i], &text);
+      r.strings.push_back(std::move(text));
+    }
     events.push_back(std::move(r));
   }
   return events;

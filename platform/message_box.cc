@@ -6,35 +6,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/file_replace.h"
+#include "platform/line_escape.h"
 #include "platform/root.h"
 
 namespace vorlane::platform {
-
-namespace {
-
-void append_escaped(std::string& out, const char* text) {
-  for (const char* p = text; *p; ++p) {
-    switch (*p) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += *p;
-    }
-  }
-}
-
-void write_whole(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
-
-}  // namespace
 
 std::string messages_path() { return root_path("messages"); }
 

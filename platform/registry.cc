@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/file_replace.h"
+#include "platform/line_escape.h"
 #include "platform/root.h"
 
 namespace vorlane::platform {
@@ -111,32 +113,6 @@ struct Value {
   std::string data;
 };
 
-void append_escaped(std::string& out, const std::string& text) {
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
-    }
-  }
-}
-
-bool unescape(const std::string& field, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] != '\\') {
-      *out += field[i];
-      continue;
-    }
-    if (++i == field.size()) return false;
-    char c = field[i];
-    *out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
-  }
-  return true;
-}
-
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -153,7 +129,7 @@ bool parse_line(const std::string& line, Value* v) {
   unsigned long type = strtoul(line.c_str(), &end, 10);
   if (end != line.c_str() + t1 || type > 0xFFFFFFFFul) return false;
   v->type = static_cast<uint32_t>(type);
-  if (!unescape(line.substr(t1 + 1, t2 - t1 - 1), &v->name)) return false;
+  if (!unescape_field(std::string_view(line).substr(t1 + 1, t2 - t1 - 1), &v->name)) return false;
   std::string hex = line.substr(t2 + 1);
   if (hex.size() % 2) return false;
   v->data.clear();
@@ -185,17 +161,6 @@ std::vector<Value> read_values(const std::string& dir) {
   return values;
 }
 
-bool write_all(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 int write_values(const std::string& dir, const std::vector<Value>& values) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
@@ -210,18 +175,8 @@ int write_values(const std::string& dir, const std::vector<Value>& values) {
     }
     out += '\n';
   }
-  std::string tmp = dir + "/.values.tmp";
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errno_to_error(errno);
-  bool ok = write_all(fd, out) && fsync(fd) == 0;
-  int err = errno;
-  close(fd);
-  if (!ok || rename(tmp.c_str(), (dir + "/.values").c_str()) != 0) {
-    if (ok) err = errno;
-    unlink(tmp.c_str());
-    return errno_to_error(err);
-  }
-  return error_success;
+  int err = replace_file(dir + "/.values", out, true);
+  return err == 0 ? error_success : errno_to_error(err);
 }
 
 // Runs change over the key's value list under the key's lock and writes the

@@ -19,6 +19,7 @@
 
 #include "platform/errors.h"
 #include "platform/event.h"
+#include "platform/file_replace.h"
 #include "platform/process.h"
 #include "platform/root.h"
 
@@ -33,16 +34,7 @@ bool valid_name(const char* name) {
 }
 
 bool write_file_atomically(const std::string& path, const std::string& text) {
-  std::string tmp = path + ".tmp";
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  close(fd);
-  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-    unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  return replace_file(path, text, false) == 0;
 }
 
 bool pid_running(pid_t pid) {

@@ -55,4 +55,34 @@ bool version_info(VersionInfo* out) {
   return true;
 }
 
+namespace {
+
+const char* platform_name(int id) {
+  switch (id) {
+    case 0: return "Windows 3.1";
+    case 1: return "Windows 95";
+    case 2: return "Windows NT";
+    default: return "Windows ??";
+  }
+}
+
+}  // namespace
+
+std::string platform_line(const VersionInfo& version) {
+  char head[160];
+  snprintf(head, sizeof head, "Platform: %s %d.%d   Build: %d   ServicePack: ", platform_name(version.platform_id),
+           version.major, version.minor, version.build);
+  return head + version.service_pack + "\n";
+}
+
+std::string memory_line(const MemoryStatus& memory) {
+  char text[160];
+  snprintf(text, sizeof text, "Memory: %llu (%llu free)   Virtual: %llu (%llu free)\n",
+           static_cast<unsigned long long>(memory.total_physical),
+           static_cast<unsigned long long>(memory.available_physical),
+           static_cast<unsigned long long>(memory.total_page_file),
+           static_cast<unsigned long long>(memory.available_page_file));
+  return text;
+}
+
 }  // namespace vorlane::platform

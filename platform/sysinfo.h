@@ -32,4 +32,13 @@ struct VersionInfo {
 
 bool version_info(VersionInfo* out);
 
+// The two lines that the script module and plimmet show:
+//   "Platform: %s %d.%d   Build: %d   ServicePack: %s\n" with the platform's
+//   name by id (0 "Windows 3.1", 1 "Windows 95", 2 "Windows NT", any other
+//   "Windows ??"), the version numbers and the service-pack text;
+//   "Memory: %llu (%llu free)   Virtual: %llu (%llu free)\n" with the four
+//   figures in bytes (64-bit, so more than 2 GiB prints as it is).
+std::string platform_line(const VersionInfo& version);
+std::string memory_line(const MemoryStatus& memory);
+
 }  // namespace vorlane::platform

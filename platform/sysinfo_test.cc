@@ -27,5 +27,34 @@ TEST(SysInfo, VersionComesFromUname) {
             std::string(u.release).substr(0, std::string(u.release).find_first_not_of("0123456789.")));
 }
 
+TEST(SysInfo, PlatformAndMemoryLines) {
+  struct Case {
+    int id;
+    const char* line;
+  };
+  const Case cases[] = {
+      {0, "Platform: Windows 3.1 6.1   Build: 55   ServicePack: 6.1.55-x\n"},
+      {1, "Platform: Windows 95 6.1   Build: 55   ServicePack: 6.1.55-x\n"},
+      {2, "Platform: Windows NT 6.1   Build: 55   ServicePack: 6.1.55-x\n"},
+      {3, "Platform: Windows ?? 6.1   Build: 55   ServicePack: 6.1.55-x\n"},
+      {-1, "Platform: Windows ?? 6.1   Build: 55   ServicePack: 6.1.55-x\n"},
+  };
+  for (const Case& c : cases) {
+    VersionInfo v;
+    v.platform_id = c.id;
+    v.major = 6;
+    v.minor = 1;
+    v.build = 55;
+    v.service_pack = "6.1.55-x";
+    EXPECT_EQ(platform_line(v), c.line);
+  }
+  MemoryStatus m;
+  m.total_physical = 25769803776ull;  // 24 GiB
+  m.available_physical = 3;
+  m.total_page_file = 1ull << 40;
+  m.available_page_file = 0;
+  EXPECT_EQ(memory_line(m), "Memory: 25769803776 (3 free)   Virtual: 1099511627776 (0 free)\n");
+}
+
 }  // namespace
 }  // namespace vorlane::platform

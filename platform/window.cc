@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/event.h"
+#include "platform/file_replace.h"
 #include "platform/root.h"
 
 namespace vorlane::platform {
@@ -30,14 +31,7 @@ std::map<std::string, WindowClass> classes;
 
 void write_state(Window* w, const std::string& state) {
   w->state = state;
-  std::string path = window_state_path(getpid());
-  std::string tmp = path + ".tmp";
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  std::string text = state + "\n" + w->title + "\n";
-  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  close(fd);
-  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) unlink(tmp.c_str());
+  replace_file(window_state_path(getpid()), state + "\n" + w->title + "\n", false);
 }
 
 // Turns one FIFO line into a message; false for a line that is none.

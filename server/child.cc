@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "host/interpreter_start.h"
 #include "host/module_table.h"
 #include "host/server_globals.h"
 
@@ -38,10 +39,7 @@ std::string default_main_script() {
 }
 
 int fail_status(PyConfig* config, PyStatus status) {
-  PyConfig_Clear(config);
-  if (PyStatus_IsExit(status)) return status.exitcode;
-  fprintf(stderr, "vorlane-server: %s\n", status.err_msg ? status.err_msg : "interpreter start failed");
-  return 1;
+  return host::interpreter_start_failed(config, status, "vorlane-server", "interpreter start failed");
 }
 
 }  // namespace

@@ -32,15 +32,6 @@ platform::RegKey openKeyForRead(platform::RegKey parent, const char* name) {
 
 namespace {
 
-const char* platform_name(int id) {
-  switch (id) {
-    case 0: return "Windows 3.1";
-    case 1: return "Windows 95";
-    case 2: return "Windows NT";
-    default: return "Windows ??";
-  }
-}
-
 void add_product_type(InfoText& out) {
   platform::RegKey key = platform::reg_root(platform::RegRoot::local_machine);
   for (const char* level : {"SYSTEM", "CurrentControlSet", "Control", "ProductOptions"}) {
@@ -63,18 +54,12 @@ void add_product_type(InfoText& out) {
 }  // namespace
 
 void addPlatformInfo(InfoText& out, const platform::VersionInfo& version) {
-  out.append("Platform: %s %d.%d   Build: %d   ServicePack: %s\n", platform_name(version.platform_id),
-             version.major, version.minor, version.build, version.service_pack.c_str());
+  out.append("%s", platform::platform_line(version).c_str());
   if (version.platform_id == platform::platform_id_nt) add_product_type(out);
 }
 
 void addMemoryInfo(InfoText& out, const platform::MemoryStatus& memory) {
-  // 64-bit figures: a machine with more than 2 GiB prints its real size.
-  out.append("Memory: %llu (%llu free)   Virtual: %llu (%llu free)\n",
-             static_cast<unsigned long long>(memory.total_physical),
-             static_cast<unsigned long long>(memory.available_physical),
-             static_cast<unsigned long long>(memory.total_page_file),
-             static_cast<unsigned long long>(memory.available_page_file));
+  out.append("%s", platform::memory_line(memory).c_str());
 }
 
 void addHostName(InfoText& out, FILE* ipconfig_output) {
