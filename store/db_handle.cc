@@ -93,6 +93,12 @@ bool directory_entries_valid(const idbm_db* db) {
   return true;
 }
 
+// An existing, non-empty file (an empty map is no map: nothing to map).
+bool file_has_bytes(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
 // Opens an existing file for reading and writing at its start, creating it
 // empty when missing, never truncating it.
 FILE* open_keep(const std::string& path) {
@@ -153,7 +159,7 @@ idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, ui
 
   // Deletion map.
   const std::string del_path = db_file_path(path, kDelFile);
-  bool del_ok = access(del_path.c_str(), F_OK) == 0 &&
+  bool del_ok = file_has_bytes(del_path) &&
                 (fmapwrite(del_path.c_str(), &db->del) ||
                  (!(flags & IDBM_DEL_WRITABLE) && fmap(del_path.c_str(), &db->del)));
   if (del_ok && db->del.size < ndocs) return fail("idbm_openInner: del file too short", del_path);
@@ -162,7 +168,7 @@ idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, ui
 
   // Date map, when the file exists.
   const std::string din_path = db_file_path(path, kDinFile);
-  bool din_ok = access(din_path.c_str(), F_OK) == 0 &&
+  bool din_ok = file_has_bytes(din_path) &&
                 (fmapwrite(din_path.c_str(), &db->din) ||
                  (!(flags & IDBM_DIN_WRITABLE) && fmap(din_path.c_str(), &db->din)));
   if (din_ok && db->din.size < uint64_t{ndocs} * sizeof(din_entry))
@@ -237,12 +243,13 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
     return nullptr;
   }
   // The capacity must hold every document of the journal: the title, deletion
-  // and date files are cut to it before the replay.
+  // and date files are cut to it before the replay. A smaller one is refused
+  // before any file is touched.
   const uint32_t journaled = jnl_count_records(db_file_path(path, kJnlFile).c_str());
   if (count < journaled) {
-    log_msg(LOG_WARNING, "idbm_open_incr: capacity %u of %s raised to the journal's %u documents", count, path,
-            journaled);
-    count = journaled;
+    log_msg(LOG_ERROR, "idbm_open_incr: too many docs: the journal of %s holds %u documents, capacity %u", path,
+            journaled, count);
+    return nullptr;
   }
   if (count > kTitlesPerFile) {
     report_error("idbm_open_incr: capacity larger than one title file", path);

@@ -97,6 +97,11 @@ struct idbm_db {
 
   int32_t raw_score[128] = {};   // log_scale(i)
   int32_t score_map[101] = {};   // score 0..100 -> stored score class
+
+  // Mode of the term records built by indexing into this handle: -1 before
+  // the first one, 0 raw frequencies, 1 normalised. A document indexed in the
+  // other mode is refused whole (store/indexing.h).
+  int32_t index_normalised = -1;
 };
 
 // Flags of idbm_openInner.
@@ -126,9 +131,9 @@ idbm_db* idbm_open_full(const char* path, uint32_t id, int32_t posting_limit, ui
 idbm_db* idbm_open_plain(const char* path, idbm_db* catalog);  // flags 0
 
 // Incremental open of a database with (or without) a journal, at a document
-// capacity of count. The capacity is raised to the journal's record count
-// (with a warning) so no title is ever cut; a capacity of more than one title
-// file is refused. Replays the journal.
+// capacity of count. A capacity below the journal's record count is refused
+// before any file is touched, as is one of more than one title file. Replays
+// the journal.
 idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr,
                         idbm_db* catalog);
 

@@ -304,14 +304,15 @@ TEST_F(DbHandleTest, IncrementalOpenKeepsEveryJournaledTitle) {
     EXPECT_TRUE(log.contains("capacity larger than one title file"));
     EXPECT_EQ(file_size(dir + "/tf0"), 12u + 32u);
   }
-  // A capacity below the journal's count is raised to it, never cutting the
-  // titles of journaled documents.
+  // A capacity below the journal's count is refused before any file is
+  // touched: no title of a journaled document is cut.
   LogCapture log;
-  idbm_db* db = idbm_open_incr(dir.c_str(), 0, 2, 3, nullptr);
-  EXPECT_TRUE(log.contains("raised to the journal's 4 documents"));
+  EXPECT_EQ(idbm_open_incr(dir.c_str(), 0, 2, 3, nullptr), nullptr);
+  EXPECT_TRUE(log.contains("too many docs"));
   EXPECT_EQ(file_size(dir + "/ti0"), 4u * 448);
   EXPECT_EQ(file_size(dir + "/del"), 4u);
-  idbm_close(db);
+  EXPECT_EQ(file_size(dir + "/jnl"), 16u);
+  EXPECT_EQ(file_size(dir + "/tf0"), 12u + 32u);
 }
 
 TEST(ScoreMap, PublishedValues) {

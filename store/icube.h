@@ -14,4 +14,9 @@ struct idbm_db;
 // buffer".
 int idbm_icube(idbm_db* db, uint32_t words);
 
+// A zeroed record of room k postings (k + 5 words: header, k postings, end
+// mark) from the handle's icube, or null when icube_used + k + 5 would reach
+// its size.
+uint32_t* icube_alloc(idbm_db* db, uint32_t k);
+
 }  // namespace vorlane

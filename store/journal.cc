@@ -1,27 +1,188 @@
 #include "store/journal.h"
 
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #include "store/db_files.h"
 #include "store/db_handle.h"
+#include "store/doc_terms.h"
+#include "store/indexing.h"
 #include "store/log.h"
 #include "store/mapfile.h"
 
 namespace vorlane {
 
-int idbm_recover_log(idbm_db* db, int) {
+namespace {
+
+const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
+
+bool term_storable(const doc_terms* t, int32_t i) {
+  return index_term_valid(t->pairs[i].hash1, t->pairs[i].hash2, t->freqs[i]);
+}
+
+bool title_empty(const idbm_db* db, uint32_t docid) {
+  const auto* t = static_cast<const unsigned char*>(db->ti0.address) + uint64_t{docid} * kTitleBytes;
+  for (uint32_t i = 0; i < kTitleBytes; ++i)
+    if (t[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+uint32_t jnl_valid_terms(const doc_terms* terms) {
+  if (!terms) return 0;
+  uint32_t n = 0;
+  for (int32_t i = 0; i < terms->size; ++i) n += term_storable(terms, i);
+  return n;
+}
+
+int jnl_write_record(idbm_db* db, const doc_terms* terms) {
+  FILE* f = db->jnl_stream;
+  const int32_t size = terms ? terms->size : 0;
+  // The storable terms, contiguous (the usual case is the table itself).
+  const uint32_t n = jnl_valid_terms(terms);
+  const hash_pair* pairs = terms ? terms->pairs : nullptr;
+  const uint8_t* freqs = terms ? terms->freqs : nullptr;
+  std::vector<hash_pair> kept_pairs;
+  std::vector<uint8_t> kept_freqs;
+  if (n != static_cast<uint32_t>(size)) {
+    kept_pairs.reserve(n);
+    kept_freqs.reserve(n);
+    for (int32_t i = 0; i < size; ++i) {
+      if (!term_storable(terms, i)) continue;
+      kept_pairs.push_back(terms->pairs[i]);
+      kept_freqs.push_back(terms->freqs[i]);
+    }
+    pairs = kept_pairs.data();
+    freqs = kept_freqs.data();
+  }
+  const off_t start = ftello(f);
+  const uint32_t reclen = n * 9;
+  if (fwrite(&reclen, 4, 1, f) != 1) return report_error("idbm_index_and_log: log reclen fwrite", db_name(db));
+  const char* failed = nullptr;
+  if (n && fwrite(pairs, sizeof(hash_pair), n, f) != n)
+    failed = "idbm_index_and_log: log hash fwrite";
+  else if (n && fwrite(freqs, 1, n, f) != n)
+    failed = "idbm_index_and_log: log freq fwrite";
+  if (failed) {
+    const int saved = errno;
+    const uint32_t zero = 0;
+    fseeko(f, start, SEEK_SET);
+    fwrite(&zero, 4, 1, f);
+    fflush(f);
+    // Nothing of the partial record may follow the empty one.
+    if (ftruncate(fileno(f), start + 4) == 0) fseeko(f, start + 4, SEEK_SET);
+    errno = saved;
+    report_error(failed, db_name(db));
+  }
+  if (fflush(f) != 0) return report_error("idbm_index_and_log: log fflush", db_name(db));
+  return failed ? 0 : 1;
+}
+
+int idbm_recover_log(idbm_db* db, int normalise) {
   const std::string path = db_file_path(db->name, kJnlFile);
   FILE* f = fopen(path.c_str(), "r+b");
-  if (!f) f = fopen(path.c_str(), "w+b");
+  if (!f && errno == ENOENT) {
+    f = fopen(path.c_str(), "w+b");
+    if (f) {
+      db->jnl_stream = f;
+      return 1;
+    }
+  }
   if (!f) {
     log_msg(LOG_ERROR, "idbm_recover_log: open of %s failed", path.c_str());
     return 0;
   }
-  if (jnl_count_records(path.c_str()) > 0) {
-    fclose(f);
-    report_error("idbm_recover_log: journal replay is not available", path.c_str());
-    return 0;
+
+  std::vector<hash_pair> pairs(kJnlMaxReclen / 9);
+  std::vector<uint8_t> freqs(kJnlMaxReclen / 9);
+  std::vector<unsigned char> body(kJnlMaxReclen);
+  doc_terms terms{};
+  uint32_t recovered = 0;
+  off_t p = 0;
+  bool damaged = false;
+  for (;;) {
+    p = ftello(f);
+    uint32_t reclen = 0;
+    const size_t got = fread(&reclen, 1, 4, f);
+    if (got == 0 && feof(f)) break;
+    if (got < 4) {
+      log_msg(LOG_ERROR, "idbm_recover_log: reclen read expected %d got %d, (%d docs recovered)", 4,
+              static_cast<int>(got), static_cast<int>(recovered));
+      damaged = true;
+      break;
+    }
+    if (reclen > kJnlMaxReclen || reclen % 9 != 0) {
+      log_msg(LOG_ERROR, "idbm_recover_log: reclen %d limit %d, (%d docs recovered)", static_cast<int>(reclen),
+              static_cast<int>(kJnlMaxReclen), static_cast<int>(recovered));
+      damaged = true;
+      break;
+    }
+    const uint32_t docid = db->ndocs;
+    if (docid >= db->del.size || (db->din.address && uint64_t{docid} * sizeof(din_entry) >= db->din.size) ||
+        uint64_t{docid} * kTitleBytes >= db->ti0.size || !db->del.address || !db->ti0.address) {
+      log_msg(LOG_ERROR, "idbm_recover_log: too many docs at offset %lld, docid %d, reclen %d",
+              static_cast<long long>(p), static_cast<int>(docid), static_cast<int>(reclen));
+      fclose(f);
+      return 0;
+    }
+    auto* del = static_cast<uint8_t*>(db->del.address);
+    if (reclen == 0 && del[docid] != 255 && title_empty(db, docid)) {
+      log_msg(LOG_ERROR, "idbm_recover_log: corrupt at offset %lld, docid %d, reclen 0, not deleted, title empty",
+              static_cast<long long>(p), static_cast<int>(docid));
+      damaged = true;
+      break;
+    }
+    const size_t body_got = reclen ? fread(body.data(), 1, reclen, f) : 0;
+    if (body_got < reclen) {
+      log_msg(LOG_ERROR, "idbm_recover_log: rec read expected %d got %d, (%d docs recovered)",
+              static_cast<int>(reclen), static_cast<int>(body_got), static_cast<int>(recovered));
+      damaged = true;
+      break;
+    }
+    const uint32_t n = reclen / 9;
+    memcpy(pairs.data(), body.data(), uint64_t{n} * 8);
+    memcpy(freqs.data(), body.data() + uint64_t{n} * 8, n);
+    for (uint32_t i = 0; i < n && !damaged; ++i) {
+      if (index_term_valid(pairs[i].hash1, pairs[i].hash2, freqs[i])) continue;
+      log_msg(LOG_ERROR, "idbm_recover_log: corrupt at offset %lld, docid %d, term %d, hash 0x%8.8x%8.8x, freq %d",
+              static_cast<long long>(p), static_cast<int>(docid), static_cast<int>(i), pairs[i].hash1,
+              pairs[i].hash2, freqs[i]);
+      damaged = true;
+    }
+    if (damaged) break;
+    ++recovered;
+    if (del[docid] == 255) {
+      db->ndocs = docid + 1;
+      continue;
+    }
+    uint32_t w0 = 0, w1 = 0;
+    if (db->din.address) {
+      const din_entry& e = static_cast<const din_entry*>(db->din.address)[docid];
+      w0 = e.host_hash;
+      w1 = e.day;
+    }
+    terms.docid = docid;
+    terms.size = static_cast<int32_t>(n);
+    terms.cells = static_cast<int32_t>(n);
+    terms.pairs = pairs.data();
+    terms.freqs = freqs.data();
+    if (idbm_index(db, &terms, nullptr, del[docid], w0, w1, normalise) <= 0) {
+      log_msg(LOG_ERROR, "idbm_recover_log: idbm_index failed for (%d)\n", static_cast<int>(docid));
+      // The document keeps its docid (deleted), so later ones stay aligned.
+      if (db->ndocs == docid) {
+        del[docid] = 255;
+        db->ndocs = docid + 1;
+      }
+    }
   }
+  // The next record goes where the replay stopped; a damaged tail is cut off
+  // so that nothing of it can follow a shorter new record.
+  if (damaged && ftruncate(fileno(f), p) != 0) report_error("idbm_recover_log: can't cut damaged journal", path.c_str());
+  fseeko(f, p, SEEK_SET);
   db->jnl_stream = f;
   return 1;
 }

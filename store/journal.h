@@ -1,19 +1,40 @@
-// Journal replay of a database opened for incremental indexing (the "jnl"
-// format is described in store/db_files.h).
+// The journal "jnl" of a database opened for incremental indexing: one record
+// per indexed document, in docid order (format in store/db_files.h). It is
+// written by idbm_index_and_log (store/indexing.h), flushed per document, and
+// replayed by idbm_recover_log when the database is opened again; idbm_write
+// deletes it once the saved files are on disk.
 #pragma once
+
+#include <cstdint>
 
 namespace vorlane {
 
 struct idbm_db;
+struct doc_terms;
 
 // Opens "jnl" of the handle's directory for reading and writing as the
-// handle's journal stream, creating it empty when missing, and replays its
-// records into the handle (normalising when asked). 1, or 0 when the journal
-// can be neither opened nor created.
+// handle's journal stream (creating it empty when missing) and replays its
+// records into the handle, normalising when asked. 1, or 0 when the journal
+// can be neither opened nor created, or when the maps cannot hold its next
+// document ("too many docs": the open fails and the journal is left as it
+// is).
 //
-// The replay of documents belongs to the indexing code; until it is built, a
-// journal that holds records is refused (result 0, "idbm_recover_log: journal
-// replay is not available") so that no database opens without its documents.
+// The replay stops at the first damaged record (short length or body, a
+// reclen above 0xB4000 or not a multiple of 9, a hash word below 1, a
+// frequency outside 1..127, or a reclen of 0 for a document that is not
+// deleted and has no title), keeps the documents before it, and cuts the
+// journal there, so the next document is written where the damaged record
+// began. A document whose deletion byte is 255 only takes its docid.
 int idbm_recover_log(idbm_db* db, int normalise);
+
+// Number of terms of a compacted table that go into its journal record (those
+// idbm_index can store; 0 for null).
+uint32_t jnl_valid_terms(const doc_terms* terms);
+
+// Appends the journal record of a document (its storable terms; null for a
+// record without terms) and flushes the stream. When the pairs or the
+// frequencies cannot be written the record is rewritten with reclen 0. 1, or
+// 0 after its message.
+int jnl_write_record(idbm_db* db, const doc_terms* terms);
 
 }  // namespace vorlane

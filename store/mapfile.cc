@@ -175,3 +175,15 @@ int msync(void* address, size_t length, int) {
 }
 
 }  // namespace vorlane
+
+namespace vorlane {
+
+int flush_range(void* address, size_t length, int flags) {
+  if (!address) return -1;
+  uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  uintptr_t a = reinterpret_cast<uintptr_t>(address);
+  uintptr_t start = a & ~(page - 1);
+  return ::msync(reinterpret_cast<void*>(start), length + (a - start), flags) == 0 ? 0 : -1;
+}
+
+}  // namespace vorlane

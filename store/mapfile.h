@@ -51,5 +51,8 @@ int funmap(mapped_file* file);
 int munmap(void* address, size_t length);
 // Writes the pages of a range of a view back to its file. 0, or -1 with errno 22.
 int msync(void* address, size_t length, int flags);
+// Writes the pages that hold a range of a mapped view back to its file
+// (flags as msync: MS_ASYNC or MS_SYNC). 0, or -1.
+int flush_range(void* address, size_t length, int flags);
 
 }  // namespace vorlane

@@ -44,7 +44,9 @@ CellCheck check_cell(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2,
   auto* record = reinterpret_cast<uint32_t*>(value);
   slot* s = db->cache_slots[cell].load(std::memory_order_acquire);
   if (!s || !s->home) {
-    // A record without a slot (incremental table): never recycled.
+    // A query table's cell whose slot was just recycled: probe again.
+    if (!db->icube) return CellCheck::kChanged;
+    // A record of an incremental table: never in a slot, never recycled.
     if (pair_cmp(record[0], record[1], hash1, hash2) != 0) return CellCheck::kOther;
     *out = record;
     return CellCheck::kMatch;
@@ -55,12 +57,15 @@ CellCheck check_cell(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2,
       s->chunk != record)
     return CellCheck::kChanged;
   if (pair_cmp(record[0], record[1], hash1, hash2) != 0) return CellCheck::kOther;
+  // A stub is not pinned and may be recycled once the mutex is released:
+  // it is reported as a match without its record.
+  const bool stub = rec_count(record) == 0;
   if (take) {
     slot_to_newest_locked(s, "touch_slot");
     ++a->hits;
-    if (rec_count(record) > 0) ++s->pins;
+    if (!stub) ++s->pins;
   }
-  *out = record;
+  *out = stub ? nullptr : record;
   return CellCheck::kMatch;
 }
 
@@ -114,6 +119,13 @@ void idbm_cache_release(idbm_db* db) {
       }
     }
     db->cache_table[i].store(0, std::memory_order_relaxed);
+  }
+  // A recycler that took one of the cache's slots before the walk may still
+  // be writing the cache's cells under its arena mutex: wait for each arena
+  // once before the tables go.
+  for (arena* a : arenas) {
+    if (!a) break;
+    CleanupLock lock(&a->mutex);
   }
   vfree(db->cache_table, 0);
   db->cache_table = nullptr;
@@ -329,9 +341,8 @@ uint32_t* idbm_norm(idbm_db* db, uint32_t* record, slot* s) {
     for (uint32_t i = 0; i < count; ++i) compact[i] = source[i];
     source = compact;
   }
-  const bool trace_postings = log_passes(LOG_TERM_INFO) && log_passes(LOG_POSTINGS) &&
-                              (log_mask.load(std::memory_order_relaxed) & (LOG_TERM_INFO | LOG_POSTINGS)) ==
-                                  (LOG_TERM_INFO | LOG_POSTINGS);
+  const uint32_t both = LOG_TERM_INFO | LOG_POSTINGS;
+  const bool trace_postings = (log_mask.load(std::memory_order_relaxed) & both) == both;
   uint32_t* out = dest + kRecHeaderWords;
   bool reported = false;
   for (uint32_t i = 0; i < count; ++i) {

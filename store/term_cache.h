@@ -56,7 +56,7 @@ const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2);
 
 // Caches record (held in slot, which the cache takes) and returns the record
 // cached for its pair: the one given, or one another thread cached meanwhile
-// (slot is then given back). Pinned unless a stub.
+// (slot is then given back). Pinned; null when the record cached is a stub.
 uint32_t* idbm_add(idbm_db* db, uint32_t* record, slot* s);
 
 // Empties every run of CACHE_DEL cells that ends at an empty cell; the number

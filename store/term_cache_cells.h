@@ -12,7 +12,7 @@ enum class CellCheck {
   kEmpty,    // the probe ends here
   kDeleted,  // CACHE_DEL: the probe passes it
   kOther,    // a record of another pair
-  kMatch,    // the record of the pair (in *out)
+  kMatch,    // the record of the pair (in *out; null for a stub)
   kChanged,  // the cell changed while it was being tested: probe again
 };
 

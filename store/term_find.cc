@@ -35,7 +35,7 @@ const uint32_t* probe_cache(idbm_db* db, uint32_t hash1, uint32_t hash2, bool* h
           return nullptr;
         case CellCheck::kMatch:
           *hit = true;
-          return rec_count(record) > 0 ? record : nullptr;
+          return record;
         case CellCheck::kChanged:
           restart = true;
           break;

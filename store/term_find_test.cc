@@ -1,6 +1,7 @@
 #include <atomic>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/test_root.h"
@@ -144,6 +145,54 @@ TEST_F(TermFindTest, TheCasesOfOneLookup) {
   EXPECT_EQ(find_reads(db, in1->hash1, 7, expected_cached(term_of(in1->hash1), 4000)), 1);
   // A key after the last record of the database.
   EXPECT_EQ(find_reads(db, 0x7FFFFFFF, 7, {}), 1);
+}
+
+TEST_F(TermFindTest, HandAssembledImage) {
+  // Written word by word, not by the test writer.
+  const std::string dir = root_.file("db");
+  mkdir(dir.c_str(), 0777);
+  const std::vector<uint32_t> tf0 = {
+      // offset 0: full form, 3 postings
+      10, 20,                    // hash1, hash2
+      3,                         // norm 0, docf 3
+      3u << 15,                  // count 3, free 0
+      (0u << 7) | 127, (1u << 7) | 127, (2u << 7) | 14,
+      0xFFFFFF80u,               // end mark
+      // offset 32: compact, one posting
+      11u | 0x80000000u, 5, (4u << 7) | 1,
+      // offset 44: compact, two postings
+      12u | 0x80000000u, 7u | 0x80000000u, (1u << 7) | 2, (3u << 7) | 127,
+  };
+  const std::vector<uint32_t> dirwords = {
+      1, 3, 5, 40000,            // nparts, nterms, ndocs, posting limit
+      10, 20, 0, (32u << 8) | 0, // entry: the record at offset 0 of part 0
+  };
+  auto put = [&](const char* name, const void* data, size_t size) {
+    FILE* f = fopen((dir + "/" + name).c_str(), "wb");
+    fwrite(data, 1, size, f);
+    fclose(f);
+  };
+  put("tf0", tf0.data(), tf0.size() * 4);
+  put("dir", dirwords.data(), dirwords.size() * 4);
+  put("ti0", std::string(5 * 448, '\0').data(), 5 * 448);
+  put("del", "\0\0\0\0\0", 5);
+  const uint32_t incr = 1;
+  put("inf", &incr, 4);
+  idbm_db* db = open(dir);
+  ASSERT_NE(db, nullptr);
+  // Weights: idf_scale(3, 5) = 31, (1, 5) = 100, (2, 5) = 56. Class 127 has
+  // weight 100 and takes the term's weight; class 14 weighs 55, class 2 22,
+  // class 1 14: 55% of 31 = 17, 22% of 56 = 12, 14% of 100 = 14.
+  EXPECT_EQ(find_reads(db, 10, 20,
+                       {10, 20, (31u << 25) | 3, 3u << 15, (0u << 7) | 31, (1u << 7) | 31, (2u << 7) | 17,
+                        0xFFFFFF80u}),
+            1);
+  EXPECT_EQ(find_reads(db, 11, 5, {11, 5, (100u << 25) | 1, 1u << 15, (4u << 7) | 14, 0xFFFFFF80u}), 1);
+  EXPECT_EQ(find_reads(db, 12, 7, {12, 7, (56u << 25) | 2, 2u << 15, (1u << 7) | 12, (3u << 7) | 56, 0xFFFFFF80u}),
+            1);
+  EXPECT_EQ(find_reads(db, 11, 6, {}), 1);
+  EXPECT_EQ(find_reads(db, 13, 0, {}), 1);
+  EXPECT_EQ(find_reads(db, 9, 99, {}), 0);
 }
 
 TEST_F(TermFindTest, FullFormSmallRecords) {

@@ -1,0 +1,277 @@
+#include "store/db_write.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+#include "store/db_files.h"
+#include "store/db_handle.h"
+#include "store/log.h"
+#include "store/mapfile.h"
+#include "store/term_hash.h"
+
+namespace vorlane {
+
+uint64_t idbm_part_limit = kPartLimit;
+
+namespace {
+
+const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
+
+int report_docid(const char* what, uint32_t docid, uint32_t ndocs, const idbm_db* db) {
+  char detail[512];
+  snprintf(detail, sizeof detail, "%u >= %u: %s", docid, ndocs, db_name(db));
+  return report_error(what, detail);
+}
+
+// Flushes a stream and its file to disk. 1 or 0.
+bool sync_stream(FILE* f) { return !f || (fflush(f) == 0 && fsync(fileno(f)) == 0); }
+
+bool sync_map(const mapped_file& m, bool heap) {
+  return heap || !m.address || flush_range(m.address, m.size, MS_SYNC) == 0;
+}
+
+// Copies a record with a norm into work, its scores turned back into stored
+// classes: score_map[min(100, (raw * 100 + norm / 2) / norm)].
+const uint32_t* rescale(const idbm_db* db, const uint32_t* rec, std::vector<uint32_t>& work) {
+  const uint32_t limit = static_cast<uint32_t>(std::max(db->posting_limit, 1));
+  const uint32_t norm = rec_norm(rec);
+  const uint32_t count = std::min(rec_count(rec), limit);
+  work.resize(uint64_t{count} + 5);
+  work[0] = rec[0];
+  work[1] = rec[1];
+  work[2] = rec[2] & kDocfMask;
+  work[3] = count << 15;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t p = rec[4 + i];
+    const uint32_t s = std::min<uint32_t>(100, ((p & 127u) * 100 + norm / 2) / norm);
+    work[4 + i] = (p & ~127u) | static_cast<uint32_t>(db->score_map[s]);
+  }
+  work[4 + count] = kRecEndMark;
+  return work.data();
+}
+
+// Closes the current part (synced) and opens part number part for writing.
+bool start_part(idbm_db* db, uint32_t part) {
+  if (db->tf_stream) {
+    sync_stream(db->tf_stream);
+    fclose(db->tf_stream);
+    db->tf_stream = nullptr;
+  }
+  db->tf_stream = fopen(db_part_path(db->name, part).c_str(), "w+b");
+  return db->tf_stream != nullptr;
+}
+
+}  // namespace
+
+int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position) {
+  thread_local std::vector<uint32_t> work;
+  const uint32_t* rec = rec_norm(record) ? rescale(db, record, work) : record;
+  const uint32_t count = rec_count(rec);
+  if (count == 0) return 0;
+  const uint32_t docf = rec_docf(rec);
+  if (docf > db->ndocs || docf < count) return report_error("idbm_append: invalid size or docf", db_name(db));
+  if (static_cast<int32_t>(rec[0]) < 1 || static_cast<int32_t>(rec[1]) < 1)
+    return report_error("idbm_append: negative hash", db_name(db));
+
+  uint64_t offset = uint64_t{position->offset} + (position->size_part >> 8);
+  uint32_t part = position->size_part & 0xFFu;
+  const uint32_t* postings = rec + 4;
+  uint32_t out[4];
+  uint32_t size;
+  if (count >= 3) {
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t docid = posting_docid(postings[i]);
+      if (docid >= db->ndocs) return report_docid("idbm_append: invalid docid:", docid, db->ndocs, db);
+      if (posting_score(postings[i]) == 0) return report_error("idbm_append: zero score:", db_name(db));
+      if (i > 0 && docid <= posting_docid(postings[i - 1]))
+        return report_error("idbm_append: docids out of order:", db_name(db));
+    }
+    if (postings[count] != kRecEndMark) return report_error("idbm_append: missing sentinel", db_name(db));
+    size = count * 4 + kRecOverheadBytes;
+    out[0] = rec[0];
+    out[1] = rec[1];
+    out[2] = rec[2];
+    out[3] = count << 15;  // free is 0 on disk
+  } else {
+    const uint32_t first = postings[0];
+    if (posting_docid(first) >= db->ndocs)
+      return report_docid("idbm_append: invalid 1st docid:", posting_docid(first), db->ndocs, db);
+    if (posting_score(first) == 0) return report_error("idbm_append: zero 1st score:", db_name(db));
+    out[0] = rec[0] | kCompactFlag;
+    out[1] = rec[1];
+    out[2] = first;
+    size = 12;
+    if (count == 2) {
+      const uint32_t second = postings[1];
+      if (posting_docid(second) >= db->ndocs)
+        return report_docid("idbm_append: invalid 2nd docid:", posting_docid(second), db->ndocs, db);
+      if (posting_score(second) == 0) return report_error("idbm_append: zero 2nd score:", db_name(db));
+      if (posting_docid(second) <= posting_docid(first))
+        return report_error("idbm_append: pair docids out of order:", db_name(db));
+      out[1] |= kCompactFlag;
+      out[3] = second;
+      size = 16;
+    }
+  }
+
+  if (offset + size >= idbm_part_limit) {
+    if (part >= kMaxParts - 1) return report_error("idbm_append:", "too many parts");
+    if (!start_part(db, part + 1)) return report_error("idbm_append:", "can't start new part");
+    ++part;
+    offset = 0;
+  }
+  if (!db->tf_stream) return report_error("idbm_append: tf fwrite", db_name(db));
+  bool written;
+  if (count >= 3)
+    written = fwrite(out, 4, 4, db->tf_stream) == 4 && fwrite(postings, 4, count + 1, db->tf_stream) == count + 1;
+  else
+    written = fwrite(out, 1, size, db->tf_stream) == size;
+  if (!written) return report_error("idbm_append: tf fwrite", db_name(db));
+  position->offset = static_cast<uint32_t>(offset);
+  position->size_part = (size << 8) | part;
+  if (dir_entry_needed(static_cast<uint32_t>(offset), size)) {
+    const dir_entry e{rec_hash1(rec), rec_hash2(rec), static_cast<uint32_t>(offset), (size << 8) | part};
+    if (!db->dir_stream || fwrite(&e, sizeof e, 1, db->dir_stream) != 1)
+      return report_error("idbm_append: dir fwrite", db_name(db));
+  }
+  return 1;
+}
+
+int idbm_write_score_incr(idbm_db* db, int32_t value) {
+  if (!db->inf_stream) {
+    log_msg(LOG_ERROR, "idbm_write_score_incr: db %s, inf file not already open", db_name(db));
+    return 0;
+  }
+  int32_t stored = 0;
+  rewind(db->inf_stream);
+  if (fread(&stored, 4, 1, db->inf_stream) != 1) stored = 0;
+  if (stored != 0 && value != 0 && stored != value) {
+    log_msg(LOG_ERROR, "idbm_write: score_incr does not match db %s: %d!=%d", db_name(db), value, stored);
+    return 0;
+  }
+  if (value < 1 && stored < 1) {
+    log_msg(LOG_ERROR, "Invalid score_incr(0) for db %s", db_name(db));
+    return 0;
+  }
+  const int32_t v = value ? value : stored;
+  rewind(db->inf_stream);
+  if (fwrite(&v, 4, 1, db->inf_stream) != 1) return report_error("idbm_write_score_incr: inf putw", db_name(db));
+  if (fflush(db->inf_stream) != 0) return report_error("idbm_write_score_incr: inf fflush", db_name(db));
+  db->score_incr = v;
+  return 1;
+}
+
+int idbm_write(idbm_db* db, int32_t score_incr) {
+  const char* name = db_name(db);
+  if (!db->tf_stream || !db->dir_stream || !db->cat_stream || !db->inf_stream)
+    return report_error("idbm_write: db files not already open", name);
+  if (!idbm_write_score_incr(db, score_incr)) return 0;
+
+  // Start the term files, directory and catalog again: a second save rewrites
+  // the same database.
+  if (!start_part(db, 0)) return report_error("idbm_write: can't create", db_part_path(db->name, 0).c_str());
+  if (fflush(db->cat_stream) != 0 || ftruncate(fileno(db->cat_stream), 0) != 0)
+    return report_error("idbm_write: cat fflush", name);
+  rewind(db->cat_stream);
+  if (fflush(db->dir_stream) != 0 || ftruncate(fileno(db->dir_stream), 0) != 0)
+    return report_error("idbm_write: dir putw", name);
+  rewind(db->dir_stream);
+  const uint32_t zero_header[4] = {};
+  if (fwrite(zero_header, 4, 4, db->dir_stream) != 4) return report_error("idbm_write: dir putw", name);
+
+  // Every record of the term table, in hash-pair order.
+  const uint32_t table_size =
+      db->cache_table ? static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed)) : 0;
+  const int32_t used = db->cache_used.load(std::memory_order_relaxed);
+  auto** records = static_cast<uint32_t**>(malloc(sizeof(uint32_t*) * (static_cast<size_t>(std::max(used, 0)) + 1)));
+  if (!records) return report_error("idbm_write: out of memory for qsort", name);
+  int32_t n = 0;
+  for (uint32_t cell = 1; cell <= table_size; ++cell) {
+    const uintptr_t v = db->cache_table[cell].load(std::memory_order_relaxed);
+    if (v == 0 || v == CACHE_DEL) continue;
+    if (n >= used) log_fatal("idbm_write: qsort buf overrun");
+    records[n++] = reinterpret_cast<uint32_t*>(v);
+  }
+  log_msg(LOG_INFO, "write %d terms from size %d table\n", n, static_cast<int>(table_size));
+  qsort(records, static_cast<size_t>(n), sizeof *records, hash_pair_qsort_cmp);
+  log_msg(LOG_INFO, "done sorting %d terms\n", n);
+
+  const uint32_t limit = static_cast<uint32_t>(std::max(db->posting_limit, 1));
+  idbm_position position;
+  uint32_t nterms = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    uint32_t* rec = records[i];
+    const uint32_t count = rec[3] >> 15;
+    if (count > limit) {
+      // Keep the first limit postings (by docid); the rest becomes spare room.
+      const uint32_t room = count + (rec[3] & kFreeMask);
+      rec[4 + limit] = kRecEndMark;
+      memset(rec + 5 + limit, 0, (uint64_t{room} - limit) * 4);
+      rec[3] = (limit << 15) | std::min(room - limit, kFreeMask);
+    }
+    if (!idbm_append(db, rec, &position)) {
+      free(records);
+      return 0;
+    }
+    ++nterms;
+  }
+  free(records);
+
+  if (fflush(db->dir_stream) != 0) return report_error("idbm_write: dir fflush", name);
+  const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, db->ndocs, limit};
+  rewind(db->dir_stream);
+  if (fwrite(header, 4, 4, db->dir_stream) != 4) return report_error("idbm_write: dir putw", name);
+  if (fflush(db->dir_stream) != 0) return report_error("idbm_write: dir fflush", name);
+  fseeko(db->dir_stream, 0, SEEK_END);
+  if (fflush(db->cat_stream) != 0) return report_error("idbm_write: cat fflush", name);
+  if (fflush(db->tf_stream) != 0) return report_error("idbm_write: tf fflush", name);
+
+  // Areas held in heap buffers go to their streams.
+  struct heap_area {
+    const mapped_file& map;
+    bool heap;
+    FILE* stream;
+    uint64_t bytes;
+    const char* write_msg;
+    const char* flush_msg;
+  };
+  const heap_area areas[] = {
+      {db->ti0, db->ti0_heap, db->ti_stream, uint64_t{db->ndocs} * kTitleBytes, "idbm_write: ti fwrite",
+       "idbm_write: ti fflush"},
+      {db->del, db->del_heap, db->del_stream, db->ndocs, "idbm_write: del fwrite", "idbm_write: del fflush"},
+      {db->din, db->din_heap, db->din_stream, uint64_t{db->ndocs} * sizeof(din_entry), "idbm_write: din fwrite",
+       "idbm_write: din fflush"},
+  };
+  for (const heap_area& a : areas) {
+    if (!a.heap || !a.stream || !a.map.address) continue;
+    const uint64_t bytes = std::min(a.bytes, a.map.size);
+    if (fwrite(a.map.address, 1, bytes, a.stream) != bytes) return report_error(a.write_msg, name);
+    if (fflush(a.stream) != 0) return report_error(a.flush_msg, name);
+  }
+
+  // Everything saved reaches the disk before the journal goes.
+  if (!sync_stream(db->tf_stream) || !sync_stream(db->dir_stream) || !sync_stream(db->cat_stream) ||
+      !sync_stream(db->inf_stream) || !sync_stream(db->ti_stream) || !sync_stream(db->del_stream) ||
+      !sync_stream(db->din_stream) || !sync_map(db->ti0, db->ti0_heap) || !sync_map(db->del, db->del_heap) ||
+      !sync_map(db->din, db->din_heap))
+    return report_error("idbm_write: sync", name);
+
+  // Parts left over from an earlier, larger save.
+  for (uint32_t p = (position.size_part & 0xFFu) + 1; p < kMaxParts; ++p)
+    if (unlink(db_part_path(db->name, p).c_str()) != 0) break;
+
+  if (db->jnl_stream) {
+    fclose(db->jnl_stream);
+    db->jnl_stream = nullptr;
+    if (unlink(db_file_path(db->name, kJnlFile).c_str()) != 0) return report_error("idbm_write: unlink", name);
+  }
+  return 1;
+}
+
+}  // namespace vorlane

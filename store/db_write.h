@@ -1,0 +1,50 @@
+// Writing a database: the record appender shared by saving and merging, the
+// save of an incremental database and its score setting.
+//
+// A save writes every record of the handle's term table in hash-pair order
+// into the term files (starting again from tf0 at offset 0, so a second save
+// rewrites the same database), with the sparse directory; the directory
+// header stays four zero words until every record is written. The saved files
+// and maps are synced to disk before the journal is deleted, last: a save cut
+// short at any point leaves a database that reopens from its journal.
+#pragma once
+
+#include <cstdint>
+
+namespace vorlane {
+
+struct idbm_db;
+
+// The writer's state: where the last record went, {offset in its part,
+// (size << 8) | part}; {0, 0} before the first record.
+struct idbm_position {
+  uint32_t offset = 0;
+  uint32_t size_part = 0;
+};
+
+// A record that would make offset + size reach this starts the next part at
+// offset 0 (0x7FFF0000; tests lower it).
+extern uint64_t idbm_part_limit;
+
+// Appends a full-form record to the handle's term files (tf_stream, opening
+// the next part when the current one is full) and its directory entry, when it
+// needs one, to dir_stream. A record with a non-zero norm (built by indexing
+// with normalisation) is first rescaled into stored classes in a work copy of
+// at most posting_limit postings. Records of one or two postings take the
+// compact forms. 1; 0 for a record of count 0 (nothing written) or after the
+// message of a failed check or write.
+int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position);
+
+// Saves a database opened for incremental indexing (tf, dir, cat and inf
+// streams open): the score setting, every term record (each cut to its first
+// posting_limit postings), the directory header, the title, deletion and date
+// areas held in heap buffers; syncs what it wrote, then closes and deletes
+// the journal. 1 or 0.
+int idbm_write(idbm_db* db, int32_t score_incr);
+
+// Writes the score setting into "inf": value, or the stored one when value is
+// 0. Fails when a stored non-zero setting differs from a non-zero value, or
+// when both are below 1. 1 or 0.
+int idbm_write_score_incr(idbm_db* db, int32_t value);
+
+}  // namespace vorlane
