@@ -2,6 +2,7 @@
 import os
 import shutil
 import struct
+import sys
 import tempfile
 import unittest
 
@@ -130,6 +131,32 @@ class Opening(DbTest):
         r = run_child(code)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout.split("\n")[:3], ["error Cannot open database", "True", "[]"])
+
+
+class LogHandler(DbTest):
+    def test_raising_handler_leaves_no_pending_exception(self):
+        seen = []
+        unraisable = []
+        old_hook = sys.unraisablehook
+        sys.unraisablehook = lambda u: unraisable.append(u.exc_value)
+
+        def handler(level, text):
+            seen.append((level, text))
+            raise RuntimeError("handler failed")
+        try:
+            sorn.set_log_handler(2, handler)
+            with self.assertRaises(sorn.error):
+                sorn.open_db(os.path.join(self.tmp, "none"), "", 1, 0)
+            self.assertEqual(sorn.hash1("a"), (97 + 987654321) & 0x7FFFFFFF)
+            ident = sorn.open_db(self.db("a"), "", 1, 0)
+            self.assertEqual(sorn.numdocs(ident), 3)
+        finally:
+            sorn.set_log_handler(0, lambda level, text: None)
+            sys.unraisablehook = old_hook
+        self.assertTrue(seen)
+        self.assertTrue(all(level == 2 for level, _ in seen))
+        self.assertTrue(any("idbm_openInner: can't map directory" in text for _, text in seen), seen)
+        self.assertEqual(len(unraisable), len(seen))
 
 
 H = [(0x1111, 0x2222), (0x3333, 0x4444), (0x5555, 0x6666)]

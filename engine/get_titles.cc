@@ -53,9 +53,11 @@ ssize_t read_record(int fd, unsigned char* record, uint64_t offset) {
   return static_cast<ssize_t>(done);
 }
 
-// Errors that mean "read it with a blocking read instead".
+// Errors that mean "read it with a blocking read instead": the data is not
+// at hand, or the file system or kernel does not take non-blocking reads.
 bool retry_blocking(int error) {
-  return error == EAGAIN || error == EWOULDBLOCK || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == EINTR;
+  return error == EAGAIN || error == EWOULDBLOCK || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL ||
+         error == EINTR;
 }
 
 }  // namespace
