@@ -56,7 +56,7 @@ open_result open_database(int id, const PathArg& path, const PathArg& catalog_pa
     if (!catalog) return open_result::bad_catalog;
   }
   // A capacity matters only to a database with a journal; a negative one
-  // asks for no more room than the journal's documents.
+  // is no room at all (the store refuses a journal that does not fit).
   const uint32_t count = capacity < 0 ? 0 : static_cast<uint32_t>(capacity);
   idbm_db* db = idbm_open(path.c_str(), static_cast<int32_t>(max_hits), count, score, catalog);
   // A query handle has no cache yet: without arenas (no cache_init) there is

@@ -194,6 +194,25 @@ class Incremental(DbTest):
         with open(os.path.join(path, "del"), "rb") as f:
             self.assertEqual(f.read(2)[1], 255)
 
+    def test_catalog_taken_by_an_incremental_open_is_released_by_quit(self):
+        path = self.db("inc", 2, journal=[[(H[0], 3)], [(H[1], 2)]])
+        cat = os.path.join(self.tmp, "cat")
+        write_catalog(cat, 50)
+        sorn.quit_db(sorn.open_db(path, cat, 1, 10))
+        before = open_fds()
+        for _ in range(10):
+            ident = sorn.open_db(path, cat, 1, 10)
+            self.assertEqual(sorn.numdocs(ident), 2)
+            sorn.quit_db(ident)
+        self.assertEqual(open_fds(), before)
+
+    def test_negative_capacity_is_no_room(self):
+        # Unused by a query database; no room for the journal's documents.
+        self.assertEqual(sorn.numdocs(sorn.open_db(self.db("q", 2), "", 1, -1)), 2)
+        path = self.db("inc", 2, journal=[[(H[0], 3)], [(H[1], 2)]])
+        self.assertSornError("Cannot open database", sorn.open_db, path, "", 1, -1)
+        self.assertEqual(sorn.numdocs(sorn.open_db(path, "", 1, 2)), 2)
+
     def test_close_journal_keeps_the_file(self):
         path = self.db("inc", 1, journal=[[(H[0], 3)]])
         ident = sorn.open_db(path, "", 1, 10)
