@@ -1,5 +1,6 @@
 #include "engine/log_hook.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "engine/lock_release.h"
@@ -44,11 +45,9 @@ void deliver(uint32_t level, const char* text) {
   PyErr_Restore(type, value, traceback);
 }
 
-}  // namespace
-
-PyObject* script_log_function() { return script_log_handler.load(); }
-
-void log_hook(uint32_t level, const char* format, va_list args) {
+// Hands a message to the script function, taking the lock as the thread
+// needs; the default handler when there is none or the interpreter ends.
+void deliver_message(uint32_t level, const char* format, va_list args) {
   PyThreadState* saved = parked_thread_state();
   if (!script_log_handler.load() || !Py_IsInitialized() || _Py_IsFinalizing()) {
     LogMessage(level, format, args);
@@ -72,6 +71,17 @@ void log_hook(uint32_t level, const char* format, va_list args) {
     deliver(level, text);
     PyGILState_Release(state);
   }
+}
+
+}  // namespace
+
+PyObject* script_log_function() { return script_log_handler.load(); }
+
+void log_hook(uint32_t level, const char* format, va_list args) {
+  // Callers report errno after logging; the script must not change it.
+  const int saved_errno = errno;
+  deliver_message(level, format, args);
+  errno = saved_errno;
 }
 
 PyObject* sorn_set_log_handler(PyObject*, PyObject* args) {

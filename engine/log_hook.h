@@ -12,6 +12,7 @@
 //
 // An exception raised by the function is reported as unraisable and cleared;
 // an exception pending when the message was logged is kept across the call.
+// errno is kept across the call, since callers report it after logging.
 // While the interpreter finalises, messages go to LogMessage instead.
 #pragma once
 

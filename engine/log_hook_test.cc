@@ -1,5 +1,6 @@
 #include "engine/log_hook.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -42,6 +43,10 @@ def record(level, text):
 def bad(level, text):
     got.append((level, text))
     raise ValueError("handler failed")
+def clobber(level, text):
+    import os
+    os.path.exists("/nonexistent/file")
+    got.append((level, text))
 def nested(level, text):
     got.append((level, text))
     if text == "outer":
@@ -134,6 +139,14 @@ TEST(LogHook, RaisingFunctionLeavesNoPendingException) {
   PyErr_Clear();
   EXPECT_EQ(unraisable_count(), 2);
   EXPECT_EQ(received(), "1073741824:first\n1073741824:second\n");
+}
+
+TEST(LogHook, ErrnoSurvivesTheCall) {
+  install(0, "clobber");
+  errno = EACCES;
+  log_msg(LOG_ERROR, "first");
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(received(), "1073741824:first\n");
 }
 
 TEST(LogHook, ParkedThreadTakesTheLockForTheCall) {

@@ -2,6 +2,7 @@
 import unittest
 
 import sorn
+from vorlane_testing import run_child
 
 
 class Hashes(unittest.TestCase):
@@ -63,6 +64,32 @@ class Process(unittest.TestCase):
         for method in (sorn.gethostid, sorn.sync, sorn.getprio, sorn.datasize):
             with self.assertRaises(TypeError):
                 method(1)
+
+    def test_no_handler_call_while_the_interpreter_ends(self):
+        # An object deleted during finalisation logs through a sorn call: the
+        # message goes to the default log stream, not to the script.
+        code = (
+            "import sorn\n"
+            "ns = {}\n"
+            "exec('def h(level, text):\\n    print(\"handler\", text, flush=True)\\n', ns)\n"
+            "sorn.set_log_handler(2, ns['h'])\n"
+            "class Late:\n"
+            "    def __del__(self, sorn=sorn):\n"
+            "        try:\n"
+            "            sorn.open_db('/nonexistent-late', '', 1, 0)\n"
+            "        except sorn.error:\n"
+            "            pass\n"
+            "late = Late()\n"
+            "try:\n"
+            "    sorn.open_db('/nonexistent-early', '', 1, 0)\n"
+            "except sorn.error:\n"
+            "    pass\n")
+        r = run_child(code)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("handler exception No such file or directory at idbm_openInner: "
+                      "can't map directory /nonexistent-early/dir", r.stdout)
+        self.assertNotIn("nonexistent-late", r.stdout)
+        self.assertIn("can't map directory /nonexistent-late/dir", r.stderr)
 
     def test_set_log_handler_arguments(self):
         with self.assertRaises(TypeError):
