@@ -120,6 +120,24 @@ TEST_F(DbWriteTest, AppendWritesCompactAndFullFormsWithTheirEntries) {
   idbm_close(db);
 }
 
+TEST_F(DbWriteTest, AppendStopsAfterTheLastPart) {
+  idbm_part_limit = 20;  // one 12-byte record per part
+  idbm_db* db = idbm_newdb(path().c_str(), 100);
+  db->ndocs = 10;
+  idbm_position pos;
+  for (uint32_t i = 0; i < kMaxParts; ++i) {
+    const uint32_t rec[] = {3 + i, 4, 1, 1u << 15, (2u << 7) | 5, kRecEndMark};
+    ASSERT_EQ(idbm_append(db, rec, &pos), 1) << i;
+    EXPECT_EQ(pos.offset, 0u);
+    EXPECT_EQ(pos.size_part, (12u << 8) | i);
+  }
+  LogCapture log;
+  const uint32_t rec[] = {200, 4, 1, 1u << 15, (2u << 7) | 5, kRecEndMark};
+  EXPECT_EQ(idbm_append(db, rec, &pos), 0);
+  EXPECT_TRUE(log.contains("too many parts"));
+  idbm_close(db);
+}
+
 TEST_F(DbWriteTest, NormalisedRecordsAreRescaledIntoStoredClasses) {
   idbm_db* db = idbm_newdb(path().c_str(), 100);
   db->ndocs = 10;

@@ -1,6 +1,7 @@
 #include "store/slot_arena.h"
 
 #include "store/alloc.h"
+#include "store/cleanup_lock.h"
 #include "store/db_handle.h"
 #include "store/log.h"
 #include "store/mapfile.h"
@@ -10,21 +11,6 @@ namespace vorlane {
 arena* arenas[kMaxArenas] = {};
 
 namespace {
-
-// Holds an arena's mutex through the calling thread's cleanup stack.
-class ArenaLock {
- public:
-  explicit ArenaLock(arena* a) : mutex_(&a->mutex) {
-    sthread_mutex_lock(mutex_);
-    sthread_cleanup_push(&sthread_unlock_cleanup, mutex_);
-  }
-  ~ArenaLock() { sthread_cleanup_pop(1); }
-  ArenaLock(const ArenaLock&) = delete;
-  ArenaLock& operator=(const ArenaLock&) = delete;
-
- private:
-  sthread_mutex* mutex_;
-};
 
 size_t arena_header_bytes() { return (sizeof(arena) + 15) & ~size_t{15}; }
 
@@ -124,6 +110,11 @@ void cache_add_arena(uint32_t postings, uint32_t count) {
   arenas[place] = a;
 }
 
+void cache_init_default(uint32_t max_hits) {
+  cache_add_arena(max_hits, 50);
+  cache_add_arena(0, 50);
+}
+
 uint32_t cache_total_slots() {
   uint32_t total = 0;
   for (arena* a : arenas) {
@@ -148,8 +139,9 @@ slot* alloc_slot(uint32_t size) {
     return nullptr;
   }
   slot* s;
+  uint64_t hits = 0, inserts = 0;
   {
-    ArenaLock lock(a);
+    CleanupLock lock(&a->mutex);
     s = a->oldest;
     while (s && (s->busy || s->pins > 0) && s->newer) s = s->newer;
     if (!s || s->busy || s->pins > 0) {
@@ -170,17 +162,21 @@ slot* alloc_slot(uint32_t size) {
       s->index = 0;
     }
     if (a->newest != s) append_newest(a, s, "alloc_slot");
-    if (log_passes(LOG_TRACE))
-      log_msg(LOG_TRACE, "alloc_slot(%d) %llu:%llu\n", static_cast<int>(size),
-              static_cast<unsigned long long>(a->hits), static_cast<unsigned long long>(a->inserts));
+    hits = a->hits;
+    inserts = a->inserts;
   }
+  // Logged without the mutex: a script's log handler may wait for the
+  // interpreter lock.
+  if (log_passes(LOG_TRACE))
+    log_msg(LOG_TRACE, "alloc_slot(%d) %llu:%llu\n", static_cast<int>(size), static_cast<unsigned long long>(hits),
+            static_cast<unsigned long long>(inserts));
   return s;
 }
 
 int touch_slot(slot* s) {
   if (!s || !s->home) return 0;
   arena* a = s->home;
-  ArenaLock lock(a);
+  CleanupLock lock(&a->mutex);
   if (a->newest != s) append_newest(a, s, "touch_slot");
   return 1;
 }
@@ -188,7 +184,7 @@ int touch_slot(slot* s) {
 void free_slot(slot* s) {
   if (!s || !s->home) return;
   arena* a = s->home;
-  ArenaLock lock(a);
+  CleanupLock lock(&a->mutex);
   if (a->oldest != s) prepend_oldest(a, s, "free_slot");
   s->owner = nullptr;
   s->index = 0;
@@ -211,8 +207,17 @@ slot* slot_of_record(const uint32_t* record) {
 
 void unpin_slot(slot* s) {
   if (!s || !s->home) return;
-  ArenaLock lock(s->home);
+  CleanupLock lock(&s->home->mutex);
   if (s->pins > 0) --s->pins;
+}
+
+int pin_record(const uint32_t* record) {
+  slot* s = slot_of_record(record);
+  if (!s) return 0;
+  CleanupLock lock(&s->home->mutex);
+  if (s->pins == 0) return 0;
+  ++s->pins;
+  return 1;
 }
 
 void unpin_record(const uint32_t* record) { unpin_slot(slot_of_record(record)); }
@@ -225,7 +230,7 @@ void arena_stats(uint64_t* out, int n) {
       for (int k = 0; k < 8; ++k) row[k] = 0;
       continue;
     }
-    ArenaLock lock(a);
+    CleanupLock lock(&a->mutex);
     row[0] = a->hits;
     row[1] = a->inserts;
     row[2] = a->chunk_size / 4 - 5;

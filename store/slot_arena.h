@@ -68,6 +68,10 @@ arena* make_arena(uint32_t chunk, uint32_t count);
 // table is full ("cache_init: too many arenas").
 void cache_add_arena(uint32_t postings, uint32_t count);
 
+// The default arenas: 50 slots for records of max_hits postings (the
+// module-wide posting limit) and 50 for stubs.
+void cache_init_default(uint32_t max_hits);
+
 // Sum of the slot counts of the arenas up to the first empty entry.
 uint32_t cache_total_slots();
 
@@ -89,6 +93,11 @@ void free_slot(slot* s);
 // when it takes or gives back a slot).
 void slot_to_newest_locked(slot* s, const char* who);
 void slot_to_oldest_locked(slot* s, const char* who);
+
+// Takes one more pin on the slot holding a record the caller already holds
+// pinned (a query handing a record on): 1, or 0 for a record outside every
+// arena or one whose slot holds no pin.
+int pin_record(const uint32_t* record);
 
 // Releases one pin of the slot holding a record idbm_find returned; records
 // outside every arena (incremental databases) and null are ignored.

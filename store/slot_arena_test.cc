@@ -48,6 +48,12 @@ TEST_F(SlotArenaTest, ArenasSortedByChunkSize) {
   for (int i = 8 * 4; i < 8 * 18; ++i) EXPECT_EQ(stats[i], 0u) << i;
 }
 
+TEST_F(SlotArenaTest, DefaultArenas) {
+  cache_init_default(40000);
+  EXPECT_EQ(arena_postings(), (std::vector<uint32_t>{0, 40000}));
+  EXPECT_EQ(cache_total_slots(), 100u);
+}
+
 TEST_F(SlotArenaTest, AllocTakesTheSmallestFittingArena) {
   cache_add_arena(0, 2);
   cache_add_arena(10000, 2);
@@ -100,7 +106,12 @@ TEST_F(SlotArenaTest, BusyAndPinnedSlotsAreNotRecycled) {
     s->pins = 1;
   }
   EXPECT_EQ(alloc_slot(20), nullptr);
+  // A second pin keeps the slot after the first is released.
+  EXPECT_EQ(pin_record(b->chunk), 1);
   unpin_record(b->chunk);
+  EXPECT_EQ(alloc_slot(20), nullptr);
+  unpin_record(b->chunk);
+  EXPECT_EQ(pin_record(b->chunk), 0);  // no pin left to add to
   EXPECT_EQ(alloc_slot(20), b);
   EXPECT_EQ(slot_of_record(c->chunk), c);
   EXPECT_EQ(slot_of_record(c->chunk + 1), nullptr);

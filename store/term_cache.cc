@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "store/alloc.h"
+#include "store/cleanup_lock.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/log.h"
@@ -19,21 +20,6 @@ ssize_t (*idbm_pread)(int fd, void* buffer, size_t count, uint64_t offset) = &vo
 namespace {
 
 const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
-// Holds a mutex through the calling thread's cleanup stack.
-class CleanupLock {
- public:
-  explicit CleanupLock(sthread_mutex* m) : mutex_(m) {
-    sthread_mutex_lock(mutex_);
-    sthread_cleanup_push(&sthread_unlock_cleanup, mutex_);
-  }
-  ~CleanupLock() { sthread_cleanup_pop(1); }
-  CleanupLock(const CleanupLock&) = delete;
-  CleanupLock& operator=(const CleanupLock&) = delete;
-
- private:
-  sthread_mutex* mutex_;
-};
 
 }  // namespace
 
@@ -174,36 +160,11 @@ int idbm_purge(idbm_db* db) {
   return reclaimed;
 }
 
-uint32_t* idbm_add(idbm_db* db, uint32_t* record, slot* s) {
-  if (reinterpret_cast<uintptr_t>(record) == CACHE_DEL) {
-    log_msg(LOG_ERROR, "idbm_add: rec == CACHE_DEL!!");
-    return nullptr;
-  }
-  const uint32_t size = static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed));
-  if (db->cache_used.load() > db->cache_limit.load()) {
-    const int32_t used = db->cache_used.load();
-    const int32_t free = db->cache_free.load();
-    const uint32_t level = used > 9 * free ? LOG_ERROR : used > free ? LOG_WARNING : LOG_TRACE;
-    log_msg(level, "idbm_add: before purging usage=%d limit=%d", used, db->cache_limit.load());
-    int reclaimed = 0;
-    {
-      CleanupLock lock(&db->cache_mutex);
-      if (db->cache_used.load() > db->cache_limit.load()) {
-        reclaimed = idbm_purge(db);
-        int64_t raised = int64_t{db->cache_used.load()} + size / 50;
-        if (db->cache_limit.load() <= raised) {
-          if (raised >= size) log_fatal("Search Engine termlist hash table is full!!!");
-          db->cache_limit.store(static_cast<int32_t>(raised));
-        }
-      }
-    }
-    const int32_t limit = db->cache_limit.load();
-    log_msg(level, "idbm_add: purged down to %.1f%%.  usage=%d limit=%d. reclaimed %d slots",
-            limit ? 100.0 * db->cache_used.load() / limit : 0.0, db->cache_used.load(), limit, reclaimed);
-    log_msg(level, "idbm_add:  idbm db cache hash table limit is %d (%.1f%% of max).", limit,
-            100.0 * limit / size);
-  }
+namespace {
 
+// The insertion proper, under the cache mutex: the record cached for the
+// pair (*earlier when another thread cached it first), or null.
+uint32_t* insert_locked(idbm_db* db, uint32_t* record, slot* s, uint32_t size, uint32_t** earlier) {
   const uint32_t hash1 = record[0] & kHashMask;
   const uint32_t hash2 = record[1] & kHashMask;
   CleanupLock lock(&db->cache_mutex);
@@ -245,8 +206,7 @@ uint32_t* idbm_add(idbm_db* db, uint32_t* record, slot* s) {
         break;
       }
       if (c == CellCheck::kMatch) {
-        if (log_passes(LOG_TRACE))
-          log_msg(LOG_TRACE, "idbm_add: %p added before %p", static_cast<void*>(cached), static_cast<void*>(s));
+        *earlier = cached;
         if (s) free_slot(s);
         return cached;
       }
@@ -260,6 +220,45 @@ uint32_t* idbm_add(idbm_db* db, uint32_t* record, slot* s) {
     if (s) free_slot(s);
     return nullptr;
   }
+}
+
+}  // namespace
+
+uint32_t* idbm_add(idbm_db* db, uint32_t* record, slot* s) {
+  if (reinterpret_cast<uintptr_t>(record) == CACHE_DEL) {
+    log_msg(LOG_ERROR, "idbm_add: rec == CACHE_DEL!!");
+    return nullptr;
+  }
+  const uint32_t size = static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed));
+  if (db->cache_used.load() > db->cache_limit.load()) {
+    const int32_t used = db->cache_used.load();
+    const int32_t free = db->cache_free.load();
+    const uint32_t level = used > 9 * free ? LOG_ERROR : used > free ? LOG_WARNING : LOG_TRACE;
+    log_msg(level, "idbm_add: before purging usage=%d limit=%d", used, db->cache_limit.load());
+    int reclaimed = 0;
+    {
+      CleanupLock lock(&db->cache_mutex);
+      if (db->cache_used.load() > db->cache_limit.load()) {
+        reclaimed = idbm_purge(db);
+        int64_t raised = int64_t{db->cache_used.load()} + size / 50;
+        if (db->cache_limit.load() <= raised) {
+          if (raised >= size) log_fatal("Search Engine termlist hash table is full!!!");
+          db->cache_limit.store(static_cast<int32_t>(raised));
+        }
+      }
+    }
+    const int32_t limit = db->cache_limit.load();
+    log_msg(level, "idbm_add: purged down to %.1f%%.  usage=%d limit=%d. reclaimed %d slots",
+            limit ? 100.0 * db->cache_used.load() / limit : 0.0, db->cache_used.load(), limit, reclaimed);
+    log_msg(level, "idbm_add:  idbm db cache hash table limit is %d (%.1f%% of max).", limit,
+            100.0 * limit / size);
+  }
+
+  uint32_t* earlier = nullptr;  // a record another thread cached first
+  uint32_t* result = insert_locked(db, record, s, size, &earlier);
+  if (earlier && log_passes(LOG_TRACE))
+    log_msg(LOG_TRACE, "idbm_add: %p added before %p", static_cast<void*>(earlier), static_cast<void*>(s));
+  return result;
 }
 
 void idbm_trunc(uint32_t* record, uint32_t limit) {
@@ -347,6 +346,13 @@ uint32_t* idbm_norm(idbm_db* db, uint32_t* record, slot* s) {
   bool reported = false;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t p = source[i];
+    if (posting_docid(p) >= db->ndocs) {
+      // Damaged term file: a docid the database does not have would send
+      // readers of the deletion and date maps past their ends.
+      report_error("idbm_norm: invalid docid", db_name(db));
+      free_slot(s);
+      return nullptr;
+    }
     const uint32_t stored = posting_score(p);
     const int32_t r = db->raw_score[stored];
     int32_t score = r >= 100 ? weight : percent_table[r < 0 ? 0 : r][weight];

@@ -53,13 +53,12 @@ const uint32_t* probe_cache(idbm_db* db, uint32_t hash1, uint32_t hash2, bool* h
   }
 }
 
-void trace_read(const idbm_db* db, uint32_t hash1, uint32_t hash2, const db_file& part, uint64_t offset,
+void trace_read(uint32_t hash1, uint32_t hash2, const db_file& part, uint64_t offset,
                 uint64_t length) {
   if (log_passes(0x2020))
     log_msg(0x2020, "idbm_find: looking up record for %d.%d. %s off %d len %d", static_cast<int>(hash1),
             static_cast<int>(hash2), part.name ? part.name : "", static_cast<int>(offset),
             static_cast<int>(length));
-  (void)db;
 }
 
 }  // namespace
@@ -110,7 +109,7 @@ const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2) {
     // record into the full form.
     slot* s = alloc_slot(entry_size < 17 ? entry_size + 12 : entry_size);
     if (!s) return fail(db, "idbm_find: alloc_slot failed");
-    trace_read(db, hash1, hash2, part, entry.offset, entry_size);
+    trace_read(hash1, hash2, part, entry.offset, entry_size);
     ssize_t got = idbm_pread(part.fd, s->chunk, entry_size, entry.offset);
     if (got < static_cast<ssize_t>(entry_size)) {
       free_slot(s);
@@ -144,7 +143,7 @@ const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2) {
   if (start >= end) return nullptr;
 
   alignas(8) uint32_t buffer[kPageBytes / 4];
-  trace_read(db, hash1, hash2, part, page, length);
+  trace_read(hash1, hash2, part, page, length);
   ssize_t got = idbm_pread(part.fd, buffer, length, page);
   if (got < static_cast<ssize_t>(length)) return fail(db, "idbm_find: pread of page failed");
 
