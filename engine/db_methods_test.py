@@ -111,6 +111,11 @@ class Opening(DbTest):
             sorn.quit_db(ident)
         self.assertEqual(open_fds(), before)
 
+    def test_saving_a_query_database_fails(self):
+        ident = sorn.open_db(self.db("a"), "", 1, 0)
+        self.assertSornError("Failed: idbm_write", sorn.save_db, ident)
+        self.assertEqual(sorn.numdocs(ident), 3)  # still open
+
     def test_numdocs(self):
         self.assertEqual(sorn.numdocs(sorn.open_db(self.db("a", 7), "", 1, 0)), 7)
         self.assertEqual(sorn.numdocs(sorn.open_db(self.db("b", 0), "", 1, 0)), 0)
