@@ -1,0 +1,98 @@
+// Database methods on handles put into the open-database table directly.
+#include <gtest/gtest.h>
+#include <string>
+
+#include "engine/open_dbs.h"
+#include "engine/sorn_methods.h"
+#include "engine/sorn_module.h"
+#include "platform/test_root.h"
+#include "store/db_handle.h"
+#include "store/mapfile.h"
+#include "store/testing/db_image.h"
+
+// The interpreter keeps memory until the process ends.
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() { return "detect_leaks=0"; }
+
+namespace vorlane::engine {
+namespace {
+
+class Interpreter : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    Py_InitializeEx(0);
+    ASSERT_TRUE(sorn_engine_init());
+  }
+};
+const auto* const interpreter = ::testing::AddGlobalTestEnvironment(new Interpreter);
+
+// The sorn.error text of the pending exception (cleared), or "" when none.
+std::string error_text() {
+  if (!PyErr_Occurred()) return "";
+  PyObject *type, *value, *tb;
+  PyErr_Fetch(&type, &value, &tb);
+  PyErr_NormalizeException(&type, &value, &tb);
+  std::string text;
+  if (PyErr_GivenExceptionMatches(type, sorn_error)) {
+    PyObject* s = PyObject_Str(value);
+    text = PyUnicode_AsUTF8(s);
+    Py_DECREF(s);
+  } else {
+    text = "(another exception)";
+  }
+  Py_XDECREF(type);
+  Py_XDECREF(value);
+  Py_XDECREF(tb);
+  return text;
+}
+
+TEST(DbMethods, DeleteOnReadOnlyDeletionMapFails) {
+  platform::TestRoot root;
+  const std::string dir = root.path() + "/db";
+  testing::image_options o;
+  o.ndocs = 2;
+  testing::write_db_image(dir, {{5, 7, {(0u << 7) | 3}, 0}}, o);
+  idbm_db* db = idbm_open_plain(dir.c_str(), nullptr);
+  ASSERT_NE(db, nullptr);
+  // As on a read-only file system: the deletion map falls back to read-only.
+  funmap(&db->del);
+  close(db->del.fd);
+  ASSERT_TRUE(fmap((dir + "/del").c_str(), &db->del));
+  open_dbs[1] = db;
+  ASSERT_NE(sorn_delete, nullptr);
+
+  PyObject* args = Py_BuildValue("(ii)", 1, 0);
+  EXPECT_EQ(sorn_delete(nullptr, args), nullptr);
+  EXPECT_EQ(error_text(), "Failed: idbm_delete");
+  Py_DECREF(args);
+  args = Py_BuildValue("(ii)", 1, 2);
+  EXPECT_EQ(sorn_delete(nullptr, args), nullptr);
+  EXPECT_EQ(error_text(), "Invalid docid");
+  Py_DECREF(args);
+
+  args = Py_BuildValue("(i)", 1);
+  PyObject* r = sorn_quit_db(nullptr, args);
+  EXPECT_EQ(r, Py_None);
+  Py_XDECREF(r);
+  EXPECT_EQ(open_dbs[1], nullptr);
+  Py_DECREF(args);
+}
+
+TEST(DbMethods, ReservedEntryIsNotOpen) {
+  open_dbs[3] = kReservedDb;
+  PyObject* args = Py_BuildValue("(i)", 3);
+  EXPECT_EQ(sorn_numdocs(nullptr, args), nullptr);
+  EXPECT_EQ(error_text(), "Database not open: 3");
+  PyObject* r = sorn_quit_db(nullptr, args);  // nothing to do
+  EXPECT_EQ(r, Py_None);
+  Py_XDECREF(r);
+  EXPECT_EQ(open_dbs[3], kReservedDb);
+  PyObject* list = sorn_list(nullptr, nullptr);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(PyList_Size(list), 0);
+  Py_DECREF(list);
+  Py_DECREF(args);
+  open_dbs[3] = nullptr;
+}
+
+}  // namespace
+}  // namespace vorlane::engine
