@@ -106,9 +106,12 @@ int op_close(hdb_handle* h) {
   int result = 0;
   if (t) {
     if (flush(t) != 0) result = -1;
-    if (t->seq_cursor) hdb_cursor_release(t, t->seq_cursor);
-    if (hdb_pool_sync(t->pool) != 0) result = -1;
     int saved = errno;
+    if (t->seq_cursor) hdb_cursor_release(t, t->seq_cursor);
+    if (hdb_pool_sync(t->pool) != 0 && result == 0) {
+      saved = errno;
+      result = -1;
+    }
     hdb_pool_close(t->pool);
     t->pool = nullptr;
     if (::close(t->fd) != 0 && result == 0) {
@@ -177,7 +180,12 @@ int op_sync(hdb_handle* h) {
   if (!t) return -1;
   if (!t->save) return 0;
   int result = flush(t);
-  if (hdb_pool_sync(t->pool) != 0) result = -1;
+  int first_errno = errno;
+  if (hdb_pool_sync(t->pool) != 0 && result == 0) {
+    first_errno = errno;
+    result = -1;
+  }
+  errno = first_errno;  // the first failure's code
   return result;
 }
 
@@ -316,10 +324,12 @@ hdb_handle* hdb_open(const char* file, int flags, int mode, int type, const hdb_
   t->save = (flags & kOpenReadWrite) != 0;
   t->open_flags = flags;
   bool is_new = (flags & kOpenTruncate) != 0;
-  if (!is_new) {
+  bool existed = true;
+  {
     struct stat st;
     if (stat(file, &st) != 0 && errno == ENOENT) {
       is_new = true;
+      existed = false;
       errno = 0;
     }
   }
@@ -358,6 +368,8 @@ hdb_handle* hdb_open(const char* file, int flags, int mode, int type, const hdb_
   if (!ok) {
     int saved = errno;
     free_table(t);
+    // A file this open created holds nothing yet: leave no empty file behind.
+    if (!existed) ::unlink(file);
     errno = saved;
     return nullptr;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hashdb/hdb_table.h"
@@ -20,7 +21,8 @@ std::string check_table(hdb_handle* handle);
 std::vector<uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 
-inline hdb_bytes B(const std::string& s) { return {s.data(), s.size()}; }
+// Views of named strings or literals (never of temporaries).
+inline hdb_bytes B(std::string_view s) { return {s.data(), s.size()}; }
 inline std::string S(const hdb_bytes& b) { return {static_cast<const char*>(b.data), b.size}; }
 
 }  // namespace vorlane::hashdb::testing
