@@ -204,7 +204,7 @@ int64_t hdb_big_pages(hdb_table* t, uint16_t addr, uint32_t* numbers, uint32_t m
     }
     numbers[n++] = w.number;
     bool ok;
-    if (!w.advance(&ok)) return ok ? n : -1;
+    if (!w.advance(&ok)) return ok ? int64_t{n} : int64_t{-1};
   }
 }
 
