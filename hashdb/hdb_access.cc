@@ -206,13 +206,15 @@ uint8_t* start_page(hdb_table* t, hdb_cursor* c, const hdb_position& pos, uint32
 int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_bytes* data) {
   const uint32_t bs = t->header.bucket_size;
   const bool storing = action == kAccessPut || action == kAccessPutNew;
-  uint64_t pair_size = key.size + (storing ? data->size : 0);
-  if (key.size > 0x7FFFFFFF || pair_size > 0x7FFFFFFF) {
+  // No pair can pass the 2 GB file limit; each size is bounded before adding.
+  const uint64_t limit = 0x7FFFFFFF;
+  uint64_t data_size = storing ? data->size : 0;
+  if (key.size > limit || data_size > limit || key.size + data_size > limit) {
     errno = EFBIG;
     return -1;
   }
   hdb_position pos{};
-  if (storing) pos.room = hdb_is_big(key.size, data->size, bs) ? 4 : static_cast<uint32_t>(pair_size);
+  if (storing) pos.room = hdb_is_big(key.size, data_size, bs) ? 4 : static_cast<uint32_t>(key.size + data_size);
   uint32_t bucket = hdb_bucket_of(t->header, t->hash(key.data, key.size));
   hdb_cursor c;
   hdb_cursor_start(&c, bucket);

@@ -41,6 +41,7 @@ TEST(HdbTable, OpenFlagsAndSettings) {
       {kOpenReadWrite | kOpenCreate, 1, {70000, 0, 0, 0, nullptr, 0}, 1204022},  // above 65536
       {kOpenReadWrite | kOpenCreate, 1, {0, 0, 0, 0, nullptr, 1111}, 1204022},   // byte order
       {kOpenReadWrite | kOpenCreate, 1, {4096, 1, 0xFFFFFFFF, 0, nullptr, 0}, 1215027},  // too many pairs
+      {kOpenReadWrite | kOpenCreate, 1, {65536, 1, 40000, 0, nullptr, 0}, 1215027},  // bitmap past 2 GB
   };
   for (const Case& c : cases) {
     errno = 1000000;
@@ -207,6 +208,44 @@ TEST(HdbTable, DeletingUnderTheWalk) {
   EXPECT_EQ(seen, keys);
   EXPECT_EQ(h->internal->header.key_count, 0u);
   EXPECT_EQ(testing::check_table(h), "");
+  ASSERT_EQ(h->close(h), 0);
+}
+
+// Stores during a walk split buckets under the cursor: the walk may see a
+// pair again but never reads a freed page, and every pair stays.
+TEST(HdbTable, StoringDuringTheWalk) {
+  platform::TestRoot root;
+  hdb_params params{};
+  params.bucket_size = 64;
+  hdb_handle* h = open_rw(root.file("g.db"), &params);
+  for (int i = 0; i < 50; ++i) {
+    std::string key = "a" + std::to_string(i), value(20, 'v');
+    hdb_bytes k = B(key), v = B(value);
+    ASSERT_EQ(h->put(h, &k, &v, 0), 0);
+  }
+  hdb_bytes key{}, data{};
+  unsigned flags = kSeqFirst;
+  int added = 0, steps = 0;
+  while (h->seq(h, &key, &data, flags) == 0 && ++steps < 10000) {
+    flags = kSeqNext;
+    if (added < 300) {
+      std::string k2 = "b" + std::to_string(added++), v2(25, 'w');
+      hdb_bytes k = B(k2), v = B(v2);
+      ASSERT_EQ(h->put(h, &k, &v, 0), 0);
+    }
+  }
+  EXPECT_LT(steps, 10000);
+  EXPECT_EQ(h->internal->header.key_count, 50u + added);
+  EXPECT_EQ(testing::check_table(h), "");
+  // Sizes are checked in 64 bits before anything is read.
+  hdb_bytes huge_key{"x", 0x80000000u}, small = B("v");
+  errno = 0;
+  EXPECT_EQ(h->put(h, &huge_key, &small, 0), -1);
+  EXPECT_EQ(errno, EFBIG);
+  hdb_bytes k = B("k"), huge_value{"x", 0xFFFFFFFFFFFFFFF0u};
+  errno = 0;
+  EXPECT_EQ(h->put(h, &k, &huge_value, 0), -1);
+  EXPECT_EQ(errno, EFBIG);
   ASSERT_EQ(h->close(h), 0);
 }
 
