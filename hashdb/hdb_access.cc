@@ -1,6 +1,8 @@
 #include "hashdb/hdb_access.h"
 
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "hashdb/hdb_bigpair.h"
 #include "hashdb/hdb_cursor.h"
@@ -115,8 +117,9 @@ void cursor_leave_page(hdb_table* t, uint32_t number, uint32_t next, uint32_t bu
   }
 }
 
-// Unlinks the empty overflow page `page` from the chain of `bucket` and frees it.
-int unlink_empty_page(hdb_table* t, uint8_t* page, uint32_t number, uint32_t bucket) {
+// Unlinks the empty overflow page `page` from the chain of `bucket` and frees
+// it; *changed receives the predecessor's number.
+int unlink_empty_page(hdb_table* t, uint8_t* page, uint32_t number, uint32_t bucket, uint32_t* changed) {
   uint32_t current = static_cast<uint32_t>(hdb_bucket_page(t->header, bucket));
   uint8_t* pred = hdb_chain_page(t, current, true);
   uint32_t hops = 0;
@@ -138,12 +141,17 @@ int unlink_empty_page(hdb_table* t, uint8_t* page, uint32_t number, uint32_t buc
   uint32_t next = pg_next(page);
   pg_set_next(pred, next);
   hdb_pool_put(t->pool, pred, kPoolDirty);
+  *changed = current;
   cursor_leave_page(t, number, next, bucket);
   return hdb_free_overflow_page(t, page);
 }
 
-// Deletes entry `index` of `page` (pinned; released here) in the chain of `bucket`.
-int delete_entry(hdb_table* t, uint8_t* page, uint32_t number, uint32_t index, uint32_t bucket) {
+// Deletes entry `index` of `page` (pinned; released here) in the chain of
+// `bucket`; *changed receives the page that now lacks the entry (the page
+// itself, or its predecessor when the page emptied and was unlinked).
+int delete_entry(hdb_table* t, uint8_t* page, uint32_t number, uint32_t index, uint32_t bucket,
+                 uint32_t* changed) {
+  *changed = number;
   const uint32_t bs = t->header.bucket_size;
   uint32_t count = pg_count(page);
   uint16_t key_off = pg_key_off(page, index), data_off = pg_data_off(page, index);
@@ -176,7 +184,7 @@ int delete_entry(hdb_table* t, uint8_t* page, uint32_t number, uint32_t index, u
   pg_set_count(page, static_cast<uint16_t>(count - 1));
   if (t->header.key_count) --t->header.key_count;
   uint64_t bucket_page = hdb_bucket_page(t->header, bucket);
-  if (count == 1 && number != bucket_page) return unlink_empty_page(t, page, number, bucket);
+  if (count == 1 && number != bucket_page) return unlink_empty_page(t, page, number, bucket, changed);
   hdb_pool_put(t->pool, page, kPoolDirty);
   hdb_cursor* c = t->seq_cursor;
   if (c && c->page_number == number && c->page_index > index) {
@@ -274,32 +282,68 @@ int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_byte
     case kAccessDelete: {
       uint8_t* page = c.page;
       c.page = nullptr;
-      return delete_entry(t, page, pos.page_number, pos.page_index - 1u, bucket);
+      uint32_t changed;
+      return delete_entry(t, page, pos.page_number, pos.page_index - 1u, bucket, &changed);
     }
     case kAccessPut:
       break;
   }
 
-  // Replace: add the new pair, then delete the old one, which keeps its
-  // index since additions only append entries.
-  uint32_t old_number = pos.page_number;
-  uint32_t old_index = pos.page_index - 1u;
+  // Replace: the old pair is copied, deleted, and the new one added from the
+  // old pair's page on. When the new pair lands on another page, the page
+  // that lost the old pair is written first, so that a crash never leaves
+  // both on the file. When the new pair cannot be stored, the old one is put
+  // back.
+  std::string old_key, old_data;
+  try {
+    if (pos.key_off == 0) {
+      hdb_bytes k, d;
+      if (hdb_big_key_data(t, pos.data_off, &k, &d) != 0) {
+        hdb_cursor_release(t, &c);
+        return -1;
+      }
+      old_key.assign(static_cast<const char*>(k.data), k.size);
+      old_data.assign(static_cast<const char*>(d.data), d.size);
+    } else {
+      old_key.assign(reinterpret_cast<const char*>(c.page + pos.key_off), pos.key_size);
+      old_data.assign(reinterpret_cast<const char*>(c.page + pos.data_off), pos.data_size);
+    }
+  } catch (const std::bad_alloc&) {
+    hdb_cursor_release(t, &c);
+    errno = ENOMEM;
+    set_site_errno(kSiteTableMemory);
+    return -1;
+  }
+  const uint32_t old_number = pos.page_number;
+  uint8_t* old_page = c.page;
+  c.page = nullptr;
+  uint32_t changed;
+  if (delete_entry(t, old_page, old_number, pos.page_index - 1u, bucket, &changed) != 0) return -1;
+  const uint64_t bucket_page = hdb_bucket_page(t->header, bucket);
+  auto start = [&](uint32_t* number) -> uint8_t* {
+    // The old page when it is still in the chain, else the bucket page.
+    *number = changed == old_number ? old_number : static_cast<uint32_t>(bucket_page);
+    return hdb_chain_page(t, *number, *number == bucket_page);
+  };
   uint32_t number, where;
-  uint8_t* page = start_page(t, &c, pos, &number);
+  uint8_t* page = start(&number);
   if (!page) return -1;
   bool added = false;
   hdb_new_pair pair{key, *data, 0};
-  if (hdb_add_pair(t, page, number, pair, &added, &where) != 0) return -1;
-  ++t->header.key_count;
-  uint64_t bucket_page = hdb_bucket_page(t->header, bucket);
-  uint8_t* old_page = hdb_chain_page(t, old_number, old_number == bucket_page);
-  if (!old_page) return -1;
-  if (old_index >= pg_count(old_page)) {
-    hdb_pool_put(t->pool, old_page, 0);
-    set_damaged();
+  if (hdb_add_pair(t, page, number, pair, &added, &where) != 0) {
+    int saved = errno;
+    hdb_new_pair old_pair{{old_key.data(), old_key.size()}, {old_data.data(), old_data.size()}, 0};
+    bool old_added = false;
+    uint32_t old_where;
+    if ((page = start(&number)) != nullptr && hdb_add_pair(t, page, number, old_pair, &old_added, &old_where) == 0)
+      ++t->header.key_count;
+    errno = saved;
     return -1;
   }
-  if (delete_entry(t, old_page, old_number, old_index, bucket) != 0) return -1;
+  ++t->header.key_count;
+  if (where != changed)
+    if (hdb_buffer* b = hdb_pool_find(t->pool, changed))
+      if ((b->flags & kBufferDirty) && hdb_pool_write(t->pool, b->page) != 0) return -1;
   if (t->header.key_count / t->header.last_bucket > t->header.fill_factor || pos.page_index > t->header.fill_factor)
     return hdb_grow(t);
   return 0;

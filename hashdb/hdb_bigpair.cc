@@ -119,7 +119,14 @@ int hdb_big_insert(hdb_table* t, uint8_t* page, const hdb_bytes& key, const hdb_
       data_left -= db;
       if (prev) {
         pg_set_next(prev, number);
-        hdb_pool_put(t->pool, prev, kPoolDirty);
+        // A finished big page goes to the file before anything refers to the chain.
+        if (hdb_pool_write(t->pool, prev) != 0) {
+          hdb_pool_put(t->pool, prev, kPoolDirty);
+          prev = np;
+          ok = false;
+          break;
+        }
+        hdb_pool_put(t->pool, prev, 0);
       } else {
         first = addr;
       }
@@ -130,10 +137,13 @@ int hdb_big_insert(hdb_table* t, uint8_t* page, const hdb_bytes& key, const hdb_
     set_site_errno(kSiteBigDataMemory);
     ok = false;
   }
-  if (prev) hdb_pool_put(t->pool, prev, kPoolDirty);
+  if (prev) {
+    if (ok && hdb_pool_write(t->pool, prev) != 0) ok = false;
+    hdb_pool_put(t->pool, prev, ok ? 0 : kPoolDirty);
+  }
   if (!ok) {
     int saved = errno;
-    for (uint32_t number : made) hdb_free_overflow_number(t, number);
+    for (uint32_t number : made) hdb_discard_overflow_page(t, number);
     errno = saved;
     return -1;
   }

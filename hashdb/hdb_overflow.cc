@@ -1,6 +1,7 @@
 #include "hashdb/hdb_overflow.h"
 
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 #include "hashdb/hdb_errno.h"
@@ -234,7 +235,31 @@ int hdb_free_overflow_page(hdb_table* t, uint8_t* page) {
     return -1;
   }
   if (hdb_pool_delete(t->pool, page) != 0) return -1;
+  if (t->pending_count == t->pending_capacity) {
+    uint32_t capacity = t->pending_capacity ? 2 * t->pending_capacity : 64;
+    void* grown = std::realloc(t->pending_frees, capacity * sizeof(uint16_t));
+    if (!grown) return hdb_overflow_release(t, addr);  // no room to defer: free now
+    t->pending_frees = static_cast<uint16_t*>(grown);
+    t->pending_capacity = capacity;
+  }
+  t->pending_frees[t->pending_count++] = addr;
+  return 0;
+}
+
+int hdb_discard_overflow_page(hdb_table* t, uint32_t page_number) {
+  uint16_t addr = hdb_page_oaddr(t->header, page_number);
+  if (addr == 0) {
+    set_damaged();
+    return -1;
+  }
+  if (hdb_buffer* b = hdb_pool_find(t->pool, page_number))
+    if (hdb_pool_delete(t->pool, b->page) != 0) return -1;
   return hdb_overflow_release(t, addr);
+}
+
+void hdb_apply_pending_frees(hdb_table* t) {
+  for (uint32_t i = 0; i < t->pending_count; ++i) hdb_overflow_release(t, t->pending_frees[i]);
+  t->pending_count = 0;
 }
 
 int hdb_free_overflow_number(hdb_table* t, uint32_t page_number) {
@@ -257,6 +282,14 @@ uint8_t* hdb_add_overflow_page(hdb_table* t, uint8_t* last, uint32_t* page_numbe
     return nullptr;
   }
   pg_init(page, t->header.bucket_size, number, kOverflowPage);
+  // On the file before anything links to it: a slot used before holds stale pages.
+  if (hdb_pool_write(t->pool, page) != 0) {
+    int saved = errno;
+    hdb_pool_delete(t->pool, page);
+    hdb_overflow_release(t, addr);
+    errno = saved;
+    return nullptr;
+  }
   pg_set_next(last, number);
   hdb_pool_put(t->pool, last, kPoolDirty);
   *page_number = number;

@@ -45,6 +45,9 @@ TEST(HdbOverflow, FirstOverflowPageAndSlotReuse) {
   pg_set_next(again, kNoPage);
   hdb_pool_put(t->pool, again, kPoolDirty);
   ASSERT_EQ(hdb_free_overflow_page(t, page), 0);
+  // The slot is reusable once the sync has written the page that dropped it.
+  EXPECT_EQ(get32(hdb_bitmap(t, 0), 0), 0xFFFFFFFFu);
+  ASSERT_EQ(h->sync(h), 0);
   EXPECT_EQ(t->header.last_freed, 1u);
   EXPECT_EQ(get32(hdb_bitmap(t, 0), 0), 0xFFFFFFFDu);
   EXPECT_EQ(hdb_overflow_alloc(t), hdb_oaddr(1, 2));

@@ -238,6 +238,8 @@ int hdb_pool_sync(hdb_pool* pool) {
   return 0;
 }
 
+int hdb_pool_write(hdb_pool* pool, uint8_t* page) { return write_buffer(pool, buffer_of(page)); }
+
 int hdb_pool_close(hdb_pool* pool) {
   if (!pool) return 0;
   hdb_buffer* b = pool->lru.lru_next;

@@ -68,6 +68,9 @@ int hdb_pool_put(hdb_pool* pool, uint8_t* page, int flags);
 // returned with errno 5, since the page is referenced twice.
 int hdb_pool_delete(hdb_pool* pool, uint8_t* page);
 int hdb_pool_sync(hdb_pool* pool);
+// Writes one page now (dirty or not) and clears its dirty mark: for pages
+// that must reach the file before any page that refers to them.
+int hdb_pool_write(hdb_pool* pool, uint8_t* page);
 int hdb_pool_close(hdb_pool* pool);
 
 // The page number and pin count of a buffer handed out by the pool.

@@ -148,7 +148,9 @@ int grow(hdb_table* t) {
   for (MovedPair& p : pairs)
     p.to_new = hdb_bucket_of(after, t->hash(p.key.data(), p.key.size())) == new_bucket;
   uint64_t needed = slots_needed(pairs, false, bs) + slots_needed(pairs, true, bs);
-  if (needed > overflow.size() && !slots_available(t, needed - overflow.size())) return -1;
+  // The old overflow pages' slots become reusable only after the next sync,
+  // so every page the new chains need is a slot to be had now.
+  if (needed && !slots_available(t, needed)) return -1;
 
   // Nothing has changed so far. The old bucket page is fetched before any change.
   uint32_t old_number = static_cast<uint32_t>(hdb_bucket_page(h, old_bucket));

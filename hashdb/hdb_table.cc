@@ -63,28 +63,37 @@ void release_bitmaps(hdb_table* t, int flags) {
   }
 }
 
-// Writes the header back (read-write tables only) and lets the bitmap pages
-// go back to the pool, dirty, so that the pool writes them.
-int flush(hdb_table* t) {
-  if (!t->save) {
-    release_bitmaps(t, 0);
-    return 0;
-  }
+int write_header(hdb_table* t) {
   t->header.magic = kMagic;
   t->header.version = kVersion;
   t->header.hash_check = hdb_hash_check(t->hash);
   uint8_t bytes[kHeaderBytes];
   hdb_header_encode(t->header, bytes);
-  int result = 0;
   ssize_t n;
   do n = ::pwrite(t->fd, bytes, kHeaderBytes, 0);
   while (n < 0 && errno == EINTR);
   if (n != static_cast<ssize_t>(kHeaderBytes)) {
     set_site_errno(kSiteHeaderWrite);
-    result = -1;
+    return -1;
+  }
+  return 0;
+}
+
+// Writes a read-write table back: the bitmap pages go back to the pool dirty,
+// every dirty page is written, and only then the header, so that a file cut
+// short by a crash never has a header that counts buckets whose pages are
+// missing. Slots freed before this point become reusable afterwards. The
+// result is 0 or -1, errno holding the first failure's code.
+int flush(hdb_table* t) {
+  if (!t->save) {
+    release_bitmaps(t, 0);
+    return 0;
   }
   release_bitmaps(t, kPoolDirty);
-  return result;
+  if (hdb_pool_sync(t->pool) != 0) return -1;
+  if (write_header(t) != 0) return -1;
+  hdb_apply_pending_frees(t);
+  return 0;
 }
 
 void free_table(hdb_table* t) {
@@ -97,6 +106,7 @@ void free_table(hdb_table* t) {
   if (t->fd >= 0) ::close(t->fd);
   std::free(t->big_data);
   std::free(t->big_key);
+  std::free(t->pending_frees);
   std::free(t);
 }
 
@@ -105,13 +115,11 @@ int op_close(hdb_handle* h) {
   hdb_table* t = h->internal;
   int result = 0;
   if (t) {
-    if (flush(t) != 0) result = -1;
-    int saved = errno;
     if (t->seq_cursor) hdb_cursor_release(t, t->seq_cursor);
-    if (hdb_pool_sync(t->pool) != 0 && result == 0) {
-      saved = errno;
-      result = -1;
-    }
+    result = flush(t);
+    // Bits of slots freed before the flush were cleared after it: write them too.
+    if (result == 0 && t->save) result = flush(t);
+    int saved = errno;
     hdb_pool_close(t->pool);
     t->pool = nullptr;
     if (::close(t->fd) != 0 && result == 0) {
@@ -178,15 +186,7 @@ int op_seq(hdb_handle* h, hdb_bytes* key, hdb_bytes* data, unsigned flags) {
 int op_sync(hdb_handle* h) {
   hdb_table* t = table_of(h);
   if (!t) return -1;
-  if (!t->save) return 0;
-  int result = flush(t);
-  int first_errno = errno;
-  if (hdb_pool_sync(t->pool) != 0 && result == 0) {
-    first_errno = errno;
-    result = -1;
-  }
-  errno = first_errno;  // the first failure's code
-  return result;
+  return flush(t);
 }
 
 int op_fd(hdb_handle* h) {

@@ -73,6 +73,12 @@ struct hdb_table {
   uint8_t* bitmaps[kMaxBitmaps];
   uint32_t bitmap_count;
   hdb_pool* pool;
+  // Slots of pages freed since the last sync. Their bits are cleared only
+  // after the sync has written the pages that no longer refer to them, so a
+  // file cut short by a crash never has a slot in two chains.
+  uint16_t* pending_frees;
+  uint32_t pending_count;
+  uint32_t pending_capacity;
 };
 
 struct hdb_handle {

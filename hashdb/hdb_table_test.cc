@@ -310,7 +310,7 @@ TEST(HdbTable, DamagedAndUnreadablePagesAreErrors) {
   h->close(h);
 }
 
-TEST(HdbTable, FailedHeaderWriteIsReported) {
+TEST(HdbTable, FailedSyncIsReported) {
   platform::TestRoot root;
   std::string path = root.file("f.db");
   hdb_handle* h = open_rw(path);
@@ -321,7 +321,7 @@ TEST(HdbTable, FailedHeaderWriteIsReported) {
   ::close(ro);
   errno = 1000000;
   EXPECT_EQ(h->sync(h), -1);
-  EXPECT_EQ(errno, 1209000 + EBADF);
+  EXPECT_EQ(errno, 1108000 + EBADF);
   EXPECT_EQ(h->close(h), -1);
 }
 

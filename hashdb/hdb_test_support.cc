@@ -94,6 +94,10 @@ std::string check_table(hdb_handle* handle) {
   hdb_table* t = c.t;
   for (uint32_t i = 0; i < t->bitmap_count; ++i) c.use_page(static_cast<uint32_t>(hdb_oaddr_page(t->header, t->header.bitmap_pages[i])), "bitmap");
   for (uint32_t b = 0; b <= t->header.last_bucket; ++b) c.check_bucket(b);
+  // Slots freed since the last sync keep their bits until the next one.
+  for (uint32_t i = 0; i < t->pending_count; ++i)
+    if (!c.slots.insert(hdb_oaddr_bit(t->header, t->pending_frees[i])).second)
+      c.problems << "freed slot " << t->pending_frees[i] << " still in use; ";
   if (c.pairs != t->header.key_count)
     c.problems << "key_count " << t->header.key_count << " but " << c.pairs << " pairs; ";
   uint32_t limit = t->header.spares[t->header.overflow_point];
