@@ -73,6 +73,26 @@ TEST(HdbTable, OpenFlagsAndSettings) {
   EXPECT_EQ(errno, 1205022);
 }
 
+TEST(HdbTable, DefaultBucketSizeAndDisable) {
+  platform::TestRoot root;
+  hdb_handle* h = open_rw(root.file("default.db"));
+  ASSERT_NE(h, nullptr);
+  uint32_t bs = h->internal->header.bucket_size;
+  EXPECT_EQ(bs, hdb_sector_size(h->internal->fd));  // the device's sector size, 4096 when unknown
+  EXPECT_GE(bs, kMinBucketSize);
+  EXPECT_LE(bs, kMaxBucketSize);
+  EXPECT_EQ(bs & (bs - 1), 0u);
+  hdb_disable(h);
+  hdb_bytes k = B("k"), v = B("v"), data{};
+  EXPECT_EQ(h->put(h, &k, &v, 0), -1);
+  EXPECT_EQ(h->get(h, &k, &data, 0), -1);
+  EXPECT_EQ(h->del(h, &k, 0), -1);
+  EXPECT_EQ(h->seq(h, &k, &data, kSeqFirst), -1);
+  EXPECT_EQ(h->sync(h), -1);
+  EXPECT_EQ(h->fd(h), -1);
+  EXPECT_EQ(h->close(h), 0);
+}
+
 TEST(HdbTable, DamagedHeadersAreRefused) {
   platform::TestRoot root;
   std::string path = root.file("h.db");
