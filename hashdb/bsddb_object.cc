@@ -46,6 +46,11 @@ struct Copy {
   PyObject* bytes() const { return PyBytes_FromStringAndSize(data, static_cast<Py_ssize_t>(size)); }
 };
 
+// The handle as another thread's close may just have left it (the early
+// checks read it without the object's lock; the check under the lock decides).
+hdb_handle* current(BsddbObject* self) { return __atomic_load_n(&self->handle, __ATOMIC_ACQUIRE); }
+void detach(BsddbObject* self) { __atomic_store_n(&self->handle, nullptr, __ATOMIC_RELEASE); }
+
 // Runs `call` on the handle with the interpreter lock released and the
 // object's lock held. False (with bsddb.error set) when the object was closed.
 template <class F>
@@ -53,8 +58,9 @@ bool locked_call(BsddbObject* self, F&& call) {
   bool open;
   Py_BEGIN_ALLOW_THREADS
   PyThread_acquire_lock(self->lock, WAIT_LOCK);
-  open = self->handle != nullptr;
-  if (open) call(self->handle);
+  hdb_handle* h = current(self);
+  open = h != nullptr;
+  if (open) call(h);
   PyThread_release_lock(self->lock);
   Py_END_ALLOW_THREADS
   if (!open) PyErr_SetString(bsddb_error, "BSDDB object has already been closed");
@@ -62,7 +68,7 @@ bool locked_call(BsddbObject* self, F&& call) {
 }
 
 bool check_open(BsddbObject* self) {
-  if (self->handle) return true;
+  if (current(self)) return true;
   PyErr_SetString(bsddb_error, "BSDDB object has already been closed");
   return false;
 }
@@ -108,12 +114,12 @@ PyObject* seq_method(BsddbObject* self, PyObject* args, unsigned flags, const ch
 
 PyObject* bsddb_close(BsddbObject* self, PyObject* args) {
   if (!PyArg_ParseTuple(args, ":close")) return nullptr;
-  if (!self->handle) Py_RETURN_NONE;
+  if (!current(self)) Py_RETURN_NONE;
   int result = 0, code = 0;
   Py_BEGIN_ALLOW_THREADS
   PyThread_acquire_lock(self->lock, WAIT_LOCK);
-  hdb_handle* h = self->handle;
-  self->handle = nullptr;
+  hdb_handle* h = current(self);
+  detach(self);
   PyThread_release_lock(self->lock);
   if (h) {
     result = h->close(h);
