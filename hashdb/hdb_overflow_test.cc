@@ -167,6 +167,7 @@ struct Crafted {
   std::vector<uint16_t> bitmaps;
   uint32_t last_freed;
   std::map<uint32_t, std::vector<uint8_t>> pages;
+  hdb_hash_fn hash = hdb_default_hash;
 };
 
 std::string write_crafted(const platform::TestRoot& root, const Crafted& c) {
@@ -182,7 +183,7 @@ std::string write_crafted(const platform::TestRoot& root, const Crafted& c) {
   h.high_mask = 3;
   h.fill_factor = 4;
   h.header_pages = hdb_header_pages_for(c.bucket_size);
-  h.hash_check = hdb_hash_check(hdb_default_hash);
+  h.hash_check = hdb_hash_check(c.hash);
   uint32_t running = 0;
   for (uint32_t s = 0; s < 32; ++s) {
     if (c.spares.count(s)) running = c.spares.at(s);
@@ -248,6 +249,58 @@ TEST(HdbOverflow, AllocatorLimitsOnCraftedHeaders) {
     EXPECT_EQ(h->get(h, &k, &data, 0), 1) << c.what;
     h->close(h);
   }
+}
+
+uint32_t first_digit_hash(const void* bytes, size_t length) {
+  return length ? static_cast<const uint8_t*>(bytes)[0] - '0' : 0;
+}
+
+// A table with four free slots whose appended slots would pass 2 GB: a split
+// that cannot have the slots its chains need changes nothing, and a store
+// that cannot have an overflow page stores nothing.
+TEST(HdbOverflow, SplitWithoutSlotsChangesNothing) {
+  std::vector<uint8_t> bitmap(64, 0xFF);
+  bitmap[0] = 0xE1;  // bit 0 (the bitmap itself) set, bits 1..4 free
+  Crafted crafted{64, 25, {{0, 0}, {1, 5}}, {hdb_oaddr(1, 1)}, 0, {{7, bitmap}}};
+  crafted.hash = first_digit_hash;
+  platform::TestRoot root;
+  std::string path = write_crafted(root, crafted);
+  hdb_params params{};
+  params.hash = first_digit_hash;
+  hdb_handle* h = hdb_open(path.c_str(), kOpenReadWrite, 0, kTypeHash, &params);
+  ASSERT_NE(h, nullptr) << errno;
+  const std::string value(40, 'v');  // one pair per page
+  auto put = [&](const char* key) {
+    hdb_bytes k = B(key), v = B(value);
+    errno = 1000000;
+    return h->put(h, &k, &v, 0);
+  };
+  ASSERT_EQ(put("0a"), 0);  // bucket 0 takes an overflow page; bucket 2 splits it off
+  ASSERT_EQ(put("2a"), 0);
+  ASSERT_EQ(put("0b"), 0);
+  EXPECT_EQ(h->internal->header.last_bucket, 3u);
+  // Bucket 0 takes the last free slot; bucket 4 would split it, and keeping
+  // its three pages needs two slots.
+  EXPECT_EQ(put("0c"), -1);
+  EXPECT_EQ(errno, 1404000);
+  EXPECT_EQ(h->internal->header.last_bucket, 3u);
+  EXPECT_EQ(testing::check_table(h), "");
+  for (const char* key : {"0a", "2a", "0b", "0c"}) {
+    hdb_bytes k = B(key), data{};
+    ASSERT_EQ(h->get(h, &k, &data, 0), 0) << key;
+    EXPECT_EQ(S(data), value);
+  }
+  // The last slot goes to "0d" (its growth fails again); then no slot is
+  // left: the store fails and stores nothing.
+  EXPECT_EQ(put("0d"), -1);
+  EXPECT_EQ(put("0e"), -1);
+  EXPECT_EQ(errno, 1404000);
+  hdb_bytes k = B("0d"), data{};
+  EXPECT_EQ(h->get(h, &k, &data, 0), 0);
+  k = B("0e");
+  EXPECT_EQ(h->get(h, &k, &data, 0), 1);
+  EXPECT_EQ(testing::check_table(h), "");
+  h->close(h);
 }
 
 TEST(HdbOverflow, BitmapWordInBigEndianOrder) {
