@@ -1,0 +1,230 @@
+"""The bsddb module: opening, the mapping, the methods, texts and errors."""
+import errno
+import os
+import shutil
+import tempfile
+import unittest
+
+import bsddb
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="bsddb-test-")
+        self.path = os.path.join(self.dir, "t.db")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def assertDbError(self, code, call, *args):
+        with self.assertRaises(bsddb.error) as cm:
+            call(*args)
+        self.assertEqual(cm.exception.args, (code, os.strerror(code % 1000)))
+
+
+class Opening(Base):
+    def test_module(self):
+        self.assertTrue(issubclass(bsddb.error, Exception))
+        self.assertEqual(bsddb.error.__name__, "error")
+        self.assertEqual(bsddb.error.__module__, "bsddb")
+        for name in ("hashopen", "btopen", "rnopen"):
+            self.assertTrue(callable(getattr(bsddb, name)))
+
+    def test_missing_file(self):
+        self.assertDbError(1203002, bsddb.hashopen, self.path)
+        self.assertDbError(1203002, bsddb.hashopen, self.path, "w")
+        self.assertFalse(os.path.exists(self.path))
+        db = bsddb.hashopen(self.path, "c")
+        self.assertEqual(type(db).__name__, "bsddb")
+        db.close()
+        self.assertTrue(os.path.exists(self.path))
+
+    def test_flags(self):
+        db = bsddb.hashopen(self.path, "c")
+        db[b"k"] = b"v"
+        db.close()
+        db = bsddb.hashopen(self.path)  # read-only
+        self.assertEqual(db[b"k"], b"v")
+        self.assertDbError(1, db.__setitem__, b"k", b"w")
+        db.close()
+        db = bsddb.hashopen(self.path, "n")  # truncated
+        self.assertEqual(len(db), 0)
+        db.close()
+        with self.assertRaises(bsddb.error) as cm:
+            bsddb.hashopen(self.path, "x")
+        self.assertEqual(cm.exception.args, ("Flag should begin with 'r', 'w', 'c' or 'n'",))
+        with self.assertRaises(bsddb.error) as cm:
+            bsddb.hashopen(self.path, "cl")
+        self.assertEqual(cm.exception.args, ("locking not supported on this platform",))
+
+    def test_not_a_database(self):
+        with open(self.path, "wb") as f:
+            f.write(b"\0" * 4096)
+        self.assertDbError(1206022, bsddb.hashopen, self.path, "w")
+        with open(self.path, "wb") as f:
+            pass
+        self.assertDbError(1205022, bsddb.hashopen, self.path, "w")
+
+    def test_settings(self):
+        self.assertDbError(1204022, bsddb.hashopen, self.path, "c", 0o666, 32)
+        self.assertDbError(1204022, bsddb.hashopen, self.path, "c", 0o666, 0, 0, 0, 0, 0, 1111)
+        db = bsddb.hashopen(self.path, "c", 0o600, 512, 4, 100, 8192, 0, 1234)
+        for i in range(300):
+            db[b"key%d" % i] = b"value%d" % i
+        db.close()
+        self.assertEqual(os.stat(self.path).st_mode & 0o777, 0o600)
+        db = bsddb.hashopen(self.path)
+        self.assertEqual(len(db), 300)
+        self.assertEqual(db[b"key299"], b"value299")
+        db.close()
+
+    def test_path_forms(self):
+        db = bsddb.hashopen(os.fsencode(self.path), "c")
+        db.close()
+        import pathlib
+        db = bsddb.hashopen(pathlib.Path(self.path), "w")
+        db.close()
+
+    def test_btopen_and_rnopen_fail(self):
+        self.assertDbError(22, bsddb.btopen, self.path, "c")
+        self.assertDbError(22, bsddb.rnopen, self.path, "c")
+        with self.assertRaises(bsddb.error) as cm:
+            bsddb.rnopen(self.path, "cx")
+        self.assertEqual(cm.exception.args, ("Flag char 2 should be 'l' or absent",))
+        with self.assertRaises(bsddb.error) as cm:
+            bsddb.btopen(self.path, "wl")
+        self.assertEqual(cm.exception.args, ("locking not supported on this platform",))
+
+
+class Mapping(Base):
+    def setUp(self):
+        super().setUp()
+        self.db = bsddb.hashopen(self.path, "c")
+
+    def tearDown(self):
+        self.db.close()
+        super().tearDown()
+
+    def test_store_fetch_delete(self):
+        db = self.db
+        db[b"a"] = b"1"
+        db[b"a"] = b"2"
+        self.assertEqual(db[b"a"], b"2")
+        self.assertEqual(len(db), 1)
+        del db[b"a"]
+        self.assertEqual(len(db), 0)
+        with self.assertRaises(KeyError) as cm:
+            db["a"]
+        self.assertEqual(cm.exception.args, ("a",))
+        with self.assertRaises(KeyError) as cm:
+            del db["a"]
+        self.assertEqual(cm.exception.args, ("a",))
+
+    def test_text_policy(self):
+        db = self.db
+        db["caf\xe9"] = "cr\xe8me"
+        self.assertEqual(db[b"caf\xe9"], b"cr\xe8me")
+        db[bytearray(b"ba")] = memoryview(b"mv")
+        self.assertEqual(db["ba"], b"mv")
+        self.assertIsInstance(db.keys()[0], bytes)
+        self.assertIn("caf\xe9", db)
+        self.assertIn(b"ba", db)
+        self.assertNotIn(b"zz", db)
+        with self.assertRaises(TypeError) as cm:
+            db[1] = b"x"
+        self.assertEqual(str(cm.exception), "bsddb key type must be string")
+        with self.assertRaises(TypeError) as cm:
+            db[b"k"] = 1
+        self.assertEqual(str(cm.exception), "bsddb value type must be string")
+        with self.assertRaises(TypeError):
+            db["\u0100"] = b"x"
+        with self.assertRaises(TypeError):
+            db[1]
+        # NUL bytes and empty strings are ordinary bytes.
+        db[b""] = b""
+        db[b"a\0b"] = b"\0"
+        self.assertEqual(db[b""], b"")
+        self.assertEqual(db[b"a\0b"], b"\0")
+
+    def test_big_records(self):
+        db = self.db
+        big = bytes(range(256)) * 100
+        db[big] = big[::-1]
+        db[b"small"] = big
+        self.assertEqual(db[big], big[::-1])
+        self.assertEqual(db[b"small"], big)
+        self.assertEqual(sorted(db.keys()), sorted([big, b"small"]))
+
+    def test_walk(self):
+        db = self.db
+        pairs = {b"k%d" % i: b"v%d" % i for i in range(50)}
+        for k, v in pairs.items():
+            db[k] = v
+        seen = dict([db.first()])
+        while True:
+            try:
+                k, v = db.next()
+            except KeyError as e:
+                self.assertEqual(e.args, ())
+                break
+            seen[k] = v
+        self.assertEqual(seen, pairs)
+        with self.assertRaises(KeyError) as cm:
+            db.next()
+        self.assertEqual(cm.exception.args, ())
+        self.assertEqual(db.has_key(b"k3"), 1)
+        self.assertEqual(db.has_key(b"nope"), 0)
+
+    def test_unavailable_positions(self):
+        db = self.db
+        db[b"a"] = b"b"
+        self.assertDbError(22, db.set_location, b"a")
+        self.assertDbError(22, db.previous)
+        self.assertDbError(22, db.last)
+
+    def test_empty_walk(self):
+        with self.assertRaises(KeyError) as cm:
+            self.db.first()
+        self.assertEqual(cm.exception.args, ())
+        self.assertEqual(self.db.keys(), [])
+
+    def test_cached_size(self):
+        db = self.db
+        for i in range(10):
+            db[b"%d" % i] = b"x"
+        self.assertEqual(len(db.keys()), 10)
+        self.assertEqual(len(db), 10)
+        db[b"new"] = b"x"  # a store makes the size count again
+        self.assertEqual(len(db), 11)
+        del db[b"new"]
+        self.assertEqual(len(db), 10)
+
+    def test_sync_and_close(self):
+        db = self.db
+        db[b"a"] = b"b"
+        self.assertEqual(db.sync(), 0)
+        db.close()
+        db.close()  # harmless
+        with self.assertRaises(bsddb.error) as cm:
+            db.keys()
+        self.assertEqual(cm.exception.args, ("BSDDB object has already been closed",))
+        for call in (lambda: db[b"a"], lambda: len(db), lambda: db.first(), lambda: db.sync(),
+                     lambda: db.has_key(b"a"), lambda: b"a" in db):
+            with self.assertRaises(bsddb.error):
+                call()
+        with self.assertRaises(bsddb.error):
+            db[b"a"] = b"c"
+        self.db = bsddb.hashopen(self.path, "w")
+        self.assertEqual(self.db[b"a"], b"b")
+
+    def test_release_closes(self):
+        db = bsddb.hashopen(os.path.join(self.dir, "r.db"), "c")
+        db[b"x"] = b"y"
+        del db
+        db = bsddb.hashopen(os.path.join(self.dir, "r.db"))
+        self.assertEqual(db[b"x"], b"y")
+        db.close()
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,260 @@
+#include "hashdb/hdb_pool.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "hashdb/hdb_errno.h"
+
+namespace vorlane::hashdb {
+
+namespace {
+
+hdb_buffer* buffer_of(const uint8_t* page) {
+  return reinterpret_cast<hdb_buffer*>(const_cast<uint8_t*>(page) - sizeof(hdb_buffer));
+}
+
+void list_init_hash(hdb_buffer* head) { head->hash_next = head->hash_prev = head; }
+void list_init_lru(hdb_buffer* head) { head->lru_next = head->lru_prev = head; }
+
+void hash_unlink(hdb_buffer* b) {
+  b->hash_prev->hash_next = b->hash_next;
+  b->hash_next->hash_prev = b->hash_prev;
+  b->hash_next = b->hash_prev = b;
+}
+void hash_insert_head(hdb_buffer* head, hdb_buffer* b) {
+  b->hash_next = head->hash_next;
+  b->hash_prev = head;
+  head->hash_next->hash_prev = b;
+  head->hash_next = b;
+}
+void lru_unlink(hdb_buffer* b) {
+  b->lru_prev->lru_next = b->lru_next;
+  b->lru_next->lru_prev = b->lru_prev;
+  b->lru_next = b->lru_prev = b;
+}
+void lru_insert_tail(hdb_buffer* head, hdb_buffer* b) {
+  b->lru_prev = head->lru_prev;
+  b->lru_next = head;
+  head->lru_prev->lru_next = b;
+  head->lru_prev = b;
+}
+
+hdb_buffer* lookup(hdb_pool* pool, uint32_t page_number) {
+  hdb_buffer* head = &pool->chains[hdb_pool_chain_of(page_number)];
+  for (hdb_buffer* b = head->hash_next; b != head; b = b->hash_next)
+    if (b->page_number == page_number) return b;
+  return nullptr;
+}
+
+void touch(hdb_pool* pool, hdb_buffer* b) {
+  hash_unlink(b);
+  hash_insert_head(&pool->chains[hdb_pool_chain_of(b->page_number)], b);
+  lru_unlink(b);
+  lru_insert_tail(&pool->lru, b);
+}
+
+int write_buffer(hdb_pool* pool, hdb_buffer* b) {
+  std::memcpy(pool->scratch, b->page, pool->page_size);
+  if (pool->page_out) pool->page_out(pool->cookie, b->page_number, pool->scratch);
+  off_t offset = static_cast<off_t>(b->page_number) * pool->page_size;
+  size_t done = 0;
+  while (done < pool->page_size) {
+    ssize_t n = ::pwrite(pool->fd, pool->scratch + done, pool->page_size - done, offset + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      set_site_errno(kSitePoolWrite);
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ++pool->writes;
+  b->flags &= static_cast<uint8_t>(~kBufferDirty);
+  return 0;
+}
+
+hdb_buffer* allocate(hdb_pool* pool) {
+  void* block = std::calloc(1, sizeof(hdb_buffer) + pool->page_size);
+  if (!block) {
+    set_site_errno(kSitePoolBufferMemory);
+    return nullptr;
+  }
+  hdb_buffer* b = static_cast<hdb_buffer*>(block);
+  b->page = reinterpret_cast<uint8_t*>(b + 1);
+  b->hash_next = b->hash_prev = b->lru_next = b->lru_prev = b;
+  ++pool->buffer_count;
+  return b;
+}
+
+// A buffer for a new page: a fresh one below the limit, else the least
+// recently used unpinned one (written first when dirty), else a fresh one.
+hdb_buffer* take_buffer(hdb_pool* pool) {
+  if (pool->buffer_count < pool->buffer_limit) return allocate(pool);
+  for (hdb_buffer* b = pool->lru.lru_next; b != &pool->lru; b = b->lru_next) {
+    if (b->pins != 0) continue;
+    if ((b->flags & kBufferDirty) && write_buffer(pool, b) != 0) return nullptr;
+    hash_unlink(b);
+    lru_unlink(b);
+    b->flags = 0;
+    b->pins = 0;
+    return b;
+  }
+  return allocate(pool);
+}
+
+void place(hdb_pool* pool, hdb_buffer* b, uint32_t page_number) {
+  b->page_number = page_number;
+  hash_insert_head(&pool->chains[hdb_pool_chain_of(page_number)], b);
+  lru_insert_tail(&pool->lru, b);
+}
+
+}  // namespace
+
+hdb_pool* hdb_pool_open(int fd, uint32_t page_size, uint32_t buffer_limit) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return nullptr;
+  if (!S_ISREG(st.st_mode)) {
+    errno = 29;
+    set_site_errno(kSitePoolNotRegular);
+    return nullptr;
+  }
+  hdb_pool* pool = static_cast<hdb_pool*>(std::calloc(1, sizeof(hdb_pool)));
+  uint8_t* scratch = static_cast<uint8_t*>(std::malloc(page_size));
+  if (!pool || !scratch) {
+    std::free(pool);
+    std::free(scratch);
+    set_site_errno(kSitePoolMemory);
+    return nullptr;
+  }
+  list_init_lru(&pool->lru);
+  for (hdb_buffer& head : pool->chains) list_init_hash(&head);
+  pool->buffer_limit = buffer_limit;
+  pool->page_size = page_size;
+  uint64_t pages = static_cast<uint64_t>(st.st_size) / page_size;
+  pool->page_count = pages > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(pages);
+  pool->fd = fd;
+  pool->scratch = scratch;
+  return pool;
+}
+
+void hdb_pool_set_hooks(hdb_pool* pool, hdb_page_hook page_in, hdb_page_hook page_out, void* cookie) {
+  pool->page_in = page_in;
+  pool->page_out = page_out;
+  pool->cookie = cookie;
+}
+
+uint8_t* hdb_pool_get(hdb_pool* pool, uint32_t page_number, int flags) {
+  if (hdb_buffer* b = lookup(pool, page_number)) {
+    touch(pool, b);
+    if (!(flags & kPoolNoPin)) ++b->pins;
+    return b->page;
+  }
+  hdb_buffer* b = take_buffer(pool);
+  if (!b) return nullptr;
+  off_t offset = static_cast<off_t>(page_number) * pool->page_size;
+  size_t done = 0;
+  bool failed = false;
+  while (done < pool->page_size) {
+    ssize_t n = ::pread(pool->fd, b->page + done, pool->page_size - done, offset + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      set_site_errno(kSitePoolRead);
+      failed = true;
+      break;
+    }
+    if (n == 0) {
+      if (done != 0) {  // the file ends inside the page
+        errno = EINVAL;
+        set_site_errno(kSitePoolRead);
+        failed = true;
+      }
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (failed) {
+    std::free(b);
+    --pool->buffer_count;
+    return nullptr;
+  }
+  if (done == 0) std::memset(b->page, 0, pool->page_size);  // past the end of the file
+  ++pool->reads;
+  b->flags = kBufferInUse;
+  b->pins = (flags & kPoolNoPin) ? 0 : 1;
+  place(pool, b, page_number);
+  if (pool->page_in) pool->page_in(pool->cookie, page_number, b->page);
+  return b->page;
+}
+
+uint8_t* hdb_pool_new(hdb_pool* pool, uint32_t* page_number, int flags) {
+  uint32_t max_page = 0x7FFFFFFFu / pool->page_size - 1;
+  uint32_t number = (flags & kPoolRequest) ? *page_number : pool->page_count;
+  if (number > max_page) {
+    set_site_errno(kSitePoolLimit);
+    return nullptr;
+  }
+  hdb_buffer* b = lookup(pool, number);
+  if (b) {
+    touch(pool, b);
+  } else {
+    b = take_buffer(pool);
+    if (!b) return nullptr;
+    place(pool, b, number);
+  }
+  std::memset(b->page, 0, pool->page_size);
+  b->flags = kBufferInUse | (b->flags & kBufferDirty);
+  ++b->pins;
+  if (pool->page_count < number + 1) pool->page_count = number + 1;
+  *page_number = number;
+  return b->page;
+}
+
+int hdb_pool_put(hdb_pool*, uint8_t* page, int flags) {
+  hdb_buffer* b = buffer_of(page);
+  if (b->pins) --b->pins;
+  if (flags & kPoolDirty) b->flags |= kBufferDirty;
+  return 0;
+}
+
+int hdb_pool_delete(hdb_pool* pool, uint8_t* page) {
+  hdb_buffer* b = buffer_of(page);
+  if (b->pins > 1) {
+    --b->pins;
+    errno = EIO;
+    return -1;
+  }
+  hash_unlink(b);
+  lru_unlink(b);
+  std::free(b);
+  --pool->buffer_count;
+  return 0;
+}
+
+int hdb_pool_sync(hdb_pool* pool) {
+  for (hdb_buffer* b = pool->lru.lru_next; b != &pool->lru; b = b->lru_next)
+    if ((b->flags & kBufferDirty) && write_buffer(pool, b) != 0) return -1;
+  return 0;
+}
+
+int hdb_pool_write(hdb_pool* pool, uint8_t* page) { return write_buffer(pool, buffer_of(page)); }
+
+int hdb_pool_close(hdb_pool* pool) {
+  if (!pool) return 0;
+  hdb_buffer* b = pool->lru.lru_next;
+  while (b != &pool->lru) {
+    hdb_buffer* next = b->lru_next;
+    std::free(b);
+    b = next;
+  }
+  std::free(pool->scratch);
+  std::free(pool);
+  return 0;
+}
+
+uint32_t hdb_pool_page_number(const uint8_t* page) { return buffer_of(page)->page_number; }
+uint32_t hdb_pool_pins(const uint8_t* page) { return buffer_of(page)->pins; }
+hdb_buffer* hdb_pool_find(hdb_pool* pool, uint32_t page_number) { return lookup(pool, page_number); }
+
+}  // namespace vorlane::hashdb

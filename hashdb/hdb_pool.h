@@ -1,0 +1,82 @@
+// Page pool: a bounded cache of page buffers over one hash database file,
+// indexed by page number through 128 hash chains, with a least-recently-used
+// list, pin counts and dirty marks, and two hooks that convert a page between
+// its stored byte order and the machine's when it is read or written.
+//
+// Each page has at most one buffer; lookup finds it whether clean or dirty.
+// A pinned buffer is never reused. Pages are read with pread and written with
+// pwrite; a page past the end of the file reads as zeros; the page-out hook
+// converts a scratch copy, so a cached buffer always holds the machine form.
+//
+// Failures return none or -1 with errno = errno % 1000 + site * 1000:
+//   1101029 open: not a regular file      1102xxx open: pool memory
+//   1103xxx new: page past the 2 GB limit 1105xxx get: failed or partial read
+//   1106xxx taking a buffer: memory       1108xxx write: failed or short write
+#pragma once
+
+#include <cstdint>
+
+namespace vorlane::hashdb {
+
+using hdb_page_hook = void (*)(void* cookie, uint32_t page_number, uint8_t* page);
+
+constexpr int kPoolNoPin = 2;       // hdb_pool_get: do not pin
+constexpr int kPoolDirty = 1;       // hdb_pool_put: mark dirty
+constexpr int kPoolRequest = 1;     // hdb_pool_new: the caller names the page
+constexpr uint32_t kPoolChains = 128;
+
+struct hdb_buffer {
+  hdb_buffer* hash_next;
+  hdb_buffer* hash_prev;
+  hdb_buffer* lru_next;
+  hdb_buffer* lru_prev;
+  uint8_t* page;
+  uint32_t page_number;
+  uint32_t pins;
+  uint8_t flags;  // kBufferDirty, kBufferInUse
+};
+constexpr uint8_t kBufferDirty = 1;
+constexpr uint8_t kBufferInUse = 4;
+
+struct hdb_pool {
+  hdb_buffer lru;                     // list head: lru.lru_next is least recently used
+  hdb_buffer chains[kPoolChains];     // list heads
+  uint32_t buffer_count;
+  uint32_t buffer_limit;
+  uint32_t page_count;
+  uint32_t page_size;
+  int fd;
+  hdb_page_hook page_in;
+  hdb_page_hook page_out;
+  void* cookie;
+  uint8_t* scratch;                   // page-out conversions
+  uint64_t reads, writes;             // counters for tests and benchmarks
+};
+
+inline uint32_t hdb_pool_chain_of(uint32_t page_number) { return (page_number + 127u) % kPoolChains; }
+
+hdb_pool* hdb_pool_open(int fd, uint32_t page_size, uint32_t buffer_limit);
+void hdb_pool_set_hooks(hdb_pool* pool, hdb_page_hook page_in, hdb_page_hook page_out, void* cookie);
+uint8_t* hdb_pool_get(hdb_pool* pool, uint32_t page_number, int flags);
+// A zeroed, pinned page; with kPoolRequest at *page_number, else at the next
+// page number (written back). An existing buffer of that page is reused.
+uint8_t* hdb_pool_new(hdb_pool* pool, uint32_t* page_number, int flags);
+// Drops one pin; kPoolDirty marks the page dirty.
+int hdb_pool_put(hdb_pool* pool, uint8_t* page, int flags);
+// Drops the buffer without writing it. A buffer pinned more than once (by
+// someone besides the caller) is not freed: its pin is dropped and -1
+// returned with errno 5, since the page is referenced twice.
+int hdb_pool_delete(hdb_pool* pool, uint8_t* page);
+int hdb_pool_sync(hdb_pool* pool);
+// Writes one page now (dirty or not) and clears its dirty mark: for pages
+// that must reach the file before any page that refers to them.
+int hdb_pool_write(hdb_pool* pool, uint8_t* page);
+int hdb_pool_close(hdb_pool* pool);
+
+// The page number and pin count of a buffer handed out by the pool.
+uint32_t hdb_pool_page_number(const uint8_t* page);
+uint32_t hdb_pool_pins(const uint8_t* page);
+// The buffer of a page when cached (for tests), else none.
+hdb_buffer* hdb_pool_find(hdb_pool* pool, uint32_t page_number);
+
+}  // namespace vorlane::hashdb

@@ -1,0 +1,185 @@
+#include "hashdb/hdb_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "hashdb/hdb_test_support.h"
+#include "platform/test_root.h"
+
+namespace vorlane::hashdb {
+namespace {
+
+constexpr uint32_t kPage = 64;
+
+class PoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = root_.file("pool.db");
+    std::vector<uint8_t> bytes(3 * kPage);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i / kPage + 1);
+    testing::write_file(path_, bytes);
+    fd_ = ::open(path_.c_str(), O_RDWR);
+    ASSERT_GE(fd_, 0);
+  }
+  void TearDown() override { ::close(fd_); }
+
+  platform::TestRoot root_;
+  std::string path_;
+  int fd_ = -1;
+};
+
+bool on_chain(hdb_pool* pool, uint32_t chain, uint32_t page_number) {
+  hdb_buffer* head = &pool->chains[chain];
+  for (hdb_buffer* b = head->hash_next; b != head; b = b->hash_next)
+    if (b->page_number == page_number) return true;
+  return false;
+}
+
+TEST_F(PoolTest, ChainsAndZeroPagesPastTheEnd) {
+  hdb_pool* pool = hdb_pool_open(fd_, kPage, 16);
+  ASSERT_NE(pool, nullptr);
+  EXPECT_EQ(pool->page_count, 3u);
+  uint8_t* p1 = hdb_pool_get(pool, 1, 0);
+  uint8_t* p129 = hdb_pool_get(pool, 129, 0);
+  uint8_t* p0 = hdb_pool_get(pool, 0, 0);
+  ASSERT_TRUE(p1 && p129 && p0);
+  EXPECT_TRUE(on_chain(pool, 0, 1));
+  EXPECT_TRUE(on_chain(pool, 0, 129));
+  EXPECT_TRUE(on_chain(pool, 127, 0));
+  EXPECT_EQ(p1[0], 2);
+  for (uint32_t i = 0; i < kPage; ++i) ASSERT_EQ(p129[i], 0);
+  hdb_pool_close(pool);
+}
+
+TEST_F(PoolTest, OneBufferPerPageAndPinsAreCounted) {
+  hdb_pool* pool = hdb_pool_open(fd_, kPage, 1);
+  uint8_t* a = hdb_pool_get(pool, 0, 0);
+  // The only buffer is pinned: a second get allocates beyond the limit.
+  uint8_t* b = hdb_pool_get(pool, 1, 0);
+  EXPECT_EQ(pool->buffer_count, 2u);
+  // A page released clean is found again without reading the file.
+  hdb_pool_put(pool, b, 0);
+  uint64_t reads = pool->reads;
+  EXPECT_EQ(hdb_pool_get(pool, 1, 0), b);
+  EXPECT_EQ(pool->reads, reads);
+  // Two pins: one release leaves it pinned, so it is not reused.
+  EXPECT_EQ(hdb_pool_get(pool, 0, 0), a);
+  hdb_pool_put(pool, a, 0);
+  hdb_pool_put(pool, b, 0);
+  uint8_t* c = hdb_pool_get(pool, 2, 0);  // reuses b's buffer, never a's
+  EXPECT_EQ(c, b);
+  EXPECT_EQ(hdb_pool_find(pool, 0)->page, a);
+  EXPECT_EQ(hdb_pool_find(pool, 1), nullptr);
+  // Deleting a page someone else still pins keeps it.
+  EXPECT_EQ(hdb_pool_get(pool, 0, 0), a);  // two pins now
+  EXPECT_EQ(hdb_pool_delete(pool, a), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(hdb_pool_pins(a), 1u);
+  EXPECT_EQ(hdb_pool_delete(pool, a), 0);
+  hdb_pool_close(pool);
+}
+
+TEST_F(PoolTest, NewPagesAreZeroedAndGrowTheCount) {
+  hdb_pool* pool = hdb_pool_open(fd_, kPage, 4);
+  uint32_t n = 9;
+  uint8_t* p = hdb_pool_new(pool, &n, kPoolRequest);
+  ASSERT_NE(p, nullptr);
+  for (uint32_t i = 0; i < kPage; ++i) ASSERT_EQ(p[i], 0);
+  EXPECT_EQ(pool->page_count, 10u);
+  n = 4;
+  ASSERT_NE(hdb_pool_new(pool, &n, kPoolRequest), nullptr);
+  EXPECT_EQ(pool->page_count, 10u);  // max(count, p + 1)
+  n = 0;
+  ASSERT_NE(hdb_pool_new(pool, &n, 0), nullptr);
+  EXPECT_EQ(n, 10u);
+  EXPECT_EQ(pool->page_count, 11u);
+  // An existing page made new again comes back zeroed in the same buffer.
+  uint8_t* one = hdb_pool_get(pool, 1, 0);
+  n = 1;
+  EXPECT_EQ(hdb_pool_new(pool, &n, kPoolRequest), one);
+  EXPECT_EQ(one[0], 0);
+  // Past the 2 GB limit.
+  errno = 1000000;
+  n = 0x7FFFFFFF / kPage;
+  EXPECT_EQ(hdb_pool_new(pool, &n, kPoolRequest), nullptr);
+  EXPECT_EQ(errno, 1103000);
+  hdb_pool_close(pool);
+}
+
+TEST_F(PoolTest, DirtyPagesAreWrittenAtSyncAndLostAtClose) {
+  hdb_pool* pool = hdb_pool_open(fd_, kPage, 4);
+  uint8_t* p = hdb_pool_get(pool, 1, 0);
+  std::memset(p, 0xAB, kPage);
+  hdb_pool_put(pool, p, kPoolDirty);
+  hdb_pool_close(pool);
+  EXPECT_EQ(testing::read_file(path_)[kPage], 2);  // lost
+
+  pool = hdb_pool_open(fd_, kPage, 4);
+  p = hdb_pool_get(pool, 1, 0);
+  std::memset(p, 0xAB, kPage);
+  hdb_pool_put(pool, p, kPoolDirty);
+  EXPECT_EQ(hdb_pool_find(pool, 1)->page, p);  // a dirty page is found
+  EXPECT_EQ(hdb_pool_sync(pool), 0);
+  hdb_pool_close(pool);
+  EXPECT_EQ(testing::read_file(path_)[kPage], 0xAB);
+}
+
+void invert_hook(void*, uint32_t, uint8_t* page) {
+  for (uint32_t i = 0; i < kPage; ++i) page[i] = static_cast<uint8_t>(~page[i]);
+}
+
+TEST_F(PoolTest, PageOutConvertsACopy) {
+  hdb_pool* pool = hdb_pool_open(fd_, kPage, 4);
+  hdb_pool_set_hooks(pool, nullptr, invert_hook, nullptr);
+  uint8_t* p = hdb_pool_get(pool, 2, 0);
+  p[0] = 0x11;
+  hdb_pool_put(pool, p, kPoolDirty);
+  ASSERT_EQ(hdb_pool_sync(pool), 0);
+  EXPECT_EQ(p[0], 0x11);  // the cached buffer keeps the machine form
+  EXPECT_EQ(testing::read_file(path_)[2 * kPage], 0xEE);
+  hdb_pool_close(pool);
+}
+
+TEST_F(PoolTest, Failures) {
+  // Not a regular file.
+  int dir = ::open(root_.path().c_str(), O_RDONLY | O_DIRECTORY);
+  errno = 1000000;
+  EXPECT_EQ(hdb_pool_open(dir, kPage, 4), nullptr);
+  EXPECT_EQ(errno, 1101029);
+  ::close(dir);
+
+  // A file ending inside a page: a partial read is an error, not zeros.
+  testing::write_file(path_, std::vector<uint8_t>(kPage + 10, 7));
+  hdb_pool* pool = hdb_pool_open(fd_, kPage, 4);
+  errno = 1000000;
+  EXPECT_EQ(hdb_pool_get(pool, 1, 0), nullptr);
+  EXPECT_EQ(errno, 1105022);
+  hdb_pool_close(pool);
+
+  // A failed read is an error (1105 with the system's errno).
+  int wo = ::open(path_.c_str(), O_WRONLY);
+  pool = hdb_pool_open(wo, kPage, 4);
+  errno = 1000000;
+  EXPECT_EQ(hdb_pool_get(pool, 0, 0), nullptr);
+  EXPECT_EQ(errno, 1105000 + EBADF);
+  hdb_pool_close(pool);
+  ::close(wo);
+
+  // A failed write.
+  int ro = ::open(path_.c_str(), O_RDONLY);
+  pool = hdb_pool_open(ro, kPage, 4);
+  uint8_t* p = hdb_pool_get(pool, 0, 0);
+  hdb_pool_put(pool, p, kPoolDirty);
+  errno = 1000000;
+  EXPECT_EQ(hdb_pool_sync(pool), -1);
+  EXPECT_EQ(errno, 1108000 + EBADF);
+  hdb_pool_close(pool);
+  ::close(ro);
+}
+
+}  // namespace
+}  // namespace vorlane::hashdb
