@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "linguistics/fst/apply.h"
+#include "linguistics/fst/coding.h"
 #include "linguistics/fst/dictionary.h"
 #include "linguistics/fst/fst_test_fixtures.h"
 #include "tools/fst/fst_pairs.h"
@@ -149,6 +152,179 @@ TEST(FstLookupDifferential, RandomPairListsAgainstTheirOracle) {
     ++lists;
   }
   EXPECT_EQ(lists, 200);
+}
+
+}  // namespace
+}  // namespace vorlane
+
+namespace vorlane {
+namespace {
+
+std::vector<fstw::Pair> stem_pairs() {
+  return {{"cats", "cat"}, {"cats", "cats"}, {"dogs", "dog"}, {"ran", "run"}, {"running", "run"}, {"runs", "run"}};
+}
+
+TEST(FstLookup, ModesOutsideTheTableAndUnknownCharacters) {
+  fstw::PairOptions options;
+  options.functions = {12, 27, 28};
+  FsmPtr fsm = compile(stem_pairs(), options);
+  char out[64];
+  for (int32_t mode : {0, 1, 4, 6, 10, 12, -3}) {
+    EXPECT_EQ(fst_lookup("cats", kFstWholeWord, out, sizeof out, mode, fsm.get(), nullptr, 0), -11) << mode;
+  }
+  for (int32_t mode : {3, 5, 7}) {
+    EXPECT_EQ(fst_lookup("caTs", kFstWholeWord, out, sizeof out, mode, fsm.get(), nullptr, 0), 0) << mode;
+  }
+  EXPECT_EQ(fst_lookup("caTs", kFstWholeWord, out, sizeof out, 11, fsm.get(), nullptr, 0), -10);
+  EXPECT_EQ(fst_lookup("cat[", kFstWholeWord, out, sizeof out, 2, fsm.get(), nullptr, 0), -14);
+  EXPECT_EQ(fst_lookup(nullptr, 3, out, sizeof out, 3, fsm.get(), nullptr, 0), -28);
+  EXPECT_EQ(fst_lookup("x", 1, nullptr, 3, 3, fsm.get(), nullptr, 0), -28);
+  EXPECT_EQ(fst_lookup("x", 1, out, 3, 3, nullptr, nullptr, 0), -28);
+  EXPECT_EQ(fst_lookup("x", -1, out, 3, 3, fsm.get(), nullptr, 0), -8);
+  EXPECT_EQ(fst_lookup("x", 1, out, -3, 3, fsm.get(), nullptr, 0), -8);
+  EXPECT_EQ(fst_lookup("x", 1, out, 3, 3, fst_error_handle(-2), nullptr, 0), -2);
+  // The length bounds the word.
+  EXPECT_EQ(fst_lookup("catsXYZ", 4, out, sizeof out, 5, fsm.get(), nullptr, 0), 1);
+  EXPECT_EQ(fst_lookup_word("dogs", out, sizeof out, 3, fsm.get()), 1);
+  EXPECT_STREQ(out, "dog");
+  // Results that do not fit the output.
+  EXPECT_EQ(fst_lookup("cats", kFstWholeWord, out, 5, 3, fsm.get(), nullptr, 0), -12);
+
+  // A file without function 27.
+  fstw::PairOptions only12;
+  only12.functions = {12};
+  FsmPtr lexicon = compile(stem_pairs(), only12);
+  EXPECT_EQ(fst_lookup("cats", kFstWholeWord, out, sizeof out, 3, lexicon.get(), nullptr, 0), -11);
+  EXPECT_EQ(fst_lookup("cat", kFstWholeWord, out, sizeof out, 8, lexicon.get(), nullptr, 0), 1);  // 23 falls back to 12
+  EXPECT_EQ(fst_lookup("cat", kFstWholeWord, out, sizeof out, 11, lexicon.get(), nullptr, 0), -11);
+}
+
+TEST(FstLookup, AreaSizes) {
+  struct Case {
+    int32_t length;
+    int64_t frames, coded;
+  } cases[] = {
+      {0, 100, 256}, {10, 100, 256}, {128, 100, 256}, {129, 129, 387}, {1000, 1000, 3000}, {0x7FFFFFFF, 100, 256},
+      {0x7FFFFFFE, kLookupMaxFrames, kLookupMaxCoded},
+  };
+  for (const Case& c : cases) {
+    int64_t frames, coded;
+    fst_lookup_area(c.length, &frames, &coded);
+    EXPECT_EQ(frames, c.frames) << c.length;
+    EXPECT_EQ(coded, c.coded) << c.length;
+  }
+  // A word of 129 and one of 400 bytes look up through their heap areas.
+  std::string long_word(400, 'a');
+  FsmPtr fsm = compile({{long_word, "long"}, {long_word.substr(0, 129), "mid"}}, fstw::PairOptions());
+  char out[64];
+  EXPECT_EQ(fst_lookup(long_word.c_str(), 400, out, sizeof out, 3, fsm.get(), nullptr, 0), 1);
+  EXPECT_STREQ(out, "long");
+  EXPECT_EQ(fst_lookup(long_word.c_str(), 129, out, sizeof out, 3, fsm.get(), nullptr, 0), 1);
+  EXPECT_STREQ(out, "mid");
+  EXPECT_EQ(fst_lookup(long_word.c_str(), kFstWholeWord, out, sizeof out, 5, fsm.get(), nullptr, 0), 1);
+}
+
+TEST(FstLookup, ManyPendingAlternativesGrowTheArea) {
+  // 150 levels, each leaving one alternative pending, before a 10-letter word.
+  fstw::Alphabet a = fst_test::small_alphabet();
+  fstw::Net net;
+  auto state = [&](bool final = false) {
+    net.states.push_back(fstw::State{final, {}});
+    return static_cast<int32_t>(net.states.size() - 1);
+  };
+  int32_t s = state();
+  int32_t dead = state();
+  net.states[dead].arcs.push_back({fstw::kPlanDiacritic, state()});  // leads to a state with no arcs
+  for (int level = 0; level < 150; ++level) {
+    int32_t e = state(), next = state();
+    net.states[s].arcs.push_back({fstw::kPlanDiacritic, e});
+    net.states[s].arcs.push_back({fstw::kPlanDiacritic, dead});
+    net.states[e].arcs.push_back({fstw::kPlanDiacritic, next});
+    s = next;
+  }
+  for (char c : std::string("abcdefghij")) {
+    int32_t next = state();
+    net.states[s].arcs.push_back({static_cast<uint8_t>(a.char_code(static_cast<uint8_t>(c)) >> 8), next});
+    s = next;
+  }
+  int32_t end = state(true);
+  net.states[s].arcs.push_back({fstw::kPlanEnd, end});  // lookups append the end symbol
+  fstw::FileSpec spec;
+  a.apply(&spec);
+  spec.nets.push_back(net);
+  spec.functions = {{27, 0}};
+  FsmPtr fsm = fst_test::load(fst_test::write_image(spec));
+  // The walk alone: 100 frames are too few, 200 enough.
+  const FSM* f = fst_test::as_fsm(fsm);
+  std::vector<uint8_t> coded(64);
+  ASSERT_GT(fst_encode("abcdefghij", 10, coded.data(), 64, false, true, false, f), 0);
+  std::vector<FstFrame> frames(200);
+  uint8_t scratch[256];
+  char client[64];
+  EXPECT_EQ(apply_fst(coded.data(), scratch, 256, 0, false, frames.data(), 100, client, 64, nullptr, 0, 2, 0, f), -13);
+  EXPECT_EQ(apply_fst(coded.data(), scratch, 256, 0, false, frames.data(), 200, client, 64, nullptr, 0, 2, 0, f), 1);
+  // fst_lookup starts with 100 frames, doubles once and succeeds.
+  char out[64];
+  EXPECT_EQ(fst_lookup("abcdefghij", 10, out, sizeof out, 3, fsm.get(), nullptr, 0), 1);
+  EXPECT_STREQ(out, "abcdefghij");
+}
+
+TEST(FstLookup, ClientDictionaryFirst) {
+  FsmPtr fsm = compile(stem_pairs(), fstw::PairOptions());
+  void* dict = dict_create(0, 0);
+  ASSERT_EQ(dict_add("cats", "feline[N][Pl]", 0, dict), 0);
+  char out[64];
+  EXPECT_EQ(fst_lookup("cats", kFstWholeWord, out, sizeof out, 3, fsm.get(), dict, 0), 1);
+  EXPECT_STREQ(out, "feline");
+  EXPECT_EQ(fst_lookup("cats", 4, out, sizeof out, 2, fsm.get(), dict, 0), 1);
+  EXPECT_STREQ(out, "feline[N][Pl]");
+  EXPECT_EQ(fst_lookup("cats", kFstWholeWord, out, sizeof out, 5, fsm.get(), dict, 0), 1);
+  EXPECT_TRUE(std::string(out) == "cat" || std::string(out) == "cats");  // mode 5 does not ask the dictionary
+  EXPECT_EQ(fst_lookup("dogs", kFstWholeWord, out, sizeof out, 3, fsm.get(), dict, 0), 1);
+  EXPECT_STREQ(out, "dog");  // unknown to the dictionary: the transducer answers
+  EXPECT_EQ(fst_lookup("cats", kFstWholeWord, out, 3, 3, fsm.get(), dict, 0), -12);
+  dict_free(dict);
+}
+
+}  // namespace
+}  // namespace vorlane
+
+namespace vorlane {
+namespace {
+
+TEST(FstLookup, TokenizeAndCharacterOffsets) {
+  fstw::PairOptions options;
+  options.functions = {28};
+  options.token_separator = '|';
+  FsmPtr fsm = compile({{"don't", "do|n't"}, {"a-b", "a|-|b"}}, options);
+  const FSM* f = fst_test::as_fsm(fsm);
+  uint8_t coded[64];
+  ASSERT_GT(fst_encode("don't", 5, coded, sizeof coded, false, true, false, f), 0);
+  char out[64];
+  std::memset(out, 'Z', sizeof out);
+  int32_t offsets[4];
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 4, 0, fsm.get()), 1);
+  EXPECT_STREQ(out, "do");
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 4, 2, fsm.get()), -11);
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 0, 0, fsm.get()), -12);  // no room for the offset
+  EXPECT_EQ(fst_tokenize(coded, out, 3, offsets, 4, 0, fsm.get()), -26);  // the coded half is too small
+  EXPECT_EQ(fst_tokenize(coded, nullptr, 3, offsets, 4, 0, fsm.get()), -28);
+  EXPECT_EQ(fst_tokenize(coded, out, 3, offsets, 4, 0, nullptr), -28);
+  ASSERT_GT(fst_encode("a-a", 3, coded, sizeof coded, false, true, false, f), 0);
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 4, 1, fsm.get()), -15);
+
+  FsmPtr stems = compile(stem_pairs(), fstw::PairOptions());
+  EXPECT_EQ(fst_tokenize(coded, out, sizeof out, offsets, 4, 0, stems.get()), -11);
+
+  const uint8_t esc = f->esc;
+  const uint8_t text[] = {0xA4, esc, 0xA8, 0xAC, 0};
+  const int32_t at[] = {0, 1, 2, 3, 4, 10, -5};
+  int32_t chars[7];
+  EXPECT_EQ(fst_char_offsets(at, 7, chars, text, fsm.get()), 7);
+  EXPECT_EQ(std::vector<int32_t>(chars, chars + 7), (std::vector<int32_t>{0, 1, 1, 2, 3, 3, 0}));
+  EXPECT_EQ(fst_char_offsets(at, -1, chars, text, fsm.get()), -8);
+  EXPECT_EQ(fst_char_offsets(nullptr, 1, chars, text, fsm.get()), -28);
+  EXPECT_EQ(fst_char_offsets(at, 1, chars, text, fst_error_handle(-2)), -2);
 }
 
 }  // namespace

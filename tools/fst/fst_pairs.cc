@@ -152,14 +152,17 @@ std::vector<int32_t> merge_subtrees(std::vector<TrieNode>* trie) {
 
 }  // namespace
 
-bool pair_alphabet(const std::vector<Pair>& pairs, bool end_symbol, Alphabet* alphabet, std::string* error) {
-  std::set<uint8_t> chars;
-  std::vector<std::string> tags;
-  std::set<std::string> seen_tags;
-  for (const Pair& p : pairs) {
-    for (unsigned char c : p.surface) chars.insert(c);
-    const std::string& a = p.analysis;
-    for (size_t i = 0; i < a.size(); ++i) {
+namespace {
+
+// Characters and tags of one text; with tags false every byte is a character.
+bool scan_text(const std::string& a, bool tags_allowed, std::set<uint8_t>* chars, std::vector<std::string>* tags,
+               std::set<std::string>* seen_tags, std::string* error) {
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!tags_allowed) {
+      chars->insert(static_cast<unsigned char>(a[i]));
+      continue;
+    }
+    {
       if (a[i] == '[') {
         size_t close = a.find(']', i);
         if (close == std::string::npos || close == i + 1 || close - i - 1 > 61) {
@@ -167,14 +170,31 @@ bool pair_alphabet(const std::vector<Pair>& pairs, bool end_symbol, Alphabet* al
           return false;
         }
         std::string tag = a.substr(i + 1, close - i - 1);
-        if (seen_tags.insert(tag).second) tags.push_back(tag);
+        if (seen_tags->insert(tag).second) tags->push_back(tag);
         i = close;
       } else {
-        chars.insert(static_cast<unsigned char>(a[i]));
+        chars->insert(static_cast<unsigned char>(a[i]));
       }
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool text_alphabet(const std::vector<std::pair<std::string, bool>>& texts, bool end_symbol, Alphabet* alphabet,
+                   std::string* error, const std::vector<std::string>& extra_tags, char separator) {
+  std::set<uint8_t> chars;
+  std::vector<std::string> tags;
+  std::set<std::string> seen_tags;
+  for (auto& [text, tags_allowed] : texts) {
+    if (!scan_text(text, tags_allowed, &chars, &tags, &seen_tags, error)) return false;
+  }
+  for (const std::string& t : extra_tags) {
+    if (seen_tags.insert(t).second) tags.push_back(t);
+  }
   chars.erase(0);
+  if (separator != 0) chars.erase(static_cast<uint8_t>(separator));
   *alphabet = Alphabet(chars.size() > 92);
   alphabet->with_end = end_symbol;
   for (uint8_t c : chars) {
@@ -187,43 +207,89 @@ bool pair_alphabet(const std::vector<Pair>& pairs, bool end_symbol, Alphabet* al
   return true;
 }
 
-bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileSpec* spec, std::string* error) {
-  Alphabet alphabet;
-  if (!pair_alphabet(pairs, options.end_symbol, &alphabet, error)) return false;
-  FileSpec base;
-  base.coding_flags = options.coding_flags;
-  base.info = options.info;
-  base.language = options.language;
-  base.short_slots = options.short_slots;
-  base.medium_slots = options.medium_slots;
-  base.out_of_line = options.out_of_line;
-  alphabet.apply(&base);
-  base.nets.push_back(Net{{State{}}, {}, kPlanEpsilonBound, kPlanInstr, 0});
+bool pair_alphabet(const std::vector<Pair>& pairs, bool end_symbol, Alphabet* alphabet, std::string* error) {
+  std::vector<std::pair<std::string, bool>> texts;
+  for (const Pair& p : pairs) {
+    texts.emplace_back(p.surface, false);
+    texts.emplace_back(p.analysis, true);
+  }
+  return text_alphabet(texts, end_symbol, alphabet, error, {}, 0);
+}
 
-  // The file's own encoder, from a file holding the alphabet.
-  std::vector<uint8_t> image = fst_write_image(base, error);
-  if (image.empty()) return false;
+namespace {
+
+// Writes the alphabet into base and loads it, so that texts are encoded by
+// the file's own encoder. Null with *error set on failure.
+void* alphabet_fsm(const Alphabet& alphabet, const PairOptions& options, FileSpec* base, std::string* error) {
+  base->coding_flags = options.coding_flags;
+  base->info = options.info;
+  base->language = options.language;
+  base->short_slots = options.short_slots;
+  base->medium_slots = options.medium_slots;
+  base->out_of_line = options.out_of_line;
+  alphabet.apply(base);
+  base->nets.push_back(Net{{State{}}, {}, kPlanEpsilonBound, kPlanInstr, 0});
+  std::vector<uint8_t> image = fst_write_image(*base, error);
+  if (image.empty()) return nullptr;
   void* object = fst_read_memory(image.data(), image.size());
   if (fst_status(object) != 0) {
     *error = "the alphabet file does not load";
+    return nullptr;
+  }
+  base->nets.clear();
+  return object;
+}
+
+// Encodes text; with a separator each piece between separators is encoded
+// on its own and the pieces are joined by the end symbol.
+bool encode_text(const std::string& text, bool tags, bool end, char separator, const FSM* fsm,
+                 std::vector<uint8_t>* out) {
+  out->clear();
+  std::vector<uint8_t> buffer(4 * text.size() + 300);
+  size_t start = 0;
+  for (;;) {
+    size_t stop = separator ? text.find(separator, start) : std::string::npos;
+    std::string piece = text.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
+    bool last = stop == std::string::npos;
+    int32_t n = fst_encode(piece.c_str(), static_cast<int32_t>(piece.size()), buffer.data(),
+                           static_cast<int32_t>(buffer.size()), tags, last && end, false, fsm);
+    if (n < 0) return false;
+    out->insert(out->end(), buffer.begin(), buffer.begin() + n);
+    if (last) return true;
+    out->push_back(fsm->end_symbol);
+    start = stop + 1;
+  }
+}
+
+}  // namespace
+
+bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileSpec* spec, std::string* error) {
+  std::vector<std::pair<std::string, bool>> texts;
+  for (const Pair& p : pairs) {
+    texts.emplace_back(p.surface, options.surface_tags);
+    texts.emplace_back(p.analysis, true);
+  }
+  Alphabet alphabet;
+  if (!text_alphabet(texts, options.end_symbol, &alphabet, error, {}, options.token_separator)) return false;
+  if (options.token_separator != 0 && !options.end_symbol) {
+    *error = "token boundaries need the end symbol";
     return false;
   }
+  FileSpec base;
+  void* object = alphabet_fsm(alphabet, options, &base, error);
+  if (object == nullptr) return false;
   const FSM* fsm = static_cast<const FSM*>(object);
 
   std::vector<TrieNode> trie(1);
-  std::vector<uint8_t> in(1024), out(1024);
+  std::vector<uint8_t> in, out;
   for (const Pair& p : pairs) {
-    size_t room = 4 * (p.surface.size() + p.analysis.size()) + 300;
-    if (in.size() < room) in.resize(room), out.resize(room);
-    int32_t ni = fst_encode(p.surface.c_str(), static_cast<int32_t>(p.surface.size()), in.data(),
-                            static_cast<int32_t>(in.size()), false, true, false, fsm);
-    int32_t no = fst_encode(p.analysis.c_str(), static_cast<int32_t>(p.analysis.size()), out.data(),
-                            static_cast<int32_t>(out.size()), true, false, false, fsm);
-    if (ni < 0 || no < 0) {
+    if (!encode_text(p.surface, options.surface_tags, true, 0, fsm, &in) ||
+        !encode_text(p.analysis, true, false, options.token_separator, fsm, &out)) {
       fst_close(object);
       *error = "cannot encode \"" + p.surface + "\" : \"" + p.analysis + "\"";
       return false;
     }
+    int32_t ni = static_cast<int32_t>(in.size()), no = static_cast<int32_t>(out.size());
     int32_t node = 0;
     for (int32_t i = 0; i < std::max(ni, no); ++i) {
       int x = i < ni ? in[i] : kNothing;
@@ -250,6 +316,86 @@ bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, F
   *spec = base;
   spec->nets.clear();
   spec->nets.push_back(builder.build());
+  for (int f : options.functions) spec->functions[f] = 0;
+  return true;
+}
+
+bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& options, FileSpec* spec,
+                     std::string* error) {
+  std::vector<std::pair<std::string, bool>> texts;
+  std::vector<std::string> classes;
+  for (const WordClasses& w : words) {
+    texts.emplace_back(w.word, false);
+    for (const std::string& c : w.classes) classes.push_back(c);
+  }
+  Alphabet alphabet;
+  if (!text_alphabet(texts, options.end_symbol, &alphabet, error, classes, 0)) return false;
+  alphabet.with_tagsep = true;
+  FileSpec base;
+  void* object = alphabet_fsm(alphabet, options, &base, error);
+  if (object == nullptr) return false;
+  const FSM* fsm = static_cast<const FSM*>(object);
+
+  Net net;
+  net.states.emplace_back();
+  auto add_state = [&net](bool final) {
+    net.states.push_back(State{final, {}});
+    return static_cast<int32_t>(net.states.size() - 1);
+  };
+  std::vector<uint8_t> coded(1024);
+  for (const WordClasses& w : words) {
+    if (coded.size() < 4 * w.word.size() + 16) coded.resize(4 * w.word.size() + 16);
+    int32_t n = fst_encode(w.word.c_str(), static_cast<int32_t>(w.word.size()), coded.data(),
+                           static_cast<int32_t>(coded.size()), false, false, true, fsm);
+    if (n < 0) {
+      fst_close(object);
+      *error = "cannot encode \"" + w.word + "\"";
+      return false;
+    }
+    int32_t s = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      int32_t next = -1;
+      for (const Arc& a : net.states[s].arcs) {
+        if (a.label == coded[i]) next = a.target;
+      }
+      if (next < 0) {
+        next = add_state(false);
+        net.states[s].arcs.push_back({coded[i], next});
+      }
+      s = next;
+    }
+    // After the TAGSEP: one chain per label byte, final where a class ends.
+    std::map<uint8_t, std::set<uint32_t>> chains;
+    for (const std::string& c : w.classes) {
+      uint16_t code = alphabet.tag_code(c);
+      chains[static_cast<uint8_t>(code >> 8)].insert(code & 0xFFu);
+    }
+    std::vector<Arc> arcs;
+    for (auto& [label, counts] : chains) {
+      uint32_t longest = *counts.rbegin();
+      int32_t first = add_state(counts.count(0) != 0);
+      int32_t at = first;
+      for (uint32_t k = 1; k <= longest; ++k) {
+        int32_t next = add_state(counts.count(k) != 0);
+        net.states[at].arcs.push_back({kPlanEsc, next});
+        at = next;
+      }
+      arcs.push_back({label, first});
+    }
+    for (const Arc& a : arcs) net.states[s].arcs.push_back(a);
+  }
+  fst_close(object);
+  // Arcs in label order; wide states in tables.
+  for (size_t k = 0; k < net.states.size(); ++k) {
+    auto& arcs = net.states[k].arcs;
+    std::sort(arcs.begin(), arcs.end(), [](const Arc& a, const Arc& b) { return a.label < b.label; });
+    if (options.table_threshold > 0 && static_cast<int>(arcs.size()) >= options.table_threshold) {
+      net.tables.push_back({arcs});
+      arcs = {{kPlanTableLabel, 0, static_cast<int32_t>(net.tables.size() - 1)}};
+    }
+  }
+  *spec = base;
+  spec->nets.push_back(net);
   for (int f : options.functions) spec->functions[f] = 0;
   return true;
 }

@@ -37,6 +37,11 @@ struct PairOptions {
   int32_t medium_slots = -1;
   bool out_of_line = true;
   bool merge = true;  // merge equal subtrees (false: a plain tree)
+  // Tag specifiers allowed in surfaces too (the grouper's tag sequences).
+  bool surface_tags = false;
+  // A byte of the analyses written as the end symbol (the tokenizer's token
+  // boundary); 0 for none.
+  char token_separator = 0;
   std::vector<int> functions = {12, 27};
   std::string info = "vorlane transducer";
   uint8_t language = 0;
@@ -45,9 +50,23 @@ struct PairOptions {
 // The alphabet of a pair list: every byte of the surfaces and of the
 // analyses outside tag brackets; every bracketed tag name.
 bool pair_alphabet(const std::vector<Pair>& pairs, bool end_symbol, Alphabet* alphabet, std::string* error);
+// The alphabet of texts, each with whether its brackets are tags, plus
+// extra tags; the separator byte is not a character.
+bool text_alphabet(const std::vector<std::pair<std::string, bool>>& texts, bool end_symbol, Alphabet* alphabet,
+                   std::string* error, const std::vector<std::string>& extra_tags, char separator);
 
 // A complete file description (alphabet, classes, one net serving the
 // option's functions).
 bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileSpec* spec, std::string* error);
+
+// A class net (functions 60 and 61): each word, its TAGSEP, then each of its
+// classes (tag names) as a chain of the class symbol's label byte and ESC
+// bytes, the last one final. apply_fst_enum reads it.
+struct WordClasses {
+  std::string word;
+  std::vector<std::string> classes;
+};
+bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& options, FileSpec* spec,
+                     std::string* error);
 
 }  // namespace vorlane::fstw
