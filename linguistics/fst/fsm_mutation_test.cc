@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "linguistics/fst/coding.h"
+#include "linguistics/fst/lookup.h"
 #include "linguistics/fst/fsm_hand_file.h"
 #include "linguistics/fst/fst_test_fixtures.h"
 #include "linguistics/fst/symbol_classes.h"
@@ -27,7 +28,7 @@ std::vector<uint8_t> small_file() {
   a.apply(&spec);
   auto sym = [&](char c) { return static_cast<uint8_t>(a.char_code(static_cast<uint8_t>(c)) >> 8); };
   spec.nets.push_back(fst_test::trie_net({{sym('a'), sym('b')}, {sym('c'), sym('a'), sym('b')}, {sym('c'), sym('b')}}));
-  spec.functions = {{1, 0}};
+  spec.functions = {{12, 0}};
   return fst_test::write_image(spec);
 }
 
@@ -52,6 +53,13 @@ void exercise(const FSM* fsm) {
   const uint8_t noise[] = {0x98, 0xA4, 0x94, 0x94, 0x98, 0xFC, 0x01, 0x80, 0x9C, 0xB0, 0x98, 0x94, 0x00};
   fst_decode(noise, text, sizeof text, 0, false, fsm);
   fst_decoded_length(noise, fsm);
+  // Walks over the (possibly damaged) net end with a result or a code.
+  for (const char* word : {"ab", "cab", "cb", "a[N]"}) {
+    for (int32_t mode : {2, 8}) {
+      int32_t rc = fst_lookup(word, kFstWholeWord, text, sizeof text, mode, fsm, nullptr, 0);
+      EXPECT_GE(rc, -29) << word;
+    }
+  }
 }
 
 int32_t check(const std::vector<uint8_t>& image) {

@@ -83,6 +83,26 @@
 // 4, 6 or 8 bytes). A byte from alphabase up is an arc: bits 7-2 the label,
 // bit 1 "more" (another arc of the state follows this arc's branch), bit 0
 // "final" (the state the arc leads to is final).
+//
+// A state's arcs lie in ascending label order, depth first: each arc byte is
+// followed by the first arc of the state it leads to (or a pointer to it, or
+// 0 when that state has no arcs); an arc with the more bit is followed, after
+// the end of its branch, by the state's next arc. A branch's end is found by
+// counting open branches: 1 after the arc byte, +1 for each label byte with
+// the more bit, -1 for each 0 or pointer. A net starts with one arc byte
+// whose final bit tells whether the start state is final.
+//
+// Special labels: labels below the net's epsilon bound are diacritics (they
+// consume no input); INSTR is followed by a flag operand arc (operand byte -
+// alphabase = feature << 4 | setting << 2); NID after a symbol arc x starts
+// the branch of x's non-identity pairs; TABLELABEL introduces a table: its
+// first entry lies after the arc (or at its pointer's target), the entry of
+// label c at first + (c - first entry's label), entries 4 bytes apart, each
+// an arc byte followed by the state after it. With coding flag 0x40 the byte
+// before the first entry is the largest label distance; with 0x20 the
+// distance is looked up in an offset list read backwards from there. Arcs
+// after a TABLELABEL arc with the more bit are exceptions that replace the
+// table entries with their labels.
 #pragma once
 
 #include <cstddef>

@@ -234,7 +234,8 @@ TEST(FstLookup, ManyPendingAlternativesGrowTheArea) {
   };
   int32_t s = state();
   int32_t dead = state();
-  net.states[dead].arcs.push_back({fstw::kPlanDiacritic, state()});  // leads to a state with no arcs
+  int32_t nowhere = state();
+  net.states[dead].arcs.push_back({fstw::kPlanDiacritic, nowhere});  // leads to a state with no arcs
   for (int level = 0; level < 150; ++level) {
     int32_t e = state(), next = state();
     net.states[s].arcs.push_back({fstw::kPlanDiacritic, e});
