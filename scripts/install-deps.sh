@@ -8,6 +8,7 @@ packages=(
   python3 python3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libexpat1-dev nettle-dev
+  wamerican wordnet-base
 )
 
 missing=()
