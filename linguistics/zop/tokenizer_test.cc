@@ -15,7 +15,7 @@ using zop_test::FsmPtr;
 
 // A tokenizer transducer that knows a few chunks.
 FsmPtr tok_fsm() {
-  return zop_test::load_spec(zop_test::pair_spec({{"world.", "world ."},
+  return zop_test::load_desc(zop_test::pair_desc({{"world.", "world ."},
                                                   {"don't", "do n't"},
                                                   {"U.S.A.", "USA ."},
                                                   {"e-mail", "e-mail"},
@@ -166,7 +166,7 @@ TEST_F(TokenizerTest, ArgumentErrors) {
   EXPECT_EQ(fst_status(tokenizer_create(nullptr, 0, nullptr)), -5);
   EXPECT_EQ(fst_status(tokenizer_create(fst_error_handle(-2), 0, nullptr)), -5);
   EXPECT_EQ(fst_status(tokenizer_create(fsm_.get(), 0, fst_error_handle(-3))), -6);
-  FsmPtr stemmer = zop_test::load_spec(zop_test::pair_spec({{"a", "a"}}, {27}));
+  FsmPtr stemmer = zop_test::load_desc(zop_test::pair_desc({{"a", "a"}}, {27}));
   EXPECT_EQ(fst_status(tokenizer_create(stemmer.get(), 0, nullptr)), -11);
   tokenizer_free(nullptr);
   tokenizer_free(fst_error_handle(-3));

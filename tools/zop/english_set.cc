@@ -354,8 +354,8 @@ int main(int argc, char** argv) {
   stem_options.functions = {12, 27};
   stem_options.table_threshold = 16;
   stem_options.info = "vorlane English stemmer";
-  fstw::FileSpec spec;
-  if (!fstw::compile_pairs(pairs, stem_options, &spec, &error) || !fstw::fst_write_file(base + ".is", spec, &error)) {
+  fstw::FileDesc desc;
+  if (!fstw::compile_pairs(pairs, stem_options, &desc, &error) || !fstw::fst_write_file(base + ".is", desc, &error)) {
     std::cerr << "english-set: stemmer: " << error << "\n";
     return 1;
   }
@@ -393,14 +393,14 @@ int main(int argc, char** argv) {
   fstw::PairOptions clg_options;
   clg_options.functions = {60, 61};
   clg_options.info = "vorlane English class lexicon";
-  if (!fstw::compile_classes(lexicon, clg_options, &spec, &error) ||
-      !zopw::add_guesser(&spec, suffixes, default_tags, &error) || !fstw::fst_write_file(base + ".clg", spec, &error)) {
+  if (!fstw::compile_classes(lexicon, clg_options, &desc, &error) ||
+      !zopw::add_guesser(&desc, suffixes, default_tags, &error) || !fstw::fst_write_file(base + ".clg", desc, &error)) {
     std::cerr << "english-set: class lexicon: " << error << "\n";
     return 1;
   }
 
   // Tagger model: class 0 is [NN] (a word without tags).
-  zopw::HmmSpec model;
+  zopw::HmmDesc model;
   model.tags = kTags;
   model.comment = "vorlane English tagger model";
   std::vector<std::vector<std::string>> classes = {{"NN"}};
@@ -408,7 +408,7 @@ int main(int argc, char** argv) {
     if (c != classes[0]) classes.push_back(c);
   }
   for (const auto& c : classes) {
-    zopw::HmmClassSpec cs;
+    zopw::HmmClassDesc cs;
     std::vector<std::pair<int32_t, int32_t>> members;
     for (const std::string& t : c) {
       cs.symbols += "[" + t + "]";
@@ -440,11 +440,11 @@ int main(int argc, char** argv) {
     if (!noun && !pre && t != "POS") outer.other.push_back(t);
     if (!noun) inner.other.push_back(t);
   }
-  if (!zopw::grouper_spec(outer, inner, kTags, &spec, &error) || !fstw::fst_write_file(base + ".npr", spec, &error)) {
+  if (!zopw::grouper_desc(outer, inner, kTags, &desc, &error) || !fstw::fst_write_file(base + ".npr", desc, &error)) {
     std::cerr << "english-set: grouper: " << error << "\n";
     return 1;
   }
-  if (!zopw::tokenizer_spec(&spec, &error) || !fstw::fst_write_file(base + ".tok", spec, &error)) {
+  if (!zopw::tokenizer_desc(&desc, &error) || !fstw::fst_write_file(base + ".tok", desc, &error)) {
     std::cerr << "english-set: tokenizer: " << error << "\n";
     return 1;
   }

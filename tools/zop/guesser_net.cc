@@ -13,20 +13,20 @@ namespace vorlane::zopw {
 
 using fstw::Arc;
 
-bool add_guesser(fstw::FileSpec* spec, const std::vector<SuffixTags>& suffixes,
+bool add_guesser(fstw::FileDesc* desc, const std::vector<SuffixTags>& suffixes,
                  const std::vector<std::string>& default_tags, std::string* error) {
-  if ((spec->coding_flags & 0x80) == 0) {
+  if ((desc->coding_flags & 0x80) == 0) {
     *error = "the guesser needs label-first coding";
     return false;
   }
   // Tag codes from the file's TAGMODE class.
   std::map<std::string, uint16_t> codes;
-  for (const auto& c : spec->classes) {
+  for (const auto& c : desc->classes) {
     if (c.name != "TAGMODE") continue;
     for (const auto& m : c.members) codes[m.name] = m.code;
   }
   // The coded bytes of each suffix, through the file's own encoder.
-  fstw::FileSpec probe = *spec;
+  fstw::FileDesc probe = *desc;
   std::vector<uint8_t> image = fstw::fst_write_image(probe, error);
   if (image.empty()) return false;
   void* object = fst_read_memory(image.data(), image.size());
@@ -68,7 +68,7 @@ bool add_guesser(fstw::FileSpec* spec, const std::vector<SuffixTags>& suffixes,
   // The byte alphabet of coded words: every label byte and the ESC byte.
   std::vector<uint8_t> bytes;
   for (int b = fstw::kPlanFirstSymbol; b <= 0xFC; b += 4) bytes.push_back(static_cast<uint8_t>(b));
-  bytes.push_back(spec->esc);
+  bytes.push_back(desc->esc);
 
   // Trie of the patterns with failure links.
   struct Node {
@@ -138,7 +138,7 @@ bool add_guesser(fstw::FileSpec* spec, const std::vector<SuffixTags>& suffixes,
       int32_t at = first;
       for (uint32_t k = 1; k <= longest; ++k) {
         const int32_t next = add_state(counts.count(k) != 0);
-        net.states[static_cast<size_t>(at)].arcs.push_back({spec->esc, next, -1});
+        net.states[static_cast<size_t>(at)].arcs.push_back({desc->esc, next, -1});
         at = next;
       }
       net.states[static_cast<size_t>(c)].arcs.push_back({label, first, -1});
@@ -154,8 +154,8 @@ bool add_guesser(fstw::FileSpec* spec, const std::vector<SuffixTags>& suffixes,
     std::sort(arcs.begin(), arcs.end(), [](const Arc& a, const Arc& b) { return a.label < b.label; });
     net.states[s].arcs = arcs;
   }
-  spec->nets.push_back(net);
-  spec->functions[61] = static_cast<uint8_t>(spec->nets.size() - 1);
+  desc->nets.push_back(net);
+  desc->functions[61] = static_cast<uint8_t>(desc->nets.size() - 1);
   return true;
 }
 

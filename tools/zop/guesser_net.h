@@ -21,9 +21,9 @@ struct SuffixTags {
   std::vector<std::string> tags;
 };
 
-// Adds the guesser net to spec (a class lexicon written with label-first
+// Adds the guesser net to desc (a class lexicon written with label-first
 // coding) and points function 61 at it.
-bool add_guesser(fstw::FileSpec* spec, const std::vector<SuffixTags>& suffixes,
+bool add_guesser(fstw::FileDesc* desc, const std::vector<SuffixTags>& suffixes,
                  const std::vector<std::string>& default_tags, std::string* error);
 
 }  // namespace vorlane::zopw

@@ -57,7 +57,7 @@ struct Builder {
 
 }  // namespace
 
-bool tokenizer_spec(fstw::FileSpec* spec, std::string* error) {
+bool tokenizer_desc(fstw::FileDesc* desc, std::string* error) {
   fstw::Alphabet alphabet(true);
   for (int c = 32; c <= 255; ++c) {
     if (!alphabet.add_char(static_cast<uint8_t>(c))) {
@@ -106,12 +106,12 @@ bool tokenizer_spec(fstw::FileSpec* spec, std::string* error) {
   for (auto& st : b.net.states) {
     std::stable_sort(st.arcs.begin(), st.arcs.end(), [](const Arc& x, const Arc& y) { return x.label < y.label; });
   }
-  *spec = fstw::FileSpec{};
-  spec->coding_flags = kCodingFlags;
-  spec->info = "vorlane English tokenizer";
-  alphabet.apply(spec);
-  spec->nets = {b.net};
-  spec->functions = {{28, 0}};
+  *desc = fstw::FileDesc{};
+  desc->coding_flags = kCodingFlags;
+  desc->info = "vorlane English tokenizer";
+  alphabet.apply(desc);
+  desc->nets = {b.net};
+  desc->functions = {{28, 0}};
   return true;
 }
 

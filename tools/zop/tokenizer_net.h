@@ -14,6 +14,6 @@
 
 namespace vorlane::zopw {
 
-bool tokenizer_spec(fstw::FileSpec* spec, std::string* error);
+bool tokenizer_desc(fstw::FileDesc* desc, std::string* error);
 
 }  // namespace vorlane::zopw
