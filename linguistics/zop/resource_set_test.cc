@@ -223,6 +223,19 @@ TEST_F(ResourceSetTest, RefusedSets) {
   EXPECT_STREQ(h.name, "bs");
 }
 
+TEST_F(ResourceSetTest, UnusableGrouperWritesNothing) {
+  // Without a ".npr" file the set still loads; grouping then fails, is
+  // logged, and no phrase is written.
+  const std::string path = root_.file("nogroup");
+  write_set(path);
+  std::filesystem::remove(path + ".npr");
+  zop_handle h;
+  ASSERT_EQ(zop_lang_init(&h, path.c_str()), 1);
+  lines_.clear();
+  EXPECT_TRUE(phrases("the old man's dog", h).empty());
+  EXPECT_EQ(lines_, (std::vector<std::string>{"Error: An invalid FSM object was passed to this function.\n"}));
+}
+
 // Last: it fills every slot of the process.
 TEST_F(ResourceSetTest, ThirtyThirdPathIsRefused) {
   const std::string path = root_.file("en");
