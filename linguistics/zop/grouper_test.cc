@@ -139,6 +139,25 @@ TEST(GrouperTest, NestedAndFaultyBrackets) {
   EXPECT_EQ(rc, -5);
 }
 
+TEST(GrouperTest, FstcTagSequenceList) {
+  // A grouper compiled as fstc compiles an ".npr" list: tag sequences and
+  // their bracketed copies.
+  fstw::PairOptions options;
+  options.functions = {62, 63};
+  options.surface_tags = true;
+  fstw::FileDesc desc;
+  std::string error;
+  ASSERT_TRUE(fstw::compile_pairs({{"[VB][DT][JJ][NN]", "[VB][(np][DT][JJ][NN][)np]"},
+                                   {"[DT][NN][NN]", "[(np][(np][DT][NN][)np][NN][)np]"}},
+                                  options, &desc, &error))
+      << error;
+  FsmPtr fsm = zop_test::load_desc(desc);
+  GrouperPtr gr(fsm);
+  EXPECT_EQ(group(gr.g, {"VB", "DT", "JJ", "NN"}, 0), (std::vector<G>{{1, 3, "np"}}));
+  EXPECT_EQ(group(gr.g, {"DT", "NN", "NN"}, 0), (std::vector<G>{{0, 3, "np"}, {0, 2, "np"}}));
+  EXPECT_EQ(group(gr.g, {"VB", "__mwt", "DT", "JJ", "", "NN", ""}, 0), (std::vector<G>{{1, 5, "np"}}));
+}
+
 TEST(GrouperTest, Errors) {
   FsmPtr fsm = grammar_fsm();
   GrouperPtr gr(fsm);
