@@ -162,6 +162,7 @@ int32_t read_model(Reader* in, Hmm* hmm) {
   for (HmmClass& c : hmm->classes) {
     int32_t m;
     if (!in->number(&m) || m < 0 || m > 255 || m > width) return kFstDamaged;
+    hmm->lattice = std::max(hmm->lattice, m);
     c.tags.resize(static_cast<size_t>(m));
     c.emit.resize(static_cast<size_t>(m));
     for (int32_t i = 0; i < m; ++i) {

@@ -41,7 +41,7 @@ inline constexpr int32_t kHmmChains = 1009;
 inline constexpr int32_t kHmmMaxTags = 32767;
 inline constexpr int32_t kHmmMaxClasses = 32767;
 inline constexpr int32_t kHmmMaxClassCodes = 1024;
-inline constexpr int32_t kHmmMaxWidth = 255;
+inline constexpr int32_t kHmmMaxWidth = 32767;
 // The class symbol number standing for no symbol.
 inline constexpr uint16_t kNoSymbol = 0xFFFF;
 
@@ -59,6 +59,7 @@ struct HmmClass {
 struct Hmm {
   uint32_t magic = kHmmMagic;
   int32_t width = 0;          // W
+  int32_t lattice = 1;        // the largest class's size (at most W and 255): the decoder's row width
   int32_t tag_symbols = 0;    // '[' characters in all class strings
   int32_t ntag = 0;
   int32_t nclass = 0;

@@ -252,7 +252,7 @@ int32_t classify_pass(Tagging* t, bool* title_pending) {
 // Viterbi decoding over the words' classes into b->chosen.
 void decode(TaggerBuffer* b, const Hmm* hmm) {
   const int32_t words = b->words;
-  const size_t w = static_cast<size_t>(hmm->width);
+  const size_t w = static_cast<size_t>(hmm->lattice);
   b->back.assign(static_cast<size_t>(words) * w, 0);
   std::vector<int32_t>* cur = &b->row_a;
   std::vector<int32_t>* prev = &b->row_b;
@@ -325,8 +325,8 @@ void* tagger_buffer_create(int32_t tokens, int32_t chars, const void* hmm_object
     b->guessed.assign(2 * static_cast<size_t>(hmm->width), 0);
     b->word_class.assign(static_cast<size_t>(tokens), 0);
     b->chosen.assign(static_cast<size_t>(tokens), 0);
-    b->row_a.assign(static_cast<size_t>(hmm->width), 0);
-    b->row_b.assign(static_cast<size_t>(hmm->width), 0);
+    b->row_a.assign(static_cast<size_t>(hmm->lattice), 0);
+    b->row_b.assign(static_cast<size_t>(hmm->lattice), 0);
   } catch (const std::bad_alloc&) {
     delete b;
     return fst_error_handle(kFstNoMemory);
@@ -383,7 +383,7 @@ int32_t tag_sentence(const char* tokens, int32_t n, char* output, int32_t size, 
   if (n > b->capacity) return kFstTooManyTokens;
   if (b->hmm != hmm || b->ntag != hmm->ntag) {
     // A buffer made for another model: its widths may not fit.
-    if (static_cast<int32_t>(b->row_a.size()) < hmm->width) return kFstBadFsm;
+    if (static_cast<int32_t>(b->row_a.size()) < hmm->lattice) return kFstBadFsm;
   }
   try {
     t.tok.resize(static_cast<size_t>(n));

@@ -373,8 +373,11 @@ TEST_F(TaggerTest, MalformedModels) {
   image[at] = 5;
   write_bytes(image);
   EXPECT_EQ(open_status(), -3);
-  // A member count above 255.
+  // A member count above 255 (with a lattice as wide), and a lattice too wide.
   zopw::HmmDesc m = model_desc();
+  m.width = 32768;
+  write_model(m);
+  EXPECT_EQ(open_status(), -2);
   m.width = 300;
   for (int i = 0; i < 256; ++i) m.classes[0].members.push_back({NN, -1});
   write_model(m);
