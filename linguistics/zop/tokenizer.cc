@@ -313,7 +313,7 @@ int32_t tokenize_text(const char* text, int32_t length, void* tokenizer, int32_t
 
     // An opening mark.
     if (run == 0 && is_opening_mark(t[pos])) {
-      if (!r.add(-1, pos, 1, punct_type(t[pos]))) return stop(pos);
+      if (!r.add(-1, pos, 1, kTokenPunct | kTokenOpening)) return stop(pos);
       ++pos;
       continue;
     }
