@@ -383,6 +383,24 @@ TEST_F(TaggerTest, MalformedModels) {
   write_model(m);
   EXPECT_EQ(open_status(), -2);
 
+  // A CLG whose version text does not fit 32 bytes; one whose version the
+  // model names.
+  fstw::FileDesc long_version = clg_desc();
+  long_version.version = std::string(20, '1') + "." + std::string(20, '2') + "\r";
+  FsmPtr clg_long = zop_test::load_desc(long_version);
+  write_model(model_desc());
+  EXPECT_EQ(fst_status(hmm_open(path().c_str(), clg_long.get())), -12);
+  fstw::FileDesc versioned = clg_desc();
+  versioned.version = "2.5\r";
+  FsmPtr clg_25 = zop_test::load_desc(versioned);
+  EXPECT_EQ(fst_status(hmm_open(path().c_str(), clg_25.get())), -25);
+  zopw::HmmDesc m25 = model_desc();
+  m25.version = "2.5";
+  write_model(m25);
+  void* h25 = hmm_open(path().c_str(), clg_25.get());
+  EXPECT_EQ(fst_status(h25), 0);
+  hmm_close(h25);
+
   write_model(model_desc());
   EXPECT_EQ(fst_status(hmm_open(root_.file("missing.hmm").c_str(), clg_.get())), -1);
   EXPECT_EQ(fst_status(hmm_open(nullptr, clg_.get())), -28);
