@@ -13,6 +13,7 @@ packages=(
   apache2-doc python3.11-doc
   openssl gss-ntlmssp python3-gssapi
   libexttextcat-data
+  wamerican wordnet-base
 )
 
 missing=()
