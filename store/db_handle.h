@@ -1,0 +1,157 @@
+// idbm_db: the handle of one open index database (formats in
+// store/db_files.h).
+//
+// One structure serves three uses:
+//  - a query database (idbm_open): "dir" mapped, every term-file part open
+//    for positional reads, a term cache on the slot arenas (idbm_cache, made
+//    by the owner right after opening);
+//  - an incremental database (idbm_open_incr): title, deletion and date maps
+//    mapped read-write at the document capacity, the term table and the icube
+//    holding records under construction, the journal stream open;
+//  - a loaded catalog (idbm_load): the mapped "cat" and its lookup table.
+// The owner creates handles with the functions below and releases them with
+// idbm_close. No lock guards a handle: it must not be closed while another
+// thread uses it. The term cache has its own mutex (store/term_cache.h).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include "store/mapfile.h"
+#include "store/sthread.h"
+
+namespace vorlane {
+
+struct slot;
+
+// A term-file part or a title file: owned name, read descriptor (-1 when not
+// open) and size in bytes.
+struct db_file {
+  char* name = nullptr;
+  int fd = -1;
+  uint64_t size = 0;
+};
+
+// A cache cell that lost its record (its slot was recycled); probes pass it.
+inline constexpr uintptr_t CACHE_DEL = 0xFFFFFFFCu;
+
+struct idbm_db {
+  char* name = nullptr;          // owned copy of the directory path
+  uint32_t id = 0;               // the owner's identifier
+  int32_t posting_limit = 0;     // largest posting count a record may carry
+  int32_t score_incr = 0;        // the score setting of "inf"
+  uint32_t ndocs = 0;            // documents; next docid while indexing; in a
+                                 // catalog handle the largest word 2 >> 7
+  mapped_file dir;               // "dir"; dir_copy when only its header is kept
+  bool dir_copy = false;         // dir.address is a heap copy of the header
+
+  // Term cache (store/term_cache.h). cache_table[0] holds the size; cells
+  // 1..size hold record pointers, 0 for empty or CACHE_DEL. cache_slots[i] is
+  // the slot holding cell i's record. Cells are read without the mutex by
+  // lookups, hence atomics; counts change under cache_mutex.
+  std::atomic<int32_t> cache_free{0};
+  std::atomic<int32_t> cache_limit{0};
+  std::atomic<int32_t> cache_used{0};
+  std::atomic<uintptr_t>* cache_table = nullptr;
+  std::atomic<slot*>* cache_slots = nullptr;
+  sthread_mutex cache_mutex = nullptr;
+
+  // icube: the record buffer of an incremental database.
+  uint32_t icube_words = 0;
+  uint32_t icube_limit = 0;
+  uint32_t icube_used = 0;
+  uint32_t* icube = nullptr;
+
+  // Title, deletion and date maps: mapped files, or heap buffers when the
+  // *_heap flag is set. A catalog handle maps "cat" into ti0.
+  mapped_file ti0;
+  bool ti0_heap = false;
+  mapped_file del;
+  bool del_heap = false;
+  mapped_file din;
+  bool din_heap = false;
+
+  uint32_t nparts = 0;
+  db_file* parts = nullptr;
+  uint32_t ntitle_files = 0;
+  db_file* title_files = nullptr;
+
+  // Streams of a database being written; sum_stream is never opened.
+  FILE* tf_stream = nullptr;
+  FILE* ti_stream = nullptr;
+  FILE* dir_stream = nullptr;
+  FILE* cat_stream = nullptr;
+  FILE* sum_stream = nullptr;
+  FILE* del_stream = nullptr;
+  FILE* din_stream = nullptr;
+  FILE* jnl_stream = nullptr;
+  FILE* inf_stream = nullptr;
+
+  idbm_db* catalog = nullptr;    // catalog of an incremental open (not owned)
+
+  // Catalog lookup table of a catalog handle: cat_table[1..cat_size] point at
+  // entries of the mapped catalog, 0 when empty.
+  const uint32_t** cat_table = nullptr;
+  uint32_t cat_size = 0;
+
+  int32_t raw_score[128] = {};   // log_scale(i)
+  int32_t score_map[101] = {};   // score 0..100 -> stored score class
+};
+
+// Flags of idbm_openInner.
+enum : uint32_t {
+  IDBM_DEL_REQUIRED = 0x01,
+  IDBM_DEL_WRITABLE = 0x02,
+  IDBM_DIN_REQUIRED = 0x10,
+  IDBM_DIN_WRITABLE = 0x20,
+  IDBM_KEEP_DIR = 0x100,      // keep "dir" mapped, open every part for reads
+  IDBM_INCREMENTAL = 0x200,   // incremental open when a journal exists
+  IDBM_SCORE_MAP = 0x1000,
+};
+
+// The header of the directory the handle keeps (mapped or copied).
+inline const uint32_t* idbm_dir_words(const idbm_db* db) {
+  return static_cast<const uint32_t*>(db->dir.address);
+}
+
+// Opening. Results are handles or null after a report; a failed open releases
+// everything it built.
+idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, uint32_t count,
+                        int32_t score_incr, idbm_db* catalog, uint32_t flags);
+idbm_db* idbm_open(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr,
+                   idbm_db* catalog);  // flags 0x1300
+idbm_db* idbm_open_full(const char* path, uint32_t id, int32_t posting_limit, uint32_t count,
+                        int32_t score_incr, idbm_db* catalog);  // flags 0x1311
+idbm_db* idbm_open_plain(const char* path, idbm_db* catalog);  // flags 0
+
+// Incremental open of a database with (or without) a journal, at a document
+// capacity of count. The capacity is raised to the journal's record count
+// (with a warning) so no title is ever cut; a capacity of more than one title
+// file is refused. Replays the journal.
+idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr,
+                        idbm_db* catalog);
+
+// Creates (or reuses) the directory and opens its files for writing. A path
+// that is missing or not writable is moved aside as "<path>.<seconds>" first.
+idbm_db* idbm_newdb(const char* path, int32_t posting_limit);
+
+// 1, or 0 when a stream failed to close; null gives 1.
+int idbm_close(idbm_db* db);
+
+// Fills raw_score and score_map.
+void idbm_score_map(idbm_db* db);
+
+// Set "ti0" to n x 448 bytes, "del" to n bytes, "din" to n x 8 bytes (cutting
+// or extending with zeros), close the stream and map the file read-write into
+// the handle. 1 or 0; the din step gives 1 when there is no din stream.
+int idbm_trunc_titles(idbm_db* db, uint32_t n);
+int idbm_trunc_del(idbm_db* db, uint32_t n);
+int idbm_trunc_din(idbm_db* db, uint32_t n);
+
+// Default cache and icube sizes for n > 100 documents (n x 384, n x 3584).
+void idbm_set_incr_sizes(uint32_t n);
+extern uint32_t idbm_incr_cache_size;
+extern uint32_t idbm_incr_icube_size;
+
+}  // namespace vorlane
