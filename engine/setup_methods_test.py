@@ -1,0 +1,61 @@
+"""The set-up methods of sorn: cache_init, lang_init, qual_init,
+init_stopword_table and is_stop_word."""
+import unittest
+
+import vorlane_testing
+
+
+def child_lines(code):
+    """Runs code in a fresh vorlane-server -child and returns its output
+    lines; a failing child fails the test."""
+    r = vorlane_testing.run_child("import sorn\n" + code)
+    if r.returncode != 0:
+        raise AssertionError("child failed (%d): %s" % (r.returncode, r.stderr))
+    return r.stdout.split()
+
+
+class CacheInit(unittest.TestCase):
+    # cache_init may succeed once per process, so every case runs in a
+    # process of its own.
+    def test_totals(self):
+        cases = [
+            ((0, 0, 0), 416152),
+            ((104857600, 40000, 10), 104363808),
+            ((0, 999, -1), 416152),  # below 1,000 counts as 1,000; -1 is a large pool limit
+        ]
+        for args, total in cases:
+            with self.subTest(args=args):
+                self.assertEqual(child_lines("print(sorn.cache_init(*%r))" % (args,)), [str(total)])
+
+    def test_second_call_is_refused(self):
+        out = child_lines(
+            "print(sorn.cache_init(0, 0, 0))\n"
+            "try:\n"
+            "    sorn.cache_init(104857600, 40000, 10)\n"
+            "except sorn.error as e:\n"
+            "    print('refused')\n")
+        self.assertEqual(out, ["416152", "refused"])
+
+    def test_posting_limits_above_131071_are_refused(self):
+        out = child_lines(
+            "for m in (131072, 327680, -1):\n"
+            "    try:\n"
+            "        sorn.cache_init(0, m, 0)\n"
+            "    except sorn.error as e:\n"
+            "        print('131071' in str(e))\n"
+            "print(sorn.cache_init(0, 0, 0))\n")
+        self.assertEqual(out, ["True", "True", "True", "416152"])
+
+    def test_wrong_argument_types(self):
+        out = child_lines(
+            "for args in [(0, 0), (0, 0, 0, 0), ('0', 0, 0), (0, 1.5, 0)]:\n"
+            "    try:\n"
+            "        sorn.cache_init(*args)\n"
+            "    except TypeError as e:\n"
+            "        print('cache_init' in str(e) or 'integer' in str(e))\n"
+            "print(sorn.cache_init(0, 0, 0))\n")
+        self.assertEqual(out, ["True"] * 4 + ["416152"])
+
+
+if __name__ == "__main__":
+    unittest.main()
