@@ -57,5 +57,51 @@ class CacheInit(unittest.TestCase):
         self.assertEqual(out, ["True"] * 4 + ["416152"])
 
 
+class Languages(unittest.TestCase):
+    def test_unknown_language(self):
+        import sorn
+        for call in (lambda: sorn.is_stop_word("the", "klingon"),
+                     lambda: sorn.init_stopword_table("klingon", ["the"])):
+            with self.assertRaises(sorn.error) as cm:
+                call()
+            self.assertEqual(str(cm.exception), "invalid language")
+
+    def test_missing_resource_set(self):
+        import sorn
+        with self.assertRaises(sorn.error) as cm:
+            sorn.lang_init("nowhere", "/nonexistent/dir/nowhere")
+        self.assertEqual(str(cm.exception), "Can't open stemmer")
+        # The table is unchanged: the name is still unknown.
+        with self.assertRaises(sorn.error):
+            sorn.is_stop_word("the", "nowhere")
+
+    def test_argument_types(self):
+        import sorn
+        with self.assertRaises(TypeError):
+            sorn.lang_init("english")
+        with self.assertRaises(TypeError):
+            sorn.init_stopword_table("english", ("the",))
+        with self.assertRaises(TypeError):
+            sorn.is_stop_word(3, "english")
+        with self.assertRaises(ValueError):
+            sorn.lang_init("eng\0lish", "/x/english")
+
+
+class QualInit(unittest.TestCase):
+    def test_wrong_counts_and_types(self):
+        import sorn
+        for offsets in ([0] * 7, [0] * 9, []):
+            with self.assertRaises(sorn.error) as cm:
+                sorn.qual_init(offsets)
+            self.assertEqual(str(cm.exception), "wrong number of quality offsets")
+        with self.assertRaises(TypeError):
+            sorn.qual_init([0, 1, 2, 3, "4", 5, 6, 7])
+        with self.assertRaises(TypeError):
+            sorn.qual_init((0, 1, 2, 3, 4, 5, 6, 7))
+        with self.assertRaises(OverflowError):
+            sorn.qual_init([0, 1, 2, 3, 4, 5, 6, 2 ** 40])
+        self.assertIsNone(sorn.qual_init([10, 20, 30, 40, 50, 60, 70, -80]))
+
+
 if __name__ == "__main__":
     unittest.main()
