@@ -1,6 +1,7 @@
 // Helpers for the tests of the token passes and the writers.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -53,5 +54,74 @@ inline std::vector<std::string> tokens_of(const char* text, int stopwords = 1) {
   FreeParseState(s);
   return d;
 }
+
+}  // namespace vorlane::engine::testing_text
+
+#include <cstring>
+#include <map>
+
+#include "engine/ling_calls.h"
+
+namespace vorlane::engine::testing_text {
+
+// Crafted linguistic answers: stems per word and lookup mode, client
+// dictionary entries, forced statuses. Installed into ling_calls for the life
+// of the object.
+struct FakeLinguistics {
+  // word -> results written by the all-stems (3) and shortest (7) lookups.
+  static inline std::map<std::string, std::vector<std::string>> all_stems;
+  static inline std::map<std::string, std::string> shortest;
+  static inline std::map<std::string, std::vector<std::string>> dictionary;
+  static inline std::map<std::string, int32_t> status;  // word -> negative status
+  static inline std::vector<std::string> looked_up;      // "mode:word"
+
+  FakeLinguistics() {
+    all_stems.clear();
+    shortest.clear();
+    dictionary.clear();
+    status.clear();
+    looked_up.clear();
+    ling_calls.lookup = lookup;
+    ling_calls.dict_lookup = dict_lookup;
+    ling_calls.error_message = error_message;
+  }
+  ~FakeLinguistics() { ling_calls = ling_calls_default; }
+
+  static int32_t put(const std::vector<std::string>& results, char* output, int32_t size) {
+    int32_t at = 0;
+    for (const auto& r : results) {
+      if (at + static_cast<int32_t>(r.size()) + 1 > size) return -12;
+      memcpy(output + at, r.c_str(), r.size() + 1);
+      at += static_cast<int32_t>(r.size()) + 1;
+    }
+    return static_cast<int32_t>(results.size());
+  }
+
+  static int32_t lookup(const char* word, int32_t, char* output, int32_t size, int32_t mode, const void*,
+                        const void*, int32_t) {
+    looked_up.push_back(std::to_string(mode) + ":" + word);
+    if (auto s = status.find(word); s != status.end()) return s->second;
+    if (mode == 3) {
+      auto f = all_stems.find(word);
+      return f == all_stems.end() ? 0 : put(f->second, output, size);
+    }
+    auto f = shortest.find(word);
+    return f == shortest.end() ? 0 : put({f->second}, output, size);
+  }
+
+  static int32_t dict_lookup(const char* word, const char*, char* output, int32_t size, int32_t, int32_t,
+                             const void*) {
+    looked_up.push_back(std::string("dict:") + word);
+    auto f = dictionary.find(word);
+    if (f == dictionary.end()) return 0;
+    if (f->second.size() == 1 && f->second[0] == "!") return -6;
+    return put(f->second, output, size);
+  }
+
+  static int32_t error_message(int32_t code, char* buffer, int32_t size) {
+    snprintf(buffer, static_cast<size_t>(size), "status text %d", code);
+    return 0;
+  }
+};
 
 }  // namespace vorlane::engine::testing_text
