@@ -9,6 +9,7 @@
 // the table back. Swap it only while no text is being analysed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "linguistics/zop_handle.h"
@@ -18,9 +19,9 @@ namespace vorlane::engine {
 struct LingCalls {
   // 1 with *out filled, or 0 when the resource set can't be loaded.
   int (*lang_init)(zop_handle* out, const char* path);
-  // Writes the phrases of text as NUL-terminated strings; returns the
-  // position after the last one.
-  char* (*get_phrases)(const char* text, char* out, zop_handle handle);
+  // Writes the phrases of text as NUL-terminated strings into at most
+  // out_size bytes; returns the position after the last one.
+  char* (*get_phrases)(const char* text, char* out, size_t out_size, zop_handle handle);
   // fst_lookup: the number of results written as NUL-terminated strings, or
   // a negative status.
   int32_t (*lookup)(const char* word, int32_t length, char* output, int32_t size, int32_t mode, const void* fsm,

@@ -1,0 +1,136 @@
+#include "tools/zop/grouper_net.h"
+
+#include <algorithm>
+
+namespace vorlane::zopw {
+
+using fstw::Alphabet;
+using fstw::Arc;
+
+namespace {
+constexpr uint8_t kCodingFlags = 0;  // ESC bytes before the label byte
+}
+
+int32_t GrouperNetBuilder::state(bool final) {
+  net_.states.emplace_back();
+  net_.states.back().final = final;
+  return static_cast<int32_t>(net_.states.size()) - 1;
+}
+
+void GrouperNetBuilder::arc(int32_t from, uint8_t label, int32_t to) {
+  net_.states[static_cast<size_t>(from)].arcs.push_back(Arc{label, to, -1});
+}
+
+// The state reached from `from` by label, made when missing.
+int32_t GrouperNetBuilder::step(int32_t from, uint8_t label) {
+  for (const Arc& a : net_.states[static_cast<size_t>(from)].arcs) {
+    if (a.label == label) return a.target;
+  }
+  int32_t s = state();
+  arc(from, label, s);
+  return s;
+}
+
+bool GrouperNetBuilder::tag(int32_t from, const std::string& name, int32_t to) {
+  uint16_t code = alphabet_->tag_code(name);
+  if (code == 0) return false;
+  std::vector<uint8_t> bytes = alphabet_->symbol_bytes(code, kCodingFlags);
+  int32_t s = from;
+  for (size_t i = 0; i + 1 < bytes.size(); ++i) s = step(s, bytes[i]);
+  arc(s, bytes.back(), to);
+  return true;
+}
+
+void GrouperNetBuilder::tagsep(int32_t from, int32_t to) { arc(from, fstw::kPlanTagsep, to); }
+void GrouperNetBuilder::end(int32_t from, int32_t to) { arc(from, fstw::kPlanEnd, to); }
+
+bool GrouperNetBuilder::insert(int32_t from, const std::string& name, int32_t to) {
+  uint16_t code = alphabet_->tag_code(name);
+  if (code == 0) return false;
+  std::vector<uint8_t> bytes = alphabet_->symbol_bytes(code, kCodingFlags);
+  int32_t s = from;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    int32_t after_dia = state();
+    arc(s, fstw::kPlanDiacritic, after_dia);
+    int32_t next = i + 1 == bytes.size() ? to : state();
+    arc(after_dia, bytes[i], next);
+    s = next;
+  }
+  return true;
+}
+
+fstw::Net GrouperNetBuilder::finish() {
+  for (auto& st : net_.states) {
+    std::stable_sort(st.arcs.begin(), st.arcs.end(), [](const Arc& a, const Arc& b) { return a.label < b.label; });
+  }
+  return net_;
+}
+
+Alphabet grouper_alphabet(const std::vector<std::string>& tags) {
+  Alphabet alphabet;
+  for (const std::string& t : tags) alphabet.add_tag(t);
+  alphabet.add_tag("(np");
+  alphabet.add_tag(")np");
+  return alphabet;
+}
+
+bool np_grammar_net(const NpGrammar& g, const Alphabet& alphabet, fstw::Net* net, std::string* error) {
+  GrouperNetBuilder b(&alphabet);
+  // States: O outside; Opre outside in a run of modifiers that reaches no
+  // noun; P inside before the nouns; N inside among the nouns; C just after
+  // a phrase closed (no noun may follow directly); Ppre a new phrase right
+  // after another, which must begin with a modifier; F the end.
+  const int32_t O = b.state(), Opre = b.state(), P = b.state(), N = b.state(), C = b.state(), F = b.state(true);
+  const int32_t Ppre = g.pre.empty() ? -1 : b.state();
+  b.tagsep(0, O);
+  b.end(0, F);
+  bool ok = true;
+  auto tags = [&](const std::vector<std::string>& list, int32_t from, int32_t to) {
+    for (const std::string& t : list) ok = b.tag(from, t, to) && ok;
+  };
+  // O: a phrase opens (tried first), or a modifier stays outside.
+  ok = b.insert(O, "(np", P) && ok;
+  tags(g.pre, O, Opre);
+  tags(g.other, O, O);
+  tags(g.possessive, O, O);
+  b.end(O, F);
+  tags(g.pre, Opre, Opre);
+  tags(g.other, Opre, O);
+  tags(g.possessive, Opre, O);
+  b.end(Opre, F);
+  tags(g.pre, P, P);
+  tags(g.nouns, P, N);
+  tags(g.nouns, N, N);
+  tags(g.possessive, N, P);
+  ok = b.insert(N, ")np", C) && ok;
+  if (Ppre >= 0) {
+    ok = b.insert(C, "(np", Ppre) && ok;
+    tags(g.pre, Ppre, P);
+  }
+  tags(g.pre, C, Opre);
+  tags(g.other, C, O);
+  tags(g.possessive, C, Opre);
+  b.end(C, F);
+  if (!ok) {
+    *error = "a grammar tag is not in the alphabet";
+    return false;
+  }
+  *net = b.finish();
+  return true;
+}
+
+bool grouper_spec(const NpGrammar& outer, const NpGrammar& inner, const std::vector<std::string>& tags,
+                  fstw::FileSpec* spec, std::string* error) {
+  Alphabet alphabet = grouper_alphabet(tags);
+  *spec = fstw::FileSpec{};
+  spec->coding_flags = kCodingFlags;
+  spec->info = "vorlane phrase grouper";
+  alphabet.apply(spec);
+  fstw::Net a, b;
+  if (!np_grammar_net(outer, alphabet, &a, error) || !np_grammar_net(inner, alphabet, &b, error)) return false;
+  spec->nets = {a, b};
+  spec->functions = {{62, 0}, {63, 1}};
+  return true;
+}
+
+}  // namespace vorlane::zopw
