@@ -1,8 +1,19 @@
 """The set-up methods of sorn: cache_init, lang_init, qual_init,
 init_stopword_table and is_stop_word."""
+import os
+import shutil
+import subprocess
+import tempfile
 import unittest
 
 import vorlane_testing
+
+
+def make_test_language(directory):
+    """Writes the tests' small resource set; returns its path."""
+    base = os.path.join(directory, "testlang")
+    subprocess.run([os.path.join(vorlane_testing.BUILD, "bin", "make_test_language"), base], check=True)
+    return base
 
 
 def child_lines(code):
@@ -85,6 +96,47 @@ class Languages(unittest.TestCase):
             sorn.is_stop_word(3, "english")
         with self.assertRaises(ValueError):
             sorn.lang_init("eng\0lish", "/x/english")
+
+
+class LanguagesWithAResourceSet(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="vorlane-lang-")
+        cls.base = make_test_language(cls.dir)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def test_languages_and_stop_words(self):
+        out = child_lines(
+            "base = %r\n"
+            "print(sorn.lang_init('english', base))\n"
+            "print(sorn.lang_init('english', '/no/such/set'))\n"  # known name: the path is not looked at
+            "print(sorn.lang_init(b'same', base))\n"               # same set: same stemmer
+            "print(sorn.is_stop_word('the', 'english'))\n"
+            "sorn.init_stopword_table('english', ['the', b'of', 'caf\\xe9'])\n"
+            "for w, lang in [('the', 'english'), ('The', 'english'), ('of', 'english'), ('caf\\xe9', 'english'),\n"
+            "                (b'caf\\xe9', 'english'), ('', 'english'), ('the', 'same'), ('then', 'english')]:\n"
+            "    print(sorn.is_stop_word(w, lang))\n"
+            "try:\n"
+            "    sorn.init_stopword_table('english', ['a', 3])\n"
+            "except TypeError:\n"
+            "    print('TypeError')\n"
+            % self.base)
+        self.assertEqual(out, ["0", "0", "1", "0", "1", "0", "1", "1", "1", "0", "1", "0", "TypeError"])
+
+    def test_thirty_third_language_is_refused(self):
+        out = child_lines(
+            "base = %r\n"
+            "print([sorn.lang_init('l%%d' %% i, base) for i in range(32)] == list(range(32)))\n"
+            "try:\n"
+            "    sorn.lang_init('l32', base)\n"
+            "except sorn.error as e:\n"
+            "    print('refused')\n"
+            "print(sorn.lang_init('l31', '/elsewhere'))\n"
+            % self.base)
+        self.assertEqual(out, ["True", "refused", "31"])
 
 
 class QualInit(unittest.TestCase):
