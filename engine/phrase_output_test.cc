@@ -82,6 +82,13 @@ TEST(PhraseTokens, FullAreasStopWithTheListEnded) {
       for (int mode : {0, 1}) phrases(text, option, mode, size);  // canaries checked inside
   }
   EXPECT_TRUE(log.contains("PhraseTokens: buffer full, stopped at"));
+  // An empty text writes the NUL bytes that end the list.
+  ParseState empty = TokenizeText("", nullptr, 1, english());
+  char out[8];
+  memset(out, 'x', sizeof out);
+  EXPECT_EQ(PhraseTokens(empty, out, sizeof out, english(), kStemNone, 0), 0);
+  EXPECT_EQ(std::string(out, 4), std::string("\0\0\0x", 4));
+  FreeParseState(empty);
   int n = 0;
   EXPECT_EQ(phrases("alpha beta gamma", kStemNone, 0, 30, &n), V{"alphabeta"});
   EXPECT_EQ(n, 1);
