@@ -46,10 +46,10 @@ struct Stemmer {
     }
     vorlane::fstw::PairOptions options;
     options.table_threshold = 8;
-    vorlane::fstw::FileSpec spec;
+    vorlane::fstw::FileDesc desc;
     std::string error;
-    if (!vorlane::fstw::compile_pairs(pairs, options, &spec, &error)) return;
-    image = vorlane::fstw::fst_write_image(spec, &error);
+    if (!vorlane::fstw::compile_pairs(pairs, options, &desc, &error)) return;
+    image = vorlane::fstw::fst_write_image(desc, &error);
     fsm = vorlane::fst_read_memory(image.data(), image.size());
     std::shuffle(words.begin(), words.end(), rng);
   }

@@ -15,7 +15,7 @@ bool write_pairs(const std::string& path, const std::vector<fstw::Pair>& pairs, 
                  std::string* error) {
   fstw::PairOptions options;
   options.functions = std::move(functions);
-  fstw::FileSpec spec;
+  fstw::FileDesc spec;
   return fstw::compile_pairs(pairs, options, &spec, error) && fstw::fst_write_file(path, spec, error);
 }
 
@@ -25,15 +25,15 @@ bool write_test_language(const std::string& base, std::string* error) {
   if (!write_pairs(base + ".tok", {{"dog.", "dog ."}}, {28}, error)) return false;
 
   const std::vector<std::string> tags = {"DT", "JJ", "NN", "POS", "VBD", "."};
-  fstw::FileSpec npr;
-  if (!zopw::grouper_spec({{"NN"}, {"DT", "JJ"}, {"POS"}, {"VBD", "."}},
+  fstw::FileDesc npr;
+  if (!zopw::grouper_desc({{"NN"}, {"DT", "JJ"}, {"POS"}, {"VBD", "."}},
                           {{"NN"}, {}, {}, {"DT", "JJ", "POS", "VBD", "."}}, tags, &npr, error) ||
       !fstw::fst_write_file(base + ".npr", npr, error))
     return false;
 
   fstw::PairOptions class_options;
   class_options.functions = {60, 61};
-  fstw::FileSpec clg;
+  fstw::FileDesc clg;
   if (!fstw::compile_classes({{"the", {"DT"}}, {"old", {"JJ"}}, {"dog", {"NN"}}, {".", {"."}}}, class_options, &clg,
                              error) ||
       !fstw::fst_write_file(base + ".clg", clg, error))
@@ -50,7 +50,7 @@ bool write_test_language(const std::string& base, std::string* error) {
                    {12, 27}, error))
     return false;
 
-  zopw::HmmSpec m;
+  zopw::HmmDesc m;
   m.tags = tags;
   m.classes = {{"[NN]", {{2, -1}}}, {"[DT]", {{0, -1}}}, {"[JJ]", {{1, -1}}}, {"[.]", {{5, -1}}}};
   m.initial = {-1, -3, -3, -9, -5, -9};

@@ -11,6 +11,7 @@ packages=(
   locales
   apache2-doc python3.11-doc
   openssl gss-ntlmssp python3-gssapi
+  wamerican wordnet-base
 )
 
 missing=()

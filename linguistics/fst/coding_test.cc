@@ -21,7 +21,7 @@ struct Coder {
   uint8_t flags = 0;
 
   Coder(fstw::Alphabet a, uint8_t coding_flags) : alphabet(std::move(a)), flags(coding_flags) {
-    object = fst_test::load(fst_test::write_image(fst_test::small_spec(alphabet, coding_flags)));
+    object = fst_test::load(fst_test::write_image(fst_test::small_file_desc(alphabet, coding_flags)));
     fsm = fst_test::as_fsm(object);
   }
 

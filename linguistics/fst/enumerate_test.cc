@@ -25,10 +25,10 @@ FsmPtr class_net(const std::vector<fstw::WordClasses>& words, int table_threshol
   fstw::PairOptions options;
   options.functions = {60, 61};
   options.table_threshold = table_threshold;
-  fstw::FileSpec spec;
+  fstw::FileDesc desc;
   std::string error;
-  EXPECT_TRUE(fstw::compile_classes(words, options, &spec, &error)) << error;
-  return fst_test::load(fst_test::write_image(spec));
+  EXPECT_TRUE(fstw::compile_classes(words, options, &desc, &error)) << error;
+  return fst_test::load(fst_test::write_image(desc));
 }
 
 int32_t enumerate(const FsmPtr& fsm, const std::string& word, std::vector<uint16_t>* numbers, int32_t length = 64,
@@ -128,10 +128,10 @@ TEST(FstDump, ArcsPathsAndCodedStrings) {
   net.states[2].arcs = {{fstw::kPlanDiacritic, 3}};
   net.states[3].arcs = {{fstw::kPlanTagsep, 4}};
   net.states[4].final = true;
-  fstw::FileSpec spec;
-  a.apply(&spec);
-  spec.nets.push_back(net);
-  FsmPtr fsm = fst_test::load(fst_test::write_image(spec));
+  fstw::FileDesc desc;
+  a.apply(&desc);
+  desc.nets.push_back(net);
+  FsmPtr fsm = fst_test::load(fst_test::write_image(desc));
   const FSM* f = fst_test::as_fsm(fsm);
   // The start byte, INSTR (more), its operand, a diacritic, TAGSEP (final), the end.
   EXPECT_EQ(captured([&](std::FILE* out) { fst_dump_path_to(out, 0, 10, 0, f); }),

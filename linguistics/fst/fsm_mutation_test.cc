@@ -22,14 +22,14 @@ std::vector<uint8_t> small_file() {
   for (char c : std::string("abc")) a.add_char(static_cast<uint8_t>(c));
   a.add_tag("N");
   a.with_eof = false;
-  fstw::FileSpec spec;
-  spec.info = "m";
-  spec.version = "1.2";
-  a.apply(&spec);
+  fstw::FileDesc desc;
+  desc.info = "m";
+  desc.version = "1.2";
+  a.apply(&desc);
   auto sym = [&](char c) { return static_cast<uint8_t>(a.char_code(static_cast<uint8_t>(c)) >> 8); };
-  spec.nets.push_back(fst_test::trie_net({{sym('a'), sym('b')}, {sym('c'), sym('a'), sym('b')}, {sym('c'), sym('b')}}));
-  spec.functions = {{12, 0}};
-  return fst_test::write_image(spec);
+  desc.nets.push_back(fst_test::trie_net({{sym('a'), sym('b')}, {sym('c'), sym('a'), sym('b')}, {sym('c'), sym('b')}}));
+  desc.functions = {{12, 0}};
+  return fst_test::write_image(desc);
 }
 
 // Uses a loaded FSM the way the library's callers do.

@@ -34,30 +34,30 @@ int32_t read_code(const std::vector<uint8_t>& image) {
 
 // A file with two nets, several functions, every header value set and a
 // class of its own beside "*DIACRITICS*" and TAGMODE.
-fstw::FileSpec full_spec() {
+fstw::FileDesc full_file_desc() {
   fstw::Alphabet a = fst_test::small_alphabet();
-  fstw::FileSpec spec = fst_test::small_spec(a);
-  spec.language = 9;
-  spec.header_word = 0xCAFEF00D;
-  spec.property = 0x5A;
-  spec.info = "Test stemmer\r\nsecond line";
-  spec.version = "\r\n\r\n4.2-b";
-  spec.classes.push_back({"VOWELS", {{"a", a.char_code('a')}, {"e", a.char_code('e')}}});
+  fstw::FileDesc desc = fst_test::small_file_desc(a);
+  desc.language = 9;
+  desc.header_word = 0xCAFEF00D;
+  desc.property = 0x5A;
+  desc.info = "Test stemmer\r\nsecond line";
+  desc.version = "\r\n\r\n4.2-b";
+  desc.classes.push_back({"VOWELS", {{"a", a.char_code('a')}, {"e", a.char_code('e')}}});
   fstw::Net second = fst_test::trie_net({{0xA4}, {0xA8, 0xAC}});
   second.initial_flags = 0x0102;
   second.epsilon_bound = 0x88;
   second.instr_label = 0x80;
-  spec.nets.push_back(second);
-  spec.functions = {{1, 1}, {12, 0}, {27, 0}, {28, 1}, {60, 1}, {61, 0}, {62, 1}};
-  return spec;
+  desc.nets.push_back(second);
+  desc.functions = {{1, 1}, {12, 0}, {27, 0}, {28, 1}, {60, 1}, {61, 0}, {62, 1}};
+  return desc;
 }
 
 TEST(FsmRead, WriterBuiltFileReadsBackEveryField) {
   platform::TestRoot root;
-  fstw::FileSpec spec = full_spec();
+  fstw::FileDesc desc = full_file_desc();
   std::string path = root.file("full.is");
   std::string error;
-  ASSERT_TRUE(fstw::fst_write_file(path, spec, &error)) << error;
+  ASSERT_TRUE(fstw::fst_write_file(path, desc, &error)) << error;
 
   void* object = fst_open(path.c_str());
   ASSERT_EQ(fst_status(object), 0);
@@ -153,14 +153,14 @@ TEST(FsmRead, SpecialSymbolDefaults) {
   };
   for (const Case& c : cases) {
     fstw::Alphabet a = fst_test::small_alphabet();
-    fstw::FileSpec spec = fst_test::small_spec(a);
+    fstw::FileDesc desc = fst_test::small_file_desc(a);
     std::vector<fstw::SymbolClass> classes;
-    for (auto& cls : spec.classes) {
+    for (auto& cls : desc.classes) {
       if (cls.name != "*DIACRITICS*") classes.push_back(cls);
     }
     if (!c.members.empty()) classes.push_back({"*DIACRITICS*", c.members});
-    spec.classes = classes;
-    FsmPtr fsm = load(write_image(spec));
+    desc.classes = classes;
+    FsmPtr fsm = load(write_image(desc));
     ASSERT_TRUE(fsm) << c.what;
     const FSM* f = fst_test::as_fsm(fsm);
     EXPECT_EQ(f->tagsep, c.tagsep) << c.what;
@@ -174,13 +174,13 @@ TEST(FsmRead, SpecialSymbolDefaults) {
 
 TEST(FsmRead, TagTablesKeepTheLaterEntryAndListInClassOrder) {
   fstw::Alphabet a = fst_test::small_alphabet();
-  fstw::FileSpec spec = fst_test::small_spec(a);
-  for (auto& cls : spec.classes) {
+  fstw::FileDesc desc = fst_test::small_file_desc(a);
+  for (auto& cls : desc.classes) {
     if (cls.name == "TAGMODE") {
       cls.members = {{"N", 0xA801}, {"Sg", 0xAC01}, {"N", 0xB001}, {"Alt", 0xAC01}};
     }
   }
-  FsmPtr fsm = load(write_image(spec));
+  FsmPtr fsm = load(write_image(desc));
   ASSERT_TRUE(fsm);
   const FSM* f = fst_test::as_fsm(fsm);
   EXPECT_EQ(fst_tag_code(f, "N", 1), 0xB001);           // the later code
@@ -198,7 +198,7 @@ TEST(FsmRead, TagTablesKeepTheLaterEntryAndListInClassOrder) {
   EXPECT_EQ(fst_tag_list(f, codes, 4, names, 10), -12);             // "Alt" and its NUL need 11
   EXPECT_EQ(fst_tag_list(f, codes, 4, names, 11), 4);
 
-  fstw::FileSpec bare = fst_test::small_spec(fstw::Alphabet());
+  fstw::FileDesc bare = fst_test::small_file_desc(fstw::Alphabet());
   FsmPtr without = load(write_image(bare));
   ASSERT_TRUE(without);
   EXPECT_EQ(fst_tag_count(fst_test::as_fsm(without)), 0);
@@ -217,7 +217,7 @@ TEST(FsmRead, TagNameHashTakesBytesAsSigned) {
   fstw::Alphabet a;
   a.add_char('x');
   for (const char* t : {"\xE9t\xE9", "Na\xEFve", "\xFF\xFE\xFD\xFC\xFB\xFA\xF9\xF8"}) a.add_tag(t);
-  FsmPtr fsm = load(write_image(fst_test::small_spec(a)));
+  FsmPtr fsm = load(write_image(fst_test::small_file_desc(a)));
   ASSERT_TRUE(fsm);
   for (const char* t : {"\xE9t\xE9", "Na\xEFve", "\xFF\xFE\xFD\xFC\xFB\xFA\xF9\xF8"}) {
     EXPECT_EQ(fst_tag_code(fst_test::as_fsm(fsm), t, std::strlen(t)), a.tag_code(t));
@@ -225,9 +225,9 @@ TEST(FsmRead, TagNameHashTakesBytesAsSigned) {
 }
 
 TEST(FsmRead, FunctionNumbersOutsideTheTable) {
-  fstw::FileSpec spec = fst_test::small_spec(fst_test::small_alphabet());
-  spec.functions = {{12, 0}, {5, 7}};  // function 5 names a net the file lacks
-  FsmPtr fsm = load(write_image(spec));
+  fstw::FileDesc desc = fst_test::small_file_desc(fst_test::small_alphabet());
+  desc.functions = {{12, 0}, {5, 7}};  // function 5 names a net the file lacks
+  FsmPtr fsm = load(write_image(desc));
   ASSERT_TRUE(fsm);
   const FSM* f = fst_test::as_fsm(fsm);
   EXPECT_EQ(fst_function(12, f), 0);
@@ -239,7 +239,7 @@ TEST(FsmRead, FunctionNumbersOutsideTheTable) {
 }
 
 TEST(FsmRead, RefusedFiles) {
-  std::vector<uint8_t> good = write_image(fst_test::small_spec(fst_test::small_alphabet()));
+  std::vector<uint8_t> good = write_image(fst_test::small_file_desc(fst_test::small_alphabet()));
   ASSERT_EQ(read_code(good), 0);
   uint32_t trans_start = be16(good.data() + kHdrTransStart);
   auto with = [&](auto change) {
@@ -280,7 +280,7 @@ uint32_t first_class_record(const std::vector<uint8_t>& image) {
 }
 
 TEST(FsmRead, RefusedStructuresInsideTheTableArea) {
-  std::vector<uint8_t> good = write_image(fst_test::small_spec(fst_test::small_alphabet()));
+  std::vector<uint8_t> good = write_image(fst_test::small_file_desc(fst_test::small_alphabet()));
   uint32_t record = first_class_record(good);
   uint32_t net = be16(good.data() + be16(good.data() + kHdrNetList));
   uint32_t alphabet = be16(good.data() + kHdrAlphabet);
@@ -338,7 +338,7 @@ TEST(FsmRead, FilesThatCannotBeOpened) {
   EXPECT_EQ(fst_status(fst_open_header(nullptr)), -28);
   EXPECT_EQ(fst_status(fst_open_header(root.file("missing.is").c_str())), -1);
 
-  std::vector<uint8_t> good = write_image(fst_test::small_spec(fst_test::small_alphabet()));
+  std::vector<uint8_t> good = write_image(fst_test::small_file_desc(fst_test::small_alphabet()));
   std::vector<uint8_t> cut(good.begin(), good.end() - 3);
   write_bytes(root.file("cut.is"), cut);
   EXPECT_EQ(fst_status(fst_open(root.file("cut.is").c_str())), -3);
@@ -359,8 +359,8 @@ TEST(FsmRead, FilesThatCannotBeOpened) {
 TEST(FsmRead, LargeAreasAreReadInPieces) {
   // A transition area above the 32 KiB piece size, many pointers of every kind.
   fstw::Alphabet a = fst_test::small_alphabet();
-  fstw::FileSpec spec;
-  a.apply(&spec);
+  fstw::FileDesc desc;
+  a.apply(&desc);
   std::vector<std::vector<uint8_t>> words;
   uint32_t seed = 12345;
   auto next = [&seed]() { return (seed = seed * 1103515245u + 12345u) >> 16; };
@@ -372,12 +372,12 @@ TEST(FsmRead, LargeAreasAreReadInPieces) {
     w.push_back(static_cast<uint8_t>(a.char_code('s') >> 8));
     words.push_back(w);
   }
-  spec.nets.push_back(fst_test::trie_net(words));
-  spec.functions[27] = 0;
-  spec.short_slots = 10;
-  spec.medium_slots = 20;
+  desc.nets.push_back(fst_test::trie_net(words));
+  desc.functions[27] = 0;
+  desc.short_slots = 10;
+  desc.medium_slots = 20;
   platform::TestRoot root;
-  ASSERT_TRUE(fstw::fst_write_file(root.file("big.is"), spec, nullptr));
+  ASSERT_TRUE(fstw::fst_write_file(root.file("big.is"), desc, nullptr));
   void* object = fst_open(root.file("big.is").c_str());
   ASSERT_EQ(fst_status(object), 0);
   const FSM* fsm = static_cast<const FSM*>(object);

@@ -15,10 +15,10 @@ namespace {
 using fst_test::FsmPtr;
 
 FsmPtr with_texts(const std::string& info, const std::string& version) {
-  fstw::FileSpec spec = fst_test::small_spec(fst_test::small_alphabet());
-  spec.info = info;
-  spec.version = version;
-  return fst_test::load(fst_test::write_image(spec));
+  fstw::FileDesc desc = fst_test::small_file_desc(fst_test::small_alphabet());
+  desc.info = info;
+  desc.version = version;
+  return fst_test::load(fst_test::write_image(desc));
 }
 
 TEST(FstInterface, InfoFoldsCarriageReturns) {
@@ -124,9 +124,9 @@ TEST(FstInterface, Capabilities) {
       {{}, 0},
   };
   for (const Case& c : cases) {
-    fstw::FileSpec spec = fst_test::small_spec(fst_test::small_alphabet());
-    spec.functions = c.functions;
-    FsmPtr fsm = fst_test::load(fst_test::write_image(spec));
+    fstw::FileDesc desc = fst_test::small_file_desc(fst_test::small_alphabet());
+    desc.functions = c.functions;
+    FsmPtr fsm = fst_test::load(fst_test::write_image(desc));
     EXPECT_EQ(fst_capabilities(fsm.get()), c.mask);
   }
   EXPECT_EQ(fst_capabilities(nullptr), 0u);
@@ -142,15 +142,15 @@ TEST(FstInterface, Capabilities) {
 TEST(FstInterface, EncodeTaggedModes) {
   for (uint8_t flags : {uint8_t{0x80}, uint8_t{0x00}}) {
     fstw::Alphabet a = fst_test::small_alphabet();
-    fstw::FileSpec spec = fst_test::small_spec(a, flags);
-    for (auto& c : spec.classes) {
+    fstw::FileDesc desc = fst_test::small_file_desc(a, flags);
+    for (auto& c : desc.classes) {
       if (c.name == "*DIACRITICS*") {
         for (auto& m : c.members) {
           if (m.name == "EOF") m.code = static_cast<uint16_t>(fstw::kPlanEof << 8 | 2);
         }
       }
     }
-    FsmPtr fsm = fst_test::load(fst_test::write_image(spec));
+    FsmPtr fsm = fst_test::load(fst_test::write_image(desc));
     auto bytes = [&](char c) { return a.symbol_bytes(a.char_code(static_cast<uint8_t>(c)), flags); };
     uint8_t out[64];
     std::vector<uint8_t> ab = bytes('a');
@@ -187,10 +187,10 @@ TEST(FstInterface, EncodeTaggedModes) {
 
 TEST(FstInterface, HeadersAndObjectKinds) {
   platform::TestRoot root;
-  fstw::FileSpec spec = fst_test::small_spec(fst_test::small_alphabet());
-  ASSERT_TRUE(fstw::fst_write_file(root.file("a.is"), spec, nullptr));
-  spec.language = 3;
-  ASSERT_TRUE(fstw::fst_write_file(root.file("b.is"), spec, nullptr));
+  fstw::FileDesc desc = fst_test::small_file_desc(fst_test::small_alphabet());
+  ASSERT_TRUE(fstw::fst_write_file(root.file("a.is"), desc, nullptr));
+  desc.language = 3;
+  ASSERT_TRUE(fstw::fst_write_file(root.file("b.is"), desc, nullptr));
   void* a = fst_open_header(root.file("a.is").c_str());
   void* a2 = FstOpenHeader(root.file("a.is").c_str());
   void* b = fst_open_header(root.file("b.is").c_str());
@@ -225,14 +225,14 @@ TEST(FstInterface, HeadersAndObjectKinds) {
 
 TEST(FstInterface, SecondEntryPointsForward) {
   platform::TestRoot root;
-  fstw::FileSpec spec = fst_test::small_spec(fst_test::small_alphabet());
-  spec.language = 4;
-  spec.property = 6;
-  spec.header_word = 77;
-  spec.info = "about";
-  spec.version = "\r\n\r\n9.1";
-  spec.functions = {{28, 0}};
-  ASSERT_TRUE(fstw::fst_write_file(root.file("s.tok"), spec, nullptr));
+  fstw::FileDesc desc = fst_test::small_file_desc(fst_test::small_alphabet());
+  desc.language = 4;
+  desc.property = 6;
+  desc.header_word = 77;
+  desc.info = "about";
+  desc.version = "\r\n\r\n9.1";
+  desc.functions = {{28, 0}};
+  ASSERT_TRUE(fstw::fst_write_file(root.file("s.tok"), desc, nullptr));
   void* fsm = FstOpen(root.file("s.tok").c_str());
   ASSERT_EQ(FstStatus(fsm), 0);
   ASSERT_EQ(FstObjectStatus(fsm), 0);

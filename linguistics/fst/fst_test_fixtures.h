@@ -23,9 +23,9 @@ struct FsmCloser {
 };
 using FsmPtr = std::unique_ptr<void, FsmCloser>;
 
-inline std::vector<uint8_t> write_image(const fstw::FileSpec& spec) {
+inline std::vector<uint8_t> write_image(const fstw::FileDesc& desc) {
   std::string error;
-  std::vector<uint8_t> image = fstw::fst_write_image(spec, &error);
+  std::vector<uint8_t> image = fstw::fst_write_image(desc, &error);
   EXPECT_FALSE(image.empty()) << error;
   return image;
 }
@@ -107,10 +107,10 @@ inline fstw::Alphabet small_alphabet() {
 }
 
 // A file with the small alphabet and one net serving functions 12 and 27.
-inline fstw::FileSpec small_spec(const fstw::Alphabet& a, uint8_t coding_flags = 0x80) {
-  fstw::FileSpec spec;
-  spec.coding_flags = coding_flags;
-  a.apply(&spec);
+inline fstw::FileDesc small_file_desc(const fstw::Alphabet& a, uint8_t coding_flags = 0x80) {
+  fstw::FileDesc desc;
+  desc.coding_flags = coding_flags;
+  a.apply(&desc);
   auto word = [&](const std::string& w) {
     std::vector<uint8_t> bytes;
     for (char c : w) {
@@ -125,10 +125,10 @@ inline fstw::FileSpec small_spec(const fstw::Alphabet& a, uint8_t coding_flags =
     for (const char* c = w; *c; ++c) known = known && a.char_code(static_cast<uint8_t>(*c)) != 0;
     if (known) words.push_back(word(w));
   }
-  spec.nets.push_back(trie_net(words));
-  spec.functions[12] = 0;
-  spec.functions[27] = 0;
-  return spec;
+  desc.nets.push_back(trie_net(words));
+  desc.functions[12] = 0;
+  desc.functions[27] = 0;
+  return desc;
 }
 
 }  // namespace vorlane::fst_test

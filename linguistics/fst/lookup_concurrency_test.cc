@@ -27,10 +27,10 @@ TEST(FstLookupConcurrency, SharedTransducerAndDictionary) {
   }
   fstw::PairOptions options;
   options.table_threshold = 4;
-  fstw::FileSpec spec;
+  fstw::FileDesc desc;
   std::string error;
-  ASSERT_TRUE(fstw::compile_pairs(pairs, options, &spec, &error)) << error;
-  fst_test::FsmPtr fsm = fst_test::load(fst_test::write_image(spec));
+  ASSERT_TRUE(fstw::compile_pairs(pairs, options, &desc, &error)) << error;
+  fst_test::FsmPtr fsm = fst_test::load(fst_test::write_image(desc));
   void* dict = dict_create(0, 0);
   ASSERT_EQ(dict_add("abc", "dictionary[N]", 0, dict), 0);
 

@@ -21,10 +21,10 @@ namespace {
 using fst_test::FsmPtr;
 
 FsmPtr compile(const std::vector<fstw::Pair>& pairs, const fstw::PairOptions& options) {
-  fstw::FileSpec spec;
+  fstw::FileDesc desc;
   std::string error;
-  EXPECT_TRUE(fstw::compile_pairs(pairs, options, &spec, &error)) << error;
-  return fst_test::load(fst_test::write_image(spec));
+  EXPECT_TRUE(fstw::compile_pairs(pairs, options, &desc, &error)) << error;
+  return fst_test::load(fst_test::write_image(desc));
 }
 
 // The strings of a lookup's output.
@@ -71,6 +71,9 @@ std::vector<Shape> shapes() {
     tables.table_threshold = 2;
     tables.end_symbol = end;
     list.push_back({end ? "tables" : "tables, no end symbol", tables});
+    tables.table_offsets = true;
+    tables.coding_flags = 0;
+    list.push_back({end ? "tables as offset lists" : "tables as offset lists, no end symbol", tables});
   }
   return list;
 }
@@ -250,11 +253,11 @@ TEST(FstLookup, ManyPendingAlternativesGrowTheArea) {
   }
   int32_t end = state(true);
   net.states[s].arcs.push_back({fstw::kPlanEnd, end});  // lookups append the end symbol
-  fstw::FileSpec spec;
-  a.apply(&spec);
-  spec.nets.push_back(net);
-  spec.functions = {{27, 0}};
-  FsmPtr fsm = fst_test::load(fst_test::write_image(spec));
+  fstw::FileDesc desc;
+  a.apply(&desc);
+  desc.nets.push_back(net);
+  desc.functions = {{27, 0}};
+  FsmPtr fsm = fst_test::load(fst_test::write_image(desc));
   // The walk alone: 100 frames are too few, 200 enough.
   const FSM* f = fst_test::as_fsm(fsm);
   std::vector<uint8_t> coded(64);

@@ -19,10 +19,10 @@ zopw::NpGrammar outer_grammar() { return {{"NN"}, {"DT", "JJ"}, {"POS"}, {"VB", 
 zopw::NpGrammar inner_grammar() { return {{"NN"}, {}, {}, {"DT", "JJ", "POS", "VB", "IN", "CC"}}; }
 
 FsmPtr grammar_fsm() {
-  fstw::FileSpec spec;
+  fstw::FileDesc desc;
   std::string error;
-  EXPECT_TRUE(zopw::grouper_spec(outer_grammar(), inner_grammar(), kTags, &spec, &error)) << error;
-  return zop_test::load_spec(spec);
+  EXPECT_TRUE(zopw::grouper_desc(outer_grammar(), inner_grammar(), kTags, &desc, &error)) << error;
+  return zop_test::load_desc(desc);
 }
 
 // A function-62 net that accepts one tag sequence, with brackets written
@@ -39,12 +39,12 @@ FsmPtr sequence_fsm(const std::vector<std::string>& items) {
   }
   int32_t f = b.state(true);
   b.end(s, f);
-  fstw::FileSpec spec;
-  spec.coding_flags = 0;
-  alphabet.apply(&spec);
-  spec.nets = {b.finish()};
-  spec.functions = {{62, 0}};
-  return zop_test::load_spec(spec);
+  fstw::FileDesc desc;
+  desc.coding_flags = 0;
+  alphabet.apply(&desc);
+  desc.nets = {b.finish()};
+  desc.functions = {{62, 0}};
+  return zop_test::load_desc(desc);
 }
 
 std::string join(const std::vector<std::string>& tags) {
@@ -155,7 +155,7 @@ TEST(GrouperTest, Errors) {
   EXPECT_EQ(group_phrases("NN", 1, 0, groups, 2, names, 2, gr.g), -12);  // "np" and its NUL need 3
   EXPECT_EQ(fst_status(grouper_create(nullptr)), -28);
   EXPECT_EQ(fst_status(grouper_create(fst_error_handle(-2))), -2);
-  FsmPtr stemmer = zop_test::load_spec(zop_test::pair_spec({{"a", "a"}}, {27}));
+  FsmPtr stemmer = zop_test::load_desc(zop_test::pair_desc({{"a", "a"}}, {27}));
   EXPECT_EQ(fst_status(grouper_create(stemmer.get())), -11);
   grouper_free(nullptr);
 }

@@ -29,17 +29,17 @@ void capture(uint32_t, const char* format, va_list args) {
 
 // A small English-like set: files base.tok, .npr, .clg, .is, .hmm.
 void write_set(const std::string& base, bool stemmer = true) {
-  zop_test::write_spec(base + ".tok", zop_test::pair_spec({{"man's", "man 's"}, {"dog.", "dog ."}}, {28}));
+  zop_test::write_desc(base + ".tok", zop_test::pair_desc({{"man's", "man 's"}, {"dog.", "dog ."}}, {28}));
   const std::vector<std::string> tags = {"DT", "JJ", "NN", "POS", "VBD", "."};
-  fstw::FileSpec npr;
+  fstw::FileDesc npr;
   std::string error;
-  ASSERT_TRUE(zopw::grouper_spec({{"NN"}, {"DT", "JJ"}, {"POS"}, {"VBD", "."}},
+  ASSERT_TRUE(zopw::grouper_desc({{"NN"}, {"DT", "JJ"}, {"POS"}, {"VBD", "."}},
                                  {{"NN"}, {}, {}, {"DT", "JJ", "POS", "VBD", "."}}, tags, &npr, &error))
       << error;
-  zop_test::write_spec(base + ".npr", npr);
+  zop_test::write_desc(base + ".npr", npr);
   fstw::PairOptions options;
   options.functions = {60, 61};
-  fstw::FileSpec clg;
+  fstw::FileDesc clg;
   ASSERT_TRUE(fstw::compile_classes({{"the", {"DT"}},
                                      {"a", {"DT"}},
                                      {"old", {"JJ"}},
@@ -51,9 +51,9 @@ void write_set(const std::string& base, bool stemmer = true) {
                                      {".", {"."}}},
                                     options, &clg, &error))
       << error;
-  zop_test::write_spec(base + ".clg", clg);
-  if (stemmer) zop_test::write_spec(base + ".is", zop_test::pair_spec({{"dogs", "dog"}, {"men", "man"}}, {12, 27}));
-  zopw::HmmSpec m;
+  zop_test::write_desc(base + ".clg", clg);
+  if (stemmer) zop_test::write_desc(base + ".is", zop_test::pair_desc({{"dogs", "dog"}, {"men", "man"}}, {12, 27}));
+  zopw::HmmDesc m;
   m.tags = tags;
   m.classes = {{"[NN]", {{2, -1}}},  {"[DT]", {{0, -1}}},  {"[JJ]", {{1, -1}}},
                {"[POS]", {{3, -1}}}, {"[VBD]", {{4, -1}}}, {"[NN][VBD]", {{2, -3}, {4, -2}}},
@@ -140,8 +140,8 @@ TEST_F(ResourceSetTest, LoadsOnceAndExtractsPhrases) {
 TEST_F(ResourceSetTest, GermanNaming) {
   const std::string german = root_.file("german");
   write_set(german, false);
-  zop_test::write_spec(german + "2.is", zop_test::pair_spec({{"hunde", "hund"}}, {12, 27}));
-  zop_test::write_spec(german + ".ds", zop_test::pair_spec({{"katzen", "katze"}}, {12, 27}));
+  zop_test::write_desc(german + "2.is", zop_test::pair_desc({{"hunde", "hund"}}, {12, 27}));
+  zop_test::write_desc(german + ".ds", zop_test::pair_desc({{"katzen", "katze"}}, {12, 27}));
   std::ofstream(german + ".usr") << "[NN]\nhund\n";
   zop_handle g2, gs1, g;
   ASSERT_EQ(zop_lang_init(&g2, (german + "2").c_str()), 1);
@@ -221,6 +221,19 @@ TEST_F(ResourceSetTest, RefusedSets) {
   write_set(odd);
   ASSERT_EQ(zop_lang_init(&h, odd.c_str()), 1);
   EXPECT_STREQ(h.name, "bs");
+}
+
+TEST_F(ResourceSetTest, UnusableGrouperWritesNothing) {
+  // Without a ".npr" file the set still loads; grouping then fails, is
+  // logged, and no phrase is written.
+  const std::string path = root_.file("nogroup");
+  write_set(path);
+  std::filesystem::remove(path + ".npr");
+  zop_handle h;
+  ASSERT_EQ(zop_lang_init(&h, path.c_str()), 1);
+  lines_.clear();
+  EXPECT_TRUE(phrases("the old man's dog", h).empty());
+  EXPECT_EQ(lines_, (std::vector<std::string>{"Error: An invalid FSM object was passed to this function.\n"}));
 }
 
 // Last: it fills every slot of the process.

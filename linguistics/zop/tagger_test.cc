@@ -27,7 +27,7 @@ const std::vector<std::string> kTags = {"DT", "NN", "VB", "VBZ", "NNS", "JJ", "N
 
 // The class lexicon: words and their tags ("__mwt" marks the first word of
 // a multi-word token).
-fstw::FileSpec clg_spec() {
+fstw::FileDesc clg_desc() {
   std::vector<fstw::WordClasses> words = {
       {"the", {"DT"}},       {"dog", {"NN"}},           {"runs", {"NNS", "VBZ"}}, {"run", {"NN", "VB"}},
       {"fast", {"JJ", "NN"}}, {"odd", {"NN", "VB", "JJ"}}, {"New", {"__mwt", "JJ"}}, {"New York", {"NNP"}},
@@ -35,16 +35,16 @@ fstw::FileSpec clg_spec() {
   };
   fstw::PairOptions options;
   options.functions = {60, 61};
-  fstw::FileSpec spec;
+  fstw::FileDesc desc;
   std::string error;
-  EXPECT_TRUE(fstw::compile_classes(words, options, &spec, &error)) << error;
-  return spec;
+  EXPECT_TRUE(fstw::compile_classes(words, options, &desc, &error)) << error;
+  return desc;
 }
 
 // The model: class 0 [NN] (no codes), 1 [DT], 2 [NN][VB], 3 [NNS][VBZ],
 // 4 [JJ][NN], 5 [NNP].
-zopw::HmmSpec model_spec() {
-  zopw::HmmSpec m;
+zopw::HmmDesc model_desc() {
+  zopw::HmmDesc m;
   m.tags = kTags;
   m.classes = {{"[NN]", {{NN, -1}}},
                {"[DT]", {{DT, -1}}},
@@ -71,8 +71,8 @@ zopw::HmmSpec model_spec() {
 class TaggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    clg_ = zop_test::load_spec(clg_spec());
-    write_model(model_spec());
+    clg_ = zop_test::load_desc(clg_desc());
+    write_model(model_desc());
     hmm_ = hmm_open(path().c_str(), clg_.get());
     ASSERT_EQ(fst_status(hmm_), 0);
     buffer_ = tagger_buffer_create_titled(64, 256, hmm_);
@@ -83,9 +83,9 @@ class TaggerTest : public ::testing::Test {
     hmm_close(hmm_);
   }
   std::string path() const { return root_.file("m.hmm"); }
-  void write_model(const zopw::HmmSpec& spec) {
+  void write_model(const zopw::HmmDesc& desc) {
     std::string error;
-    ASSERT_TRUE(zopw::hmm_write_file(path(), spec, &error)) << error;
+    ASSERT_TRUE(zopw::hmm_write_file(path(), desc, &error)) << error;
   }
   void write_bytes(const std::vector<uint8_t>& image) {
     std::ofstream f(path(), std::ios::binary | std::ios::trunc);
@@ -182,7 +182,7 @@ TEST_F(TaggerTest, HandComputedLattices) {
 }
 
 TEST_F(TaggerTest, TiesTakeTheFirst) {
-  zopw::HmmSpec m = model_spec();
+  zopw::HmmDesc m = model_desc();
   m.initial = std::vector<int32_t>(7, -1);
   for (auto& row : m.rows) row.assign(7, -1);
   for (auto& c : m.classes) {
@@ -206,7 +206,7 @@ TEST_F(TaggerTest, TiesTakeTheFirst) {
 TEST_F(TaggerTest, TruncatedRowsStopTheScan) {
   // VB's row only covers DT and NN: after "runs" (VBZ, NNS) no previous
   // member fits, so VB scores from the lowest score and loses to NN.
-  zopw::HmmSpec m = model_spec();
+  zopw::HmmDesc m = model_desc();
   m.rows[VB] = {-1, -1};
   write_model(m);
   void* h = hmm_open(path().c_str(), clg_.get());
@@ -224,7 +224,7 @@ TEST_F(TaggerTest, ViterbiMatchesExhaustiveSearch) {
   std::mt19937 rng(7);
   const std::vector<std::string> words = {"the", "dog", "runs", "run", "fast", "odd"};
   for (int round = 0; round < 40; ++round) {
-    zopw::HmmSpec m = model_spec();
+    zopw::HmmDesc m = model_desc();
     auto score = [&] { return -static_cast<int32_t>(rng() % 1000000) - 1; };
     for (auto& v : m.initial) v = score();
     for (auto& row : m.rows) {
@@ -331,7 +331,7 @@ TEST_F(TaggerTest, Errors) {
 }
 
 TEST_F(TaggerTest, MalformedModels) {
-  const std::vector<uint8_t> good = zopw::hmm_image(model_spec());
+  const std::vector<uint8_t> good = zopw::hmm_image(model_desc());
   // Every cut of the file is refused as damaged.
   for (size_t len = 0; len < good.size(); ++len) {
     write_bytes(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(len)));
@@ -339,29 +339,29 @@ TEST_F(TaggerTest, MalformedModels) {
   }
   struct Case {
     const char* name;
-    void (*mutate)(zopw::HmmSpec*);
+    void (*mutate)(zopw::HmmDesc*);
     int32_t code;
   };
   const Case cases[] = {
-      {"file type", [](zopw::HmmSpec* m) { m->file_type = 13; }, -2},
-      {"language", [](zopw::HmmSpec* m) { m->language = 3; }, -25},
-      {"version", [](zopw::HmmSpec* m) { m->version = "1.1"; }, -25},
-      {"version line too long", [](zopw::HmmSpec* m) { m->version = std::string(32, 'v'); }, -2},
-      {"repeated tag count", [](zopw::HmmSpec* m) { m->repeated_ntag = 6; }, -2},
-      {"no tags", [](zopw::HmmSpec* m) { m->tags.clear(); }, -2},
-      {"width as end of file", [](zopw::HmmSpec* m) { m->width = 0x7FFFFFFF; }, -2},
-      {"class wider than W", [](zopw::HmmSpec* m) { m->width = 1; }, -2},
-      {"tag number out of range", [](zopw::HmmSpec* m) { m->classes[1].members[0].first = 7; }, -2},
-      {"negative tag number", [](zopw::HmmSpec* m) { m->classes[1].members[0].first = -1; }, -2},
-      {"tags not ascending", [](zopw::HmmSpec* m) { std::swap(m->classes[2].members[0], m->classes[2].members[1]); }, -2},
-      {"row longer than Ntag", [](zopw::HmmSpec* m) { m->rows[2].push_back(-1); }, -2},
-      {"duplicate class", [](zopw::HmmSpec* m) { m->classes[2].symbols = "[VB][NN]"; m->classes[3].symbols = "[NN][VB]"; }, -2},
-      {"unknown tag in a class", [](zopw::HmmSpec* m) { m->classes[5].symbols = "[XYZ]"; }, -2},
-      {"empty class text", [](zopw::HmmSpec* m) { m->classes[5].symbols = "[__mwt]"; }, -2},
-      {"class longer than 255", [](zopw::HmmSpec* m) { m->classes[5].symbols = "[NNP]" + std::string(251, 'a'); }, -2},
+      {"file type", [](zopw::HmmDesc* m) { m->file_type = 13; }, -2},
+      {"language", [](zopw::HmmDesc* m) { m->language = 3; }, -25},
+      {"version", [](zopw::HmmDesc* m) { m->version = "1.1"; }, -25},
+      {"version line too long", [](zopw::HmmDesc* m) { m->version = std::string(32, 'v'); }, -2},
+      {"repeated tag count", [](zopw::HmmDesc* m) { m->repeated_ntag = 6; }, -2},
+      {"no tags", [](zopw::HmmDesc* m) { m->tags.clear(); }, -2},
+      {"width as end of file", [](zopw::HmmDesc* m) { m->width = 0x7FFFFFFF; }, -2},
+      {"class wider than W", [](zopw::HmmDesc* m) { m->width = 1; }, -2},
+      {"tag number out of range", [](zopw::HmmDesc* m) { m->classes[1].members[0].first = 7; }, -2},
+      {"negative tag number", [](zopw::HmmDesc* m) { m->classes[1].members[0].first = -1; }, -2},
+      {"tags not ascending", [](zopw::HmmDesc* m) { std::swap(m->classes[2].members[0], m->classes[2].members[1]); }, -2},
+      {"row longer than Ntag", [](zopw::HmmDesc* m) { m->rows[2].push_back(-1); }, -2},
+      {"duplicate class", [](zopw::HmmDesc* m) { m->classes[2].symbols = "[VB][NN]"; m->classes[3].symbols = "[NN][VB]"; }, -2},
+      {"unknown tag in a class", [](zopw::HmmDesc* m) { m->classes[5].symbols = "[XYZ]"; }, -2},
+      {"empty class text", [](zopw::HmmDesc* m) { m->classes[5].symbols = "[__mwt]"; }, -2},
+      {"class longer than 255", [](zopw::HmmDesc* m) { m->classes[5].symbols = "[NNP]" + std::string(251, 'a'); }, -2},
   };
   for (const Case& c : cases) {
-    zopw::HmmSpec m = model_spec();
+    zopw::HmmDesc m = model_desc();
     c.mutate(&m);
     write_model(m);
     EXPECT_EQ(open_status(), c.code) << c.name;
@@ -374,17 +374,17 @@ TEST_F(TaggerTest, MalformedModels) {
   write_bytes(image);
   EXPECT_EQ(open_status(), -3);
   // A member count above 255.
-  zopw::HmmSpec m = model_spec();
+  zopw::HmmDesc m = model_desc();
   m.width = 300;
   for (int i = 0; i < 256; ++i) m.classes[0].members.push_back({NN, -1});
   write_model(m);
   EXPECT_EQ(open_status(), -2);
 
-  write_model(model_spec());
+  write_model(model_desc());
   EXPECT_EQ(fst_status(hmm_open(root_.file("missing.hmm").c_str(), clg_.get())), -1);
   EXPECT_EQ(fst_status(hmm_open(nullptr, clg_.get())), -28);
   EXPECT_EQ(fst_status(hmm_open(path().c_str(), fst_error_handle(-2))), -5);
-  FsmPtr tok = zop_test::load_spec(zop_test::pair_spec({{"a", "a"}}, {28}));
+  FsmPtr tok = zop_test::load_desc(zop_test::pair_desc({{"a", "a"}}, {28}));
   EXPECT_EQ(fst_status(hmm_open(path().c_str(), tok.get())), -11);
   hmm_close(nullptr);
   hmm_close(fst_error_handle(-3));

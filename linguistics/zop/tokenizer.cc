@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "linguistics/fst/dictionary.h"
@@ -142,6 +143,9 @@ int32_t segment_chunk(Run* r, int32_t cs, int32_t ce) {
   Tokenizer* tok = r->tok;
   int32_t results;
   for (;;) {
+    // Cleared so that the end of the result can be told from the NULs that
+    // end symbols between tokens decode to.
+    std::memset(tok->buffer.get(), 0, static_cast<size_t>(tok->buffer_size));
     results = fst_lookup(reinterpret_cast<const char*>(r->text + cs), ce - cs, tok->buffer.get(), tok->buffer_size,
                          11, tok->fsm, nullptr, tok->options);
     if (results != kFstTooLong) break;
@@ -161,7 +165,22 @@ int32_t segment_chunk(Run* r, int32_t cs, int32_t ce) {
     r->fill = fill0;
     return code;
   };
-  const char* out = tok->buffer.get();
+  // The first result: tokens separated by blanks, or by end symbols (which
+  // decode to NULs inside the text; the result ends at an empty token).
+  std::string joined;
+  {
+    const char* b = tok->buffer.get();
+    for (int32_t i = 0; i < tok->buffer_size; ++i) {
+      if (b[i] != 0) {
+        joined.push_back(b[i]);
+      } else if (i + 1 < tok->buffer_size && b[i + 1] != 0) {
+        joined.push_back(' ');
+      } else {
+        break;
+      }
+    }
+  }
+  const char* out = joined.c_str();
   const uint8_t* text = r->text;
   int32_t o = 0, ip = cs;
   while (out[o] == ' ') ++o;

@@ -13,16 +13,27 @@ namespace {
 
 using zop_test::FsmPtr;
 
-// A tokenizer transducer that knows a few chunks.
-FsmPtr tok_fsm() {
-  return zop_test::load_spec(zop_test::pair_spec({{"world.", "world ."},
-                                                  {"don't", "do n't"},
-                                                  {"U.S.A.", "USA ."},
-                                                  {"e-mail", "e-mail"},
-                                                  {"x.y", "x . y"},
-                                                  {"--", "--"},
-                                                  {"'tis", "it is"}},
-                                                 {28}));
+// A tokenizer transducer that knows a few chunks, compiled as fstc compiles
+// a ".tok" list ("chunk<TAB>token<TAB>token...": tokens separated by the end
+// symbol) or with the tokens separated by blanks.
+FsmPtr tok_fsm(bool blanks) {
+  const std::vector<std::vector<std::string>> chunks = {
+      {"world.", "world", "."}, {"don't", "do", "n't"}, {"U.S.A.", "USA", "."}, {"e-mail", "e-mail"},
+      {"x.y", "x", ".", "y"},   {"--", "--"},           {"'tis", "it", "is"}};
+  std::vector<fstw::Pair> pairs;
+  for (const auto& c : chunks) {
+    std::string out;
+    for (size_t i = 1; i < c.size(); ++i) out += (i > 1 ? (blanks ? " " : "\x1F") : "") + c[i];
+    pairs.push_back({c[0], out});
+  }
+  fstw::PairOptions options;
+  options.functions = {28};
+  options.table_threshold = 16;
+  if (!blanks) options.token_separator = '\x1F';
+  fstw::FileDesc desc;
+  std::string error;
+  EXPECT_TRUE(fstw::compile_pairs(pairs, options, &desc, &error)) << error;
+  return zop_test::load_desc(desc);
 }
 
 struct Tok {
@@ -56,10 +67,11 @@ Result run(void* tok, const std::string& text, int32_t flags, int32_t capacity =
   return r;
 }
 
-class TokenizerTest : public ::testing::Test {
+// Both separators of transducer tokens give the same records.
+class TokenizerTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    fsm_ = tok_fsm();
+    fsm_ = tok_fsm(GetParam());
     tok_ = tokenizer_create(fsm_.get(), 0, nullptr);
     ASSERT_EQ(fst_status(tok_), 0);
   }
@@ -68,7 +80,7 @@ class TokenizerTest : public ::testing::Test {
   void* tok_ = nullptr;
 };
 
-TEST_F(TokenizerTest, CompleteTexts) {
+TEST_P(TokenizerTest, CompleteTexts) {
   struct Case {
     std::string text;
     int32_t flags;
@@ -100,7 +112,7 @@ TEST_F(TokenizerTest, CompleteTexts) {
   }
 }
 
-TEST_F(TokenizerTest, NormalisedTokensSpanTheirInput) {
+TEST_P(TokenizerTest, NormalisedTokensSpanTheirInput) {
   // "USA" is written to the work buffer and spans "U.S.A" up to where the
   // next output token "." is found; "it" of "it is" spans up to where "is"
   // is found in "'tis", and "is" matches there.
@@ -124,7 +136,7 @@ TEST_F(TokenizerTest, NormalisedTokensSpanTheirInput) {
   EXPECT_EQ(after.tokens, (std::vector<Tok>{{"go", 1}}));
 }
 
-TEST_F(TokenizerTest, IncompleteInput) {
+TEST_P(TokenizerTest, IncompleteInput) {
   Result r = run(tok_, "abc", 0);
   EXPECT_EQ(r.consumed, 0);
   EXPECT_TRUE(r.tokens.empty());
@@ -139,7 +151,7 @@ TEST_F(TokenizerTest, IncompleteInput) {
   EXPECT_TRUE(r.tokens.empty());
 }
 
-TEST_F(TokenizerTest, CapacityStopsAtTheTokenThatDidNotFit) {
+TEST_P(TokenizerTest, CapacityStopsAtTheTokenThatDidNotFit) {
   const std::string text = "a b";
   Result r = run(tok_, text, 1, 1);
   EXPECT_EQ(r.consumed, 2);
@@ -155,7 +167,7 @@ TEST_F(TokenizerTest, CapacityStopsAtTheTokenThatDidNotFit) {
   EXPECT_EQ(r.consumed, -12);
 }
 
-TEST_F(TokenizerTest, ArgumentErrors) {
+TEST_P(TokenizerTest, ArgumentErrors) {
   TokenRecord rec[2];
   char work[8];
   int32_t count = 0;
@@ -166,13 +178,13 @@ TEST_F(TokenizerTest, ArgumentErrors) {
   EXPECT_EQ(fst_status(tokenizer_create(nullptr, 0, nullptr)), -5);
   EXPECT_EQ(fst_status(tokenizer_create(fst_error_handle(-2), 0, nullptr)), -5);
   EXPECT_EQ(fst_status(tokenizer_create(fsm_.get(), 0, fst_error_handle(-3))), -6);
-  FsmPtr stemmer = zop_test::load_spec(zop_test::pair_spec({{"a", "a"}}, {27}));
+  FsmPtr stemmer = zop_test::load_desc(zop_test::pair_desc({{"a", "a"}}, {27}));
   EXPECT_EQ(fst_status(tokenizer_create(stemmer.get(), 0, nullptr)), -11);
   tokenizer_free(nullptr);
   tokenizer_free(fst_error_handle(-3));
 }
 
-TEST_F(TokenizerTest, MarkupMode) {
+TEST_P(TokenizerTest, MarkupMode) {
   void* dict = dict_create(0, 0);
   ASSERT_EQ(dict_add("p", "[html-para]", 0, dict), 0);
   ASSERT_EQ(dict_add("br", "[html-sent]", 0, dict), 0);
@@ -199,6 +211,11 @@ TEST_F(TokenizerTest, MarkupMode) {
   tokenizer_free(tok);
   dict_free(dict);
 }
+
+INSTANTIATE_TEST_SUITE_P(Separators, TokenizerTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Blanks" : "EndSymbols");
+                         });
 
 }  // namespace
 }  // namespace vorlane

@@ -21,27 +21,27 @@ struct FsmCloser {
 };
 using FsmPtr = std::unique_ptr<void, FsmCloser>;
 
-inline fstw::FileSpec pair_spec(const std::vector<fstw::Pair>& pairs, std::vector<int> functions) {
+inline fstw::FileDesc pair_desc(const std::vector<fstw::Pair>& pairs, std::vector<int> functions) {
   fstw::PairOptions options;
   options.functions = std::move(functions);
-  fstw::FileSpec spec;
+  fstw::FileDesc desc;
   std::string error;
-  EXPECT_TRUE(fstw::compile_pairs(pairs, options, &spec, &error)) << error;
-  return spec;
+  EXPECT_TRUE(fstw::compile_pairs(pairs, options, &desc, &error)) << error;
+  return desc;
 }
 
-inline FsmPtr load_spec(const fstw::FileSpec& spec) {
+inline FsmPtr load_desc(const fstw::FileDesc& desc) {
   std::string error;
-  std::vector<uint8_t> image = fstw::fst_write_image(spec, &error);
+  std::vector<uint8_t> image = fstw::fst_write_image(desc, &error);
   EXPECT_FALSE(image.empty()) << error;
   void* fsm = fst_read_memory(image.data(), image.size());
   EXPECT_EQ(fst_status(fsm), 0);
   return FsmPtr(fst_status(fsm) == 0 ? fsm : nullptr);
 }
 
-inline void write_spec(const std::string& path, const fstw::FileSpec& spec) {
+inline void write_desc(const std::string& path, const fstw::FileDesc& desc) {
   std::string error;
-  EXPECT_TRUE(fstw::fst_write_file(path, spec, &error)) << error;
+  EXPECT_TRUE(fstw::fst_write_file(path, desc, &error)) << error;
 }
 
 }  // namespace vorlane::zop_test

@@ -47,42 +47,42 @@ std::vector<uint8_t> Alphabet::symbol_bytes(uint16_t code, uint8_t coding_flags)
   return out;
 }
 
-void Alphabet::apply(FileSpec* spec) const {
-  spec->alphabase = 0x80;
-  spec->esc = kPlanEsc;
-  spec->esc_step = kPlanEscStep;
-  spec->table_label = kPlanTableLabel;
-  spec->nid_label = kPlanNid;
-  spec->eps_label = kPlanEps;
+void Alphabet::apply(FileDesc* desc) const {
+  desc->alphabase = 0x80;
+  desc->esc = kPlanEsc;
+  desc->esc_step = kPlanEscStep;
+  desc->table_label = kPlanTableLabel;
+  desc->nid_label = kPlanNid;
+  desc->eps_label = kPlanEps;
   if (wide_) {
-    spec->format_flags |= 2;
+    desc->format_flags |= 2;
   } else {
-    spec->format_flags &= static_cast<uint8_t>(~2);
+    desc->format_flags &= static_cast<uint8_t>(~2);
   }
 
-  spec->char_map.clear();
+  desc->char_map.clear();
   if (chars_.empty()) {
-    spec->char_low = 1;
-    spec->char_high = 0;
+    desc->char_low = 1;
+    desc->char_high = 0;
   } else {
-    spec->char_low = chars_.begin()->first;
-    spec->char_high = chars_.rbegin()->first;
-    for (int ch = spec->char_low; ch <= spec->char_high; ++ch) {
+    desc->char_low = chars_.begin()->first;
+    desc->char_high = chars_.rbegin()->first;
+    for (int ch = desc->char_low; ch <= desc->char_high; ++ch) {
       uint16_t code = char_code(static_cast<uint8_t>(ch));
       if (code == 0) {
-        spec->char_map.push_back(0);
+        desc->char_map.push_back(0);
       } else if (wide_) {
-        spec->char_map.push_back(static_cast<uint16_t>((code & 0xFF00) | (code & 0xFF)));
+        desc->char_map.push_back(static_cast<uint16_t>((code & 0xFF00) | (code & 0xFF)));
       } else {
-        spec->char_map.push_back(static_cast<uint16_t>((code >> 8) | (code & 3)));
+        desc->char_map.push_back(static_cast<uint16_t>((code >> 8) | (code & 3)));
       }
     }
   }
 
   // Character table: each character's symbol number prints as itself; the
   // specials print as blanks.
-  spec->char_table.assign(next_number_, ' ');
-  for (auto& [ch, code] : chars_) spec->char_table[fst_symbol_number(*spec, code)] = ch;
+  desc->char_table.assign(next_number_, ' ');
+  for (auto& [ch, code] : chars_) desc->char_table[fst_symbol_number(*desc, code)] = ch;
 
   SymbolClass diacritics{"*DIACRITICS*", {}};
   if (with_tagsep) diacritics.members.push_back({"*TAGSEP*", static_cast<uint16_t>(kPlanTagsep << 8)});
@@ -91,12 +91,12 @@ void Alphabet::apply(FileSpec* spec) const {
   SymbolClass tagmode{"TAGMODE", {}};
   for (auto& [name, code] : tags_) tagmode.members.push_back({name, code});
   std::vector<SymbolClass> kept;
-  for (SymbolClass& c : spec->classes) {
+  for (SymbolClass& c : desc->classes) {
     if (c.name != "*DIACRITICS*" && c.name != "TAGMODE") kept.push_back(c);
   }
   kept.push_back(diacritics);
   if (!tags_.empty()) kept.push_back(tagmode);
-  spec->classes = kept;
+  desc->classes = kept;
 }
 
 }  // namespace vorlane::fstw

@@ -1,5 +1,5 @@
 // The writer's label plan (see fst_writer.h) as a helper: assigns symbol
-// codes to characters and tags and fills a FileSpec's labels, character map,
+// codes to characters and tags and fills a FileDesc's labels, character map,
 // character table and the classes "*DIACRITICS*" and TAGMODE.
 #pragma once
 
@@ -50,8 +50,8 @@ class Alphabet {
   // The bytes of a symbol in the coding order of coding_flags.
   std::vector<uint8_t> symbol_bytes(uint16_t code, uint8_t coding_flags) const;
 
-  // Sets labels, ESC, map, character table and the two classes on spec.
-  void apply(FileSpec* spec) const;
+  // Sets labels, ESC, map, character table and the two classes on desc.
+  void apply(FileDesc* desc) const;
 
  private:
   uint16_t next_code();

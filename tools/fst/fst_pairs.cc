@@ -220,13 +220,14 @@ namespace {
 
 // Writes the alphabet into base and loads it, so that texts are encoded by
 // the file's own encoder. Null with *error set on failure.
-void* alphabet_fsm(const Alphabet& alphabet, const PairOptions& options, FileSpec* base, std::string* error) {
+void* alphabet_fsm(const Alphabet& alphabet, const PairOptions& options, FileDesc* base, std::string* error) {
   base->coding_flags = options.coding_flags;
   base->info = options.info;
   base->language = options.language;
   base->short_slots = options.short_slots;
   base->medium_slots = options.medium_slots;
   base->out_of_line = options.out_of_line;
+  base->table_offsets = options.table_offsets;
   alphabet.apply(base);
   base->nets.push_back(Net{{State{}}, {}, kPlanEpsilonBound, kPlanInstr, 0});
   std::vector<uint8_t> image = fst_write_image(*base, error);
@@ -263,7 +264,7 @@ bool encode_text(const std::string& text, bool tags, bool end, char separator, c
 
 }  // namespace
 
-bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileSpec* spec, std::string* error) {
+bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileDesc* desc, std::string* error) {
   std::vector<std::pair<std::string, bool>> texts;
   for (const Pair& p : pairs) {
     texts.emplace_back(p.surface, options.surface_tags);
@@ -275,7 +276,7 @@ bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, F
     *error = "token boundaries need the end symbol";
     return false;
   }
-  FileSpec base;
+  FileDesc base;
   void* object = alphabet_fsm(alphabet, options, &base, error);
   if (object == nullptr) return false;
   const FSM* fsm = static_cast<const FSM*>(object);
@@ -313,14 +314,14 @@ bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, F
     for (size_t k = 0; k < trie.size(); ++k) canon[k] = static_cast<int32_t>(k);
   }
   NetBuilder builder(trie, canon, options.table_threshold);
-  *spec = base;
-  spec->nets.clear();
-  spec->nets.push_back(builder.build());
-  for (int f : options.functions) spec->functions[f] = 0;
+  *desc = base;
+  desc->nets.clear();
+  desc->nets.push_back(builder.build());
+  for (int f : options.functions) desc->functions[f] = 0;
   return true;
 }
 
-bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& options, FileSpec* spec,
+bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& options, FileDesc* desc,
                      std::string* error) {
   std::vector<std::pair<std::string, bool>> texts;
   std::vector<std::string> classes;
@@ -331,7 +332,7 @@ bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& o
   Alphabet alphabet;
   if (!text_alphabet(texts, options.end_symbol, &alphabet, error, classes, 0)) return false;
   alphabet.with_tagsep = true;
-  FileSpec base;
+  FileDesc base;
   void* object = alphabet_fsm(alphabet, options, &base, error);
   if (object == nullptr) return false;
   const FSM* fsm = static_cast<const FSM*>(object);
@@ -394,9 +395,9 @@ bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& o
       arcs = {{kPlanTableLabel, 0, static_cast<int32_t>(net.tables.size() - 1)}};
     }
   }
-  *spec = base;
-  spec->nets.push_back(net);
-  for (int f : options.functions) spec->functions[f] = 0;
+  *desc = base;
+  desc->nets.push_back(net);
+  for (int f : options.functions) desc->functions[f] = 0;
   return true;
 }
 

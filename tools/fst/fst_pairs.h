@@ -33,6 +33,7 @@ struct PairOptions {
   bool end_symbol = true;
   uint8_t coding_flags = 0x80;
   int table_threshold = 0;  // 0: no tables
+  bool table_offsets = false;  // tables as offset lists (coding flag 0x20)
   int32_t short_slots = -1;
   int32_t medium_slots = -1;
   bool out_of_line = true;
@@ -57,7 +58,7 @@ bool text_alphabet(const std::vector<std::pair<std::string, bool>>& texts, bool 
 
 // A complete file description (alphabet, classes, one net serving the
 // option's functions).
-bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileSpec* spec, std::string* error);
+bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileDesc* desc, std::string* error);
 
 // A class net (functions 60 and 61): each word, its TAGSEP, then each of its
 // classes (tag names) as a chain of the class symbol's label byte and ESC
@@ -66,7 +67,7 @@ struct WordClasses {
   std::string word;
   std::vector<std::string> classes;
 };
-bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& options, FileSpec* spec,
+bool compile_classes(const std::vector<WordClasses>& words, const PairOptions& options, FileDesc* desc,
                      std::string* error);
 
 }  // namespace vorlane::fstw

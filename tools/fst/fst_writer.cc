@@ -17,18 +17,18 @@ enum class PointerKind { kShort, kMedium, kLong };
 // Lays out every net of a file into one transition area.
 class TransitionWriter {
  public:
-  TransitionWriter(const FileSpec& spec, std::string* error) : spec_(spec), error_(error) {}
+  TransitionWriter(const FileDesc& desc, std::string* error) : desc_(desc), error_(error) {}
 
   bool write() {
     assign_pointer_kinds();
-    for (size_t n = 0; n < spec_.nets.size(); ++n) {
-      const Net& net = spec_.nets[n];
+    for (size_t n = 0; n < desc_.nets.size(); ++n) {
+      const Net& net = desc_.nets[n];
       if (net.states.empty()) return fail("a net without states");
       starts_.push_back(static_cast<uint32_t>(bytes_.size()));
       locations_.assign(net.states.size(), kNoLocation);
       table_locations_.assign(net.tables.size(), kNoLocation);
       net_ = n;
-      bytes_.push_back(static_cast<uint8_t>(spec_.alphabase | (net.states[0].final ? vorlane::kArcFinal : 0)));
+      bytes_.push_back(static_cast<uint8_t>(desc_.alphabase | (net.states[0].final ? vorlane::kArcFinal : 0)));
       if (!emit_target(0, true)) return false;
       // States left for later and tables, until every one is placed.
       while (!queue_.empty() || !pending_tables_.empty()) {
@@ -81,8 +81,8 @@ class TransitionWriter {
   // out the table slots to the most used states.
   void assign_pointer_kinds() {
     std::unordered_map<Key, uint32_t> uses;
-    for (size_t n = 0; n < spec_.nets.size(); ++n) {
-      const Net& net = spec_.nets[n];
+    for (size_t n = 0; n < desc_.nets.size(); ++n) {
+      const Net& net = desc_.nets[n];
       std::vector<uint32_t> in(net.states.size(), 0);
       auto count = [&](const Arc& a) {
         if (a.table < 0 && a.target >= 0 && static_cast<size_t>(a.target) < in.size()) ++in[a.target];
@@ -94,7 +94,7 @@ class TransitionWriter {
         for (const Arc& a : t.entries) count(a);
       }
       for (size_t s = 0; s < in.size(); ++s) {
-        uint32_t pointers = s == 0 ? in[s] : (in[s] > 0 ? in[s] - (spec_.out_of_line ? 0 : 1) : 0);
+        uint32_t pointers = s == 0 ? in[s] : (in[s] > 0 ? in[s] - (desc_.out_of_line ? 0 : 1) : 0);
         if (pointers > 0 && !net.states[s].arcs.empty()) uses[key(n, static_cast<int32_t>(s))] = pointers;
       }
     }
@@ -103,10 +103,10 @@ class TransitionWriter {
     std::sort(ranked.begin(), ranked.end(),
               [](auto& a, auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
 
-    int64_t short_room = spec_.medium_op > spec_.short_op ? spec_.medium_op - spec_.short_op : 0;
-    int64_t medium_room = spec_.long_op > spec_.medium_op ? (spec_.long_op - spec_.medium_op) * 256 : 0;
-    if (spec_.short_slots >= 0) short_room = std::min<int64_t>(short_room, spec_.short_slots);
-    if (spec_.medium_slots >= 0) medium_room = std::min<int64_t>(medium_room, spec_.medium_slots);
+    int64_t short_room = desc_.medium_op > desc_.short_op ? desc_.medium_op - desc_.short_op : 0;
+    int64_t medium_room = desc_.long_op > desc_.medium_op ? (desc_.long_op - desc_.medium_op) * 256 : 0;
+    if (desc_.short_slots >= 0) short_room = std::min<int64_t>(short_room, desc_.short_slots);
+    if (desc_.medium_slots >= 0) medium_room = std::min<int64_t>(medium_room, desc_.medium_slots);
     for (auto& [count, k] : ranked) {
       if (short_room > 0) {
         slot_[k] = static_cast<uint32_t>(short_entries_.size());
@@ -124,7 +124,7 @@ class TransitionWriter {
     }
   }
 
-  const Net& net() const { return spec_.nets[net_]; }
+  const Net& net() const { return desc_.nets[net_]; }
 
   bool valid_state(int32_t t) const { return t >= 0 && static_cast<size_t>(t) < net().states.size(); }
 
@@ -157,7 +157,7 @@ class TransitionWriter {
       bool last = i + 1 == state.arcs.size();
       if (arc.table >= 0) {
         if (static_cast<size_t>(arc.table) >= net().tables.size()) return fail("an arc to a table that does not exist");
-        bytes_.push_back(static_cast<uint8_t>(spec_.table_label | (last ? 0 : vorlane::kArcMore)));
+        bytes_.push_back(static_cast<uint8_t>(desc_.table_label | (last ? 0 : vorlane::kArcMore)));
         table_patches_.emplace_back(bytes_.size(), arc.table);
         bytes_.insert(bytes_.end(), 3, 0);
         if (table_locations_[arc.table] == kNoLocation) {
@@ -166,44 +166,65 @@ class TransitionWriter {
         }
         continue;
       }
-      if (arc.label < spec_.alphabase || (arc.label & 3) != 0) return fail("an arc label that is not a label byte");
+      if (arc.label < desc_.alphabase || (arc.label & 3) != 0) return fail("an arc label that is not a label byte");
       if (!valid_state(arc.target)) return fail("an arc to a state that does not exist");
       uint8_t b = arc.label;
       if (!last) b |= vorlane::kArcMore;
       if (net().states[arc.target].final) b |= vorlane::kArcFinal;
       bytes_.push_back(b);
-      if (!emit_target(arc.target, last || !spec_.out_of_line)) return false;
+      if (!emit_target(arc.target, last || !desc_.out_of_line)) return false;
     }
     return true;
   }
 
-  // A table after the states: size byte, then 4-byte entries.
+  // A table after the states: size byte (or offset list), then 4-byte entries.
   bool emit_table(int32_t index) {
     has_tables_ = true;
     const Table& table = net().tables[index];
     if (table.entries.empty()) return fail("an empty table");
     uint8_t low = table.entries.front().label;
     uint8_t high = table.entries.back().label;
-    if (low < spec_.alphabase) return fail("a table label below alphabase");
+    if (low < desc_.alphabase) return fail("a table label below alphabase");
+    if (desc_.table_offsets) {
+      // Distances for d / 4 from the highest down to 1, then the size byte
+      // (d = 0 is the first entry itself).
+      for (int q = (high - low) / 4; q >= 1; --q) {
+        uint8_t distance = 0;
+        for (size_t j = 0; j < table.entries.size(); ++j) {
+          if (table.entries[j].label == low + 4 * q) distance = static_cast<uint8_t>(4 * j);
+        }
+        bytes_.push_back(distance);
+      }
+      bytes_.push_back(static_cast<uint8_t>(high - low));
+      table_locations_[index] = static_cast<uint32_t>(bytes_.size());
+      for (size_t j = 0; j < table.entries.size(); ++j) {
+        if (!emit_entry(table.entries[j], j + 1 < table.entries.size())) return false;
+      }
+      return true;
+    }
     bytes_.push_back(static_cast<uint8_t>(high - low));
     table_locations_[index] = static_cast<uint32_t>(bytes_.size());
     size_t e = 0;
     for (uint32_t label = low; label <= high; label += 4) {
-      uint8_t more = label < high ? vorlane::kArcMore : 0;
       if (e < table.entries.size() && table.entries[e].label < label) return fail("table entries out of order");
       if (e < table.entries.size() && table.entries[e].label == label) {
-        const Arc& arc = table.entries[e++];
-        if (!valid_state(arc.target)) return fail("a table entry to a state that does not exist");
-        bool final = net().states[arc.target].final;
-        bytes_.push_back(static_cast<uint8_t>(label | more | (final ? vorlane::kArcFinal : 0)));
-        size_t before = bytes_.size();
-        if (!emit_target(arc.target, false)) return false;
-        while (bytes_.size() < before + 3) bytes_.push_back(0);
+        if (!emit_entry(table.entries[e++], label < high)) return false;
       } else {
-        bytes_.push_back(static_cast<uint8_t>(spec_.table_label | more));
+        bytes_.push_back(static_cast<uint8_t>(desc_.table_label | (label < high ? vorlane::kArcMore : 0)));
         bytes_.insert(bytes_.end(), 3, 0);
       }
     }
+    return true;
+  }
+
+  // One 4-byte table entry: the arc byte, then its target padded to 3 bytes.
+  bool emit_entry(const Arc& arc, bool more) {
+    if (!valid_state(arc.target)) return fail("a table entry to a state that does not exist");
+    bool final = net().states[arc.target].final;
+    bytes_.push_back(static_cast<uint8_t>(arc.label | (more ? vorlane::kArcMore : 0) | (final ? vorlane::kArcFinal : 0)));
+    size_t before = bytes_.size();
+    if (!emit_target(arc.target, false)) return false;
+    while (bytes_.size() < before + 3) bytes_.push_back(0);
     return true;
   }
 
@@ -211,10 +232,10 @@ class TransitionWriter {
     Key k = key(net_, t);
     auto kind = kind_.find(k);
     if (kind != kind_.end() && kind->second == PointerKind::kShort) {
-      bytes_.push_back(static_cast<uint8_t>(spec_.short_op + slot_[k]));
+      bytes_.push_back(static_cast<uint8_t>(desc_.short_op + slot_[k]));
     } else if (kind != kind_.end() && kind->second == PointerKind::kMedium) {
       uint32_t slot = slot_[k];
-      bytes_.push_back(static_cast<uint8_t>(spec_.medium_op + slot / 256));
+      bytes_.push_back(static_cast<uint8_t>(desc_.medium_op + slot / 256));
       bytes_.push_back(static_cast<uint8_t>(slot % 256));
     } else {
       long_patches_.emplace_back(bytes_.size(), t);
@@ -226,14 +247,14 @@ class TransitionWriter {
   bool put_long(size_t pos, uint32_t location) {
     if (location >= kNoLocation - 1) return fail("a pointer to something never placed");
     uint32_t high = location >> 16;
-    if (spec_.long_op + high >= spec_.alphabase) return fail("a location beyond the reach of long pointers");
-    bytes_[pos] = static_cast<uint8_t>(spec_.long_op + high);
+    if (desc_.long_op + high >= desc_.alphabase) return fail("a location beyond the reach of long pointers");
+    bytes_[pos] = static_cast<uint8_t>(desc_.long_op + high);
     bytes_[pos + 1] = static_cast<uint8_t>(location >> 8);
     bytes_[pos + 2] = static_cast<uint8_t>(location);
     return true;
   }
 
-  const FileSpec& spec_;
+  const FileDesc& desc_;
   std::string* error_;
   size_t net_ = 0;
   std::vector<uint32_t> locations_;
@@ -301,35 +322,35 @@ void put_pointer(TableArea* area, uint32_t location, uint8_t width) {
 
 }  // namespace
 
-uint32_t fst_symbol_number(const FileSpec& spec, uint16_t code) {
+uint32_t fst_symbol_number(const FileDesc& desc, uint16_t code) {
   uint8_t label = static_cast<uint8_t>(code >> 8);
-  if (label < spec.alphabase) return 0;
-  return (label - spec.alphabase) / 4u + (code & 0xFFu) * spec.esc_step;
+  if (label < desc.alphabase) return 0;
+  return (label - desc.alphabase) / 4u + (code & 0xFFu) * desc.esc_step;
 }
 
-std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
+std::vector<uint8_t> fst_write_image(const FileDesc& desc, std::string* error) {
   std::string ignored;
   if (error == nullptr) error = &ignored;
-  if (spec.info.size() > 255) {
+  if (desc.info.size() > 255) {
     *error = "info text longer than 255 bytes";
     return {};
   }
-  if (spec.esc_step == 0) {
+  if (desc.esc_step == 0) {
     *error = "ESC step 0";
     return {};
   }
-  TransitionWriter trans(spec, error);
+  TransitionWriter trans(desc, error);
   if (!trans.write()) return {};
 
   TableArea area;
-  area.byte(static_cast<uint8_t>(spec.info.size()));
-  for (char ch : spec.info) area.byte(static_cast<uint8_t>(ch));
-  for (char ch : spec.version) area.byte(static_cast<uint8_t>(ch));
+  area.byte(static_cast<uint8_t>(desc.info.size()));
+  for (char ch : desc.info) area.byte(static_cast<uint8_t>(ch));
+  for (char ch : desc.version) area.byte(static_cast<uint8_t>(ch));
   area.byte(0);
 
   Names names;
   std::vector<uint16_t> class_names;
-  for (const SymbolClass& c : spec.classes) {
+  for (const SymbolClass& c : desc.classes) {
     class_names.push_back(names.intern(c.name));
     for (const Member& m : c.members) names.intern(m.name);
   }
@@ -338,15 +359,15 @@ std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
 
   std::vector<uint16_t> records;
   std::vector<std::vector<uint16_t>> record_words;
-  for (size_t i = 0; i < spec.classes.size(); ++i) {
-    const SymbolClass& c = spec.classes[i];
+  for (size_t i = 0; i < desc.classes.size(); ++i) {
+    const SymbolClass& c = desc.classes[i];
     uint32_t member_names = area.here();
     for (const Member& m : c.members) area.word(names.intern(m.name));
     uint32_t member_codes = area.here();
     for (const Member& m : c.members) area.word(m.code);
     std::vector<uint16_t> symbols;
     for (const Member& m : c.members) {
-      uint32_t number = fst_symbol_number(spec, m.code);
+      uint32_t number = fst_symbol_number(desc, m.code);
       if (number >= symbols.size()) symbols.resize(number + 1, 0);
       symbols[number] = names.intern(m.name);
     }
@@ -359,13 +380,13 @@ std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
     for (uint16_t w : words) area.word(w);
   }
   uint32_t class_list = area.counted(records);
-  uint32_t char_table = area.counted(spec.char_table);
+  uint32_t char_table = area.counted(desc.char_table);
 
   uint32_t alphabet = area.here();
   for (int i = 0; i < 16; ++i) area.byte(0);
   uint32_t char_map = area.here();
-  bool wide = (spec.format_flags & vorlane::kFstFormatWideMap) != 0;
-  for (uint16_t entry : spec.char_map) {
+  bool wide = (desc.format_flags & vorlane::kFstFormatWideMap) != 0;
+  for (uint16_t entry : desc.char_map) {
     if (wide) {
       area.word(entry);
     } else {
@@ -374,27 +395,27 @@ std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
   }
   {
     size_t i = alphabet - vorlane::kFstHeaderSize;
-    area.bytes[i + 1] = spec.char_high;
-    area.bytes[i + 5] = spec.char_low;
-    area.set_word(alphabet + 6, static_cast<uint16_t>(spec.char_map.size()));
+    area.bytes[i + 1] = desc.char_high;
+    area.bytes[i + 5] = desc.char_low;
+    area.set_word(alphabet + 6, static_cast<uint16_t>(desc.char_map.size()));
     area.set_word(alphabet + 8, static_cast<uint16_t>(char_map));
   }
 
   uint32_t function_table = area.here();
-  int highest = spec.functions.empty() ? 0 : spec.functions.rbegin()->first;
+  int highest = desc.functions.empty() ? 0 : desc.functions.rbegin()->first;
   if (highest > 254) {
     *error = "function number above 254";
     return {};
   }
   area.byte(static_cast<uint8_t>(highest));
   for (int f = 1; f <= highest; ++f) {
-    auto it = spec.functions.find(f);
-    area.byte(it == spec.functions.end() ? 255 : it->second);
+    auto it = desc.functions.find(f);
+    area.byte(it == desc.functions.end() ? 255 : it->second);
   }
 
   std::vector<uint16_t> descriptors;
-  for (size_t n = 0; n < spec.nets.size(); ++n) {
-    const Net& net = spec.nets[n];
+  for (size_t n = 0; n < desc.nets.size(); ++n) {
+    const Net& net = desc.nets[n];
     descriptors.push_back(static_cast<uint16_t>(area.here()));
     uint8_t d[vorlane::kFstDescriptorSize] = {};
     vorlane::put_be32(d + 8, trans.starts_[n]);
@@ -407,9 +428,9 @@ std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
   for (uint16_t d : descriptors) area.word(d);
 
   uint32_t short_table = area.here();
-  for (uint32_t location : trans.short_entries_) put_pointer(&area, location, spec.pointer_width);
+  for (uint32_t location : trans.short_entries_) put_pointer(&area, location, desc.pointer_width);
   uint32_t medium_table = area.here();
-  for (uint32_t location : trans.medium_entries_) put_pointer(&area, location, spec.pointer_width);
+  for (uint32_t location : trans.medium_entries_) put_pointer(&area, location, desc.pointer_width);
 
   uint32_t trans_start = area.here();
   if (trans_start > 0xFFFF) {
@@ -419,37 +440,37 @@ std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
 
   uint8_t h[vorlane::kFstHeaderSize] = {};
   h[vorlane::kHdrTableStart] = vorlane::kFstHeaderSize;
-  h[vorlane::kHdrFileType] = spec.file_type;
+  h[vorlane::kHdrFileType] = desc.file_type;
   h[vorlane::kHdrInfoOffset] = vorlane::kFstHeaderSize;
-  h[vorlane::kHdrLanguage] = spec.language;
-  vorlane::put_be32(h + vorlane::kHdrWord, spec.header_word);
+  h[vorlane::kHdrLanguage] = desc.language;
+  vorlane::put_be32(h + vorlane::kHdrWord, desc.header_word);
   vorlane::put_be16(h + vorlane::kHdrShortTable, static_cast<uint16_t>(short_table));
   vorlane::put_be16(h + vorlane::kHdrMediumTable, static_cast<uint16_t>(medium_table));
   vorlane::put_be16(h + vorlane::kHdrTransStart, static_cast<uint16_t>(trans_start));
   vorlane::put_be16(h + vorlane::kHdrAlphabet, static_cast<uint16_t>(alphabet));
-  h[vorlane::kHdrEsc] = spec.esc;
-  h[vorlane::kHdrShortOp] = spec.short_op;
-  h[vorlane::kHdrMediumOp] = spec.medium_op;
-  h[vorlane::kHdrLongOp] = spec.long_op;
-  h[vorlane::kHdrAlphabase] = spec.alphabase;
+  h[vorlane::kHdrEsc] = desc.esc;
+  h[vorlane::kHdrShortOp] = desc.short_op;
+  h[vorlane::kHdrMediumOp] = desc.medium_op;
+  h[vorlane::kHdrLongOp] = desc.long_op;
+  h[vorlane::kHdrAlphabase] = desc.alphabase;
   vorlane::put_be16(h + vorlane::kHdrClassList, static_cast<uint16_t>(class_list));
-  h[vorlane::kHdrFormatFlags] = spec.format_flags;
-  h[vorlane::kHdrTableLabel] = spec.table_label;
+  h[vorlane::kHdrFormatFlags] = desc.format_flags;
+  h[vorlane::kHdrTableLabel] = desc.table_label;
   vorlane::put_be16(h + vorlane::kHdrNetList, static_cast<uint16_t>(net_list));
-  h[vorlane::kHdrEscStep] = spec.esc_step;
-  h[vorlane::kHdrNetCount] = static_cast<uint8_t>(spec.nets.size());
-  h[vorlane::kHdrProperty] = spec.property;
-  h[vorlane::kHdrCodingFlags] =
-      static_cast<uint8_t>(spec.coding_flags | (trans.has_tables_ ? vorlane::kFstCodingTableSize : 0));
-  h[vorlane::kHdrEpsLabel] = spec.eps_label;
+  h[vorlane::kHdrEscStep] = desc.esc_step;
+  h[vorlane::kHdrNetCount] = static_cast<uint8_t>(desc.nets.size());
+  h[vorlane::kHdrProperty] = desc.property;
+  uint8_t table_flag = vorlane::kFstCodingTableSize | (desc.table_offsets ? vorlane::kFstCodingTableOffsets : 0);
+  h[vorlane::kHdrCodingFlags] = static_cast<uint8_t>(desc.coding_flags | (trans.has_tables_ ? table_flag : 0));
+  h[vorlane::kHdrEpsLabel] = desc.eps_label;
   vorlane::put_be16(h + vorlane::kHdrCharTable, static_cast<uint16_t>(char_table));
-  h[vorlane::kHdrPointerWidth] = spec.pointer_width;
+  h[vorlane::kHdrPointerWidth] = desc.pointer_width;
   vorlane::put_be16(h + vorlane::kHdrFunctionTable, static_cast<uint16_t>(function_table));
   vorlane::put_be32(h + vorlane::kHdrTransLength, static_cast<uint32_t>(trans.bytes_.size()));
   h[vorlane::kHdrAlphabetCount] = 1;
-  h[vorlane::kHdrNidLabel] = spec.nid_label;
+  h[vorlane::kHdrNidLabel] = desc.nid_label;
   vorlane::put_be16(h + vorlane::kHdrNames, static_cast<uint16_t>(names_offset));
-  if (spec.nets.size() > 255) {
+  if (desc.nets.size() > 255) {
     *error = "more than 255 nets";
     return {};
   }
@@ -460,8 +481,8 @@ std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error) {
   return image;
 }
 
-bool fst_write_file(const std::string& path, const FileSpec& spec, std::string* error) {
-  std::vector<uint8_t> image = fst_write_image(spec, error);
+bool fst_write_file(const std::string& path, const FileDesc& desc, std::string* error) {
+  std::vector<uint8_t> image = fst_write_image(desc, error);
   if (image.empty()) return false;
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) {

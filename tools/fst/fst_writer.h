@@ -5,7 +5,7 @@
 //
 // Conventions this writer fixes where the format leaves a choice:
 //
-// Label plan (FstAlphabet, fst_alphabet.h, applies it; a FileSpec may set
+// Label plan (FstAlphabet, fst_alphabet.h, applies it; a FileDesc may set
 // any other plan by hand). alphabase 0x80, so labels are 0x80..0xFC:
 //   0x80 EPS, 0x84 INSTR, 0x88 a plain diacritic; the epsilon bound of every
 //   net is 0x8C, so these three consume no input;
@@ -49,7 +49,12 @@
 //   the arc byte (more bit on all but the last; final bit from the target)
 //   and the target as a 0 (no arcs) or a pointer, padded with 0 to 3 bytes;
 //   labels without an arc get a TABLELABEL filler entry. Files with tables
-//   set coding flag 0x40. Arcs after a TABLELABEL arc in a state are its
+//   set coding flag 0x40. With table_offsets set, a table is instead an
+//   offset list, its size byte and only the entries of its arcs: the byte at
+//   (first entry - 1 - d / 4) holds the distance of the entry for label
+//   distance d (0: no entry; for d / 4 = 0 that byte is the size byte, and d
+//   = 0 is the first entry itself), and the file sets coding flags 0x40 and
+//   0x20. Arcs after a TABLELABEL arc in a state are its
 //   exceptions.
 #pragma once
 
@@ -97,7 +102,7 @@ struct SymbolClass {
   std::vector<Member> members;
 };
 
-struct FileSpec {
+struct FileDesc {
   uint8_t file_type = 1;
   uint8_t language = 0;
   uint32_t header_word = 0;
@@ -133,14 +138,15 @@ struct FileSpec {
   int32_t short_slots = -1;
   int32_t medium_slots = -1;
   bool out_of_line = false;
+  bool table_offsets = false;
 };
 
 // The file image, or an empty vector with the reason in *error.
-std::vector<uint8_t> fst_write_image(const FileSpec& spec, std::string* error);
-bool fst_write_file(const std::string& path, const FileSpec& spec, std::string* error);
+std::vector<uint8_t> fst_write_image(const FileDesc& desc, std::string* error);
+bool fst_write_file(const std::string& path, const FileDesc& desc, std::string* error);
 
-// Symbol number of a code under spec's plan: (label - alphabase) / 4 +
+// Symbol number of a code under desc's plan: (label - alphabase) / 4 +
 // ESC count x ESC step.
-uint32_t fst_symbol_number(const FileSpec& spec, uint16_t code);
+uint32_t fst_symbol_number(const FileDesc& desc, uint16_t code);
 
 }  // namespace vorlane::fstw

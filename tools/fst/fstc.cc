@@ -104,28 +104,28 @@ int main(int argc, char** argv) {
     }
   }
 
-  FileSpec spec;
+  FileDesc desc;
   std::string error;
   bool ok;
   if (kind == "is" || kind == "ds") {
     options.functions = {12, 27};
-    ok = compile_pairs(pairs, options, &spec, &error);
+    ok = compile_pairs(pairs, options, &desc, &error);
   } else if (kind == "tok") {
     options.functions = {28};
     options.token_separator = '\x1F';
-    ok = compile_pairs(pairs, options, &spec, &error);
+    ok = compile_pairs(pairs, options, &desc, &error);
   } else if (kind == "npr") {
     options.functions = {62, 63};
     options.surface_tags = true;
-    ok = compile_pairs(pairs, options, &spec, &error);
+    ok = compile_pairs(pairs, options, &desc, &error);
   } else if (kind == "clg") {
     options.functions = {60, 61};
-    ok = compile_classes(classes, options, &spec, &error);
+    ok = compile_classes(classes, options, &desc, &error);
   } else {
     std::cerr << "fstc: unknown kind \"" << kind << "\"\n";
     return 2;
   }
-  if (!ok || !fst_write_file(output, spec, &error)) {
+  if (!ok || !fst_write_file(output, desc, &error)) {
     std::cerr << "fstc: " << error << "\n";
     return 1;
   }

@@ -119,17 +119,17 @@ bool np_grammar_net(const NpGrammar& g, const Alphabet& alphabet, fstw::Net* net
   return true;
 }
 
-bool grouper_spec(const NpGrammar& outer, const NpGrammar& inner, const std::vector<std::string>& tags,
-                  fstw::FileSpec* spec, std::string* error) {
+bool grouper_desc(const NpGrammar& outer, const NpGrammar& inner, const std::vector<std::string>& tags,
+                  fstw::FileDesc* desc, std::string* error) {
   Alphabet alphabet = grouper_alphabet(tags);
-  *spec = fstw::FileSpec{};
-  spec->coding_flags = kCodingFlags;
-  spec->info = "vorlane phrase grouper";
-  alphabet.apply(spec);
+  *desc = fstw::FileDesc{};
+  desc->coding_flags = kCodingFlags;
+  desc->info = "vorlane phrase grouper";
+  alphabet.apply(desc);
   fstw::Net a, b;
   if (!np_grammar_net(outer, alphabet, &a, error) || !np_grammar_net(inner, alphabet, &b, error)) return false;
-  spec->nets = {a, b};
-  spec->functions = {{62, 0}, {63, 1}};
+  desc->nets = {a, b};
+  desc->functions = {{62, 0}, {63, 1}};
   return true;
 }
 

@@ -56,7 +56,7 @@ fstw::Alphabet grouper_alphabet(const std::vector<std::string>& tags);
 bool np_grammar_net(const NpGrammar& grammar, const fstw::Alphabet& alphabet, fstw::Net* net, std::string* error);
 
 // A whole ".npr" description: function 62 from outer, function 63 from inner.
-bool grouper_spec(const NpGrammar& outer, const NpGrammar& inner, const std::vector<std::string>& tags,
-                  fstw::FileSpec* spec, std::string* error);
+bool grouper_desc(const NpGrammar& outer, const NpGrammar& inner, const std::vector<std::string>& tags,
+                  fstw::FileDesc* desc, std::string* error);
 
 }  // namespace vorlane::zopw

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "linguistics/fst/lookup.h"
+#include "linguistics/zop/resource_set.h"
+#include "linguistics/zop/tagger.h"
+#include "linguistics/zop/tokenizer.h"
+
+namespace vorlane {
+namespace {
+
+const std::string kEnglish = std::string(VORLANE_ENGLISH_DIR) + "/english";
+
+class EnglishSetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(kEnglish + ".hmm")) GTEST_SKIP() << "no default English resource set";
+    ASSERT_EQ(zop_lang_init(&handle_, kEnglish.c_str()), 1);
+  }
+  std::set<std::string> stems(const std::string& word) {
+    char out[1024];
+    int32_t n = fst_lookup(word.c_str(), kFstWholeWord, out, sizeof out, handle_.stem_option, handle_.stemmer,
+                           handle_.dictionary, 0);
+    std::set<std::string> result;
+    const char* p = out;
+    for (int32_t i = 0; i < n; ++i, p += std::strlen(p) + 1) result.insert(p);
+    return result;
+  }
+  std::vector<std::string> phrases(const std::string& text) {
+    std::vector<char> out(4096);
+    char* end = zop_get_phrases(text.c_str(), out.data(), out.size(), handle_);
+    std::vector<std::string> list;
+    for (const char* p = out.data(); p < end; p += std::strlen(p) + 1) list.emplace_back(p);
+    return list;
+  }
+  zop_handle handle_;
+};
+
+TEST_F(EnglishSetTest, Stems) {
+  struct Case {
+    const char* word;
+    const char* stem;  // one of the stems
+  };
+  const Case cases[] = {
+      {"running", "run"},     {"mice", "mouse"},    {"dogs", "dog"},         {"ran", "run"},
+      {"children", "child"},  {"geese", "goose"},   {"went", "go"},          {"taken", "take"},
+      {"better", "good"},     {"bigger", "big"},    {"happiest", "happy"},   {"studies", "study"},
+      {"studied", "study"},   {"boxes", "box"},     {"churches", "church"},  {"making", "make"},
+      {"stopped", "stop"},    {"women", "woman"},   {"feet", "foot"},        {"teeth", "tooth"},
+      {"leaves", "leaf"},     {"wrote", "write"},   {"written", "write"},    {"cities", "city"},
+      {"walked", "walk"},     {"houses", "house"},  {"larger", "large"},     {"swimming", "swim"},
+      {"run", "run"},         {"mouse", "mouse"},
+  };
+  for (const Case& c : cases) EXPECT_TRUE(stems(c.word).count(c.stem)) << c.word;
+}
+
+TEST_F(EnglishSetTest, TokensAndTags) {
+  zop_struct* set = zop_local_init(handle_, nullptr);
+  ASSERT_NE(set, nullptr);
+  const std::string text = "The dog doesn't like the cat's toys, does it?";
+  TokenRecord records[64];
+  char work[256];
+  int32_t count = 0;
+  ASSERT_EQ(tokenize_text(text.data(), static_cast<int32_t>(text.size()), set->tokenizer, 1, records, 64, work,
+                          sizeof work, &count),
+            static_cast<int32_t>(text.size()));
+  std::string tokens;
+  std::vector<std::string> list;
+  for (int32_t i = 0; i < count; ++i) {
+    list.push_back(records[i].text < 0 ? text.substr(records[i].offset, records[i].length)
+                                       : std::string(work + records[i].text));
+    tokens += list.back() + '\0';
+  }
+  EXPECT_EQ(list, (std::vector<std::string>{"The", "dog", "does", "n't", "like", "the", "cat", "'s", "toys", ",",
+                                             "does", "it", "?"}));
+  char tags[512];
+  ASSERT_EQ(tag_sentence(tokens.data(), count, tags, sizeof tags, 1, set->hmm, set->tagger_buffer, nullptr, nullptr),
+            count);
+  std::vector<std::string> tag_list;
+  for (const char* p = tags; tag_list.size() < static_cast<size_t>(count); p += std::strlen(p) + 1) {
+    tag_list.emplace_back(p);
+  }
+  EXPECT_EQ(tag_list, (std::vector<std::string>{"DT", "NN", "VBZ", "RB", "IN", "DT", "NN", "POS", "NNS", "COMMA",
+                                                 "VBZ", "PRP", "SENT"}));
+  zop_local_free(set);
+}
+
+TEST_F(EnglishSetTest, Phrases) {
+  EXPECT_EQ(phrases("The old man's dog chased a black cat."),
+            (std::vector<std::string>{"The old man's dog", "a black cat"}));
+  EXPECT_EQ(phrases("Search engines index large collections of documents."),
+            (std::vector<std::string>{"Search engines", "large collections", "documents"}));
+  EXPECT_EQ(phrases("She gave the children three red apples."),
+            (std::vector<std::string>{"the children", "three red apples"}));
+  EXPECT_TRUE(phrases("   ").empty());
+}
+
+}  // namespace
+}  // namespace vorlane

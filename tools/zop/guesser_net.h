@@ -1,0 +1,29 @@
+// Builder of a class guesser net (function 61) for a class-lexicon file:
+// the tags of an unknown word come from its ending. The net reads any coded
+// word, then the TAGSEP, and offers the class symbols of every listed
+// suffix the word ends with, or the default tags when none fits.
+//
+// The net is an Aho-Corasick automaton over the coded bytes of the suffixes
+// (a label byte always begins a symbol, so matches fall on symbol
+// boundaries); after the TAGSEP each tag is a chain of its label byte and
+// ESC bytes, final where the symbol ends, as the enumeration walk reads it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/fst/fst_writer.h"
+
+namespace vorlane::zopw {
+
+struct SuffixTags {
+  std::string suffix;
+  std::vector<std::string> tags;
+};
+
+// Adds the guesser net to desc (a class lexicon written with label-first
+// coding) and points function 61 at it.
+bool add_guesser(fstw::FileDesc* desc, const std::vector<SuffixTags>& suffixes,
+                 const std::vector<std::string>& default_tags, std::string* error);
+
+}  // namespace vorlane::zopw
