@@ -2,10 +2,10 @@
 // texts of /usr/share/common-licenses (or the files named in
 // VORLANE_TEXT_CORPUS, separated by ':'), one document per file.
 //
-// Stems come from the default English resource set when VORLANE_ENGLISH
-// names its path (for example build/resources/english/english), else from
-// the tests' small resource set, whose stemmer knows a few words only (every
-// word is still looked up in the transducer).
+// Stems come from the default English resource set built into
+// build/resources/english (or the set whose path VORLANE_ENGLISH names); when
+// it was not built, from the tests' small resource set, whose stemmer knows a
+// few words only (every word is still looked up in the transducer).
 //   build/bin/text_analysis_bench
 #include <benchmark/benchmark.h>
 
@@ -56,8 +56,11 @@ const zop_handle& english() {
   static const zop_handle h = [] {
     zop_handle h;
     std::string path;
+    const std::string built = std::string(VORLANE_ENGLISH_DIR) + "/english";
     if (const char* env = getenv("VORLANE_ENGLISH")) {
       path = env;
+    } else if (fs::exists(built + ".hmm")) {
+      path = built;
     } else {
       path = (fs::temp_directory_path() / "vorlane-bench-language").string();
       std::string error;

@@ -139,6 +139,22 @@ class LanguagesWithAResourceSet(unittest.TestCase):
         self.assertEqual(out, ["True", "refused", "31"])
 
 
+ENGLISH = os.path.join(vorlane_testing.BUILD, "resources", "english", "english")
+
+
+@unittest.skipUnless(os.path.exists(ENGLISH + ".hmm"), "no default English resource set")
+class EnglishResourceSet(unittest.TestCase):
+    def test_lang_init_and_stop_words(self):
+        out = child_lines(
+            "path = %r\n"
+            "print(sorn.lang_init('english', path))\n"
+            "print(sorn.lang_init('english', path))\n"
+            "sorn.init_stopword_table('english', ['the', 'of', 'and'])\n"
+            "print(sorn.is_stop_word('of', 'english'), sorn.is_stop_word('Of', 'english'))\n"
+            % ENGLISH)
+        self.assertEqual(out, ["0", "0", "1", "0"])
+
+
 class QualInit(unittest.TestCase):
     def test_wrong_counts_and_types(self):
         import sorn
