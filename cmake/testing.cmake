@@ -21,20 +21,16 @@ function(vorlane_cxx_test name)
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
-# vorlane_script_test(NAME SCRIPT [LABELS ...] [HOST target]): a unittest file
-# run inside the embedded interpreter by vorlane-server -child (or by the
-# given host program, e.g. vorlane-server-testing). Skipped in sanitizer
-# builds (the interpreter is not instrumented there).
+# vorlane_script_test(NAME SCRIPT [LABELS ...]): a unittest file run inside the
+# embedded interpreter. Skipped in sanitizer builds (the interpreter is not
+# instrumented there).
 function(vorlane_script_test name script)
-  cmake_parse_arguments(T "" "HOST" "LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "LABELS" ${ARGN})
   if(NOT VORLANE_SANITIZE STREQUAL "")
     return()
   endif()
-  if(NOT T_HOST)
-    set(T_HOST vorlane-server)
-  endif()
   add_test(NAME ${name}
-    COMMAND $<TARGET_FILE:${T_HOST}> -child ${script})
+    COMMAND $<TARGET_FILE:vorlane-server> -child ${script})
   set_tests_properties(${name} PROPERTIES
     LABELS "script;${T_LABELS}"
     ENVIRONMENT "TZ=UTC;PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/py;VORLANE_BUILD=${CMAKE_BINARY_DIR};VORLANE_SOURCE=${CMAKE_SOURCE_DIR}")

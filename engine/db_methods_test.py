@@ -13,12 +13,7 @@ from vorlane_testing import run_child
 
 def setUpModule():
     # The slot arenas that give query databases their term caches.
-    if hasattr(sorn, "cache_init"):
-        sorn.cache_init(1 << 20, 1000, 0)
-    else:
-        import _engine_testing
-        _engine_testing.add_arena(1000, 50)
-        _engine_testing.add_arena(0, 50)
+    sorn.cache_init(1 << 20, 1000, 0)
 
 
 def quit_all():

@@ -11,12 +11,7 @@ EMPTY = ("", "", "", "", "", 0, 0, 0, 0, 0)
 
 
 def setUpModule():
-    if hasattr(sorn, "cache_init"):
-        sorn.cache_init(1 << 20, 1000, 0)
-    else:
-        import _engine_testing
-        _engine_testing.add_arena(1000, 50)
-        _engine_testing.add_arena(0, 50)
+    sorn.cache_init(1 << 20, 1000, 0)
 
 
 class TitleTest(unittest.TestCase):
