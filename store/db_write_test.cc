@@ -155,6 +155,29 @@ TEST_F(DbWriteTest, NormalisedRecordsAreRescaledIntoStoredClasses) {
   idbm_close(db);
 }
 
+// The rescaling copy holds the database's posting limit, not a fixed 40,000.
+TEST_F(DbWriteTest, NormalisedRecordOverFortyThousandPostingsIsWrittenWhole) {
+  const uint32_t n = 45000;
+  idbm_db* db = idbm_newdb(path().c_str(), 50000);
+  ASSERT_NE(db, nullptr);
+  db->ndocs = n;
+  std::vector<uint32_t> rec = {7, 8, (40u << 25) | n, n << 15};
+  for (uint32_t d = 0; d < n; ++d) rec.push_back((d << 7) | (d % 2 ? 40u : 12u));
+  rec.push_back(kRecEndMark);
+  idbm_position pos;
+  ASSERT_EQ(idbm_append(db, rec.data(), &pos), 1);
+  EXPECT_EQ(pos.size_part, (n * 4 + 20) << 8);
+  fflush(db->tf_stream);
+  const auto w = read_words(path() + "/tf0");
+  ASSERT_EQ(w.size(), n + 5);
+  EXPECT_EQ(w[2], n);
+  EXPECT_EQ(w[3], n << 15);
+  EXPECT_EQ(w[4], static_cast<uint32_t>(db->score_map[30]));
+  EXPECT_EQ(w[4 + n - 1], ((n - 1) << 7) | static_cast<uint32_t>(db->score_map[100]));
+  EXPECT_EQ(w[4 + n], kRecEndMark);
+  idbm_close(db);
+}
+
 // Documents indexed, saved and reopened for querying: every term's postings,
 // scores and document frequency are what a model of the documents computes,
 // each record cut to its first posting_limit postings by docid.

@@ -162,6 +162,18 @@ TEST_F(IndexingTest, FailedInsertKeepsLaterDocidsAligned) {
   const auto* del = static_cast<const uint8_t*>(db->del.address);
   EXPECT_EQ(del[1], 255);
   idbm_close(db);
+  // The journal: docid 0's record, an empty record for the failed docid 1,
+  // then docid 2's record.
+  struct stat st;
+  ASSERT_EQ(stat((path() + "/jnl").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, (4 + 9) + 4 + (4 + 9));
+  FILE* jnl = fopen((path() + "/jnl").c_str(), "rb");
+  ASSERT_NE(jnl, nullptr);
+  uint32_t reclen = 0xFFFFFFFFu;
+  fseek(jnl, 4 + 9, SEEK_SET);
+  ASSERT_EQ(fread(&reclen, 4, 1, jnl), 1u);
+  fclose(jnl);
+  EXPECT_EQ(reclen, 0u);
 
   db = open_incr(4);
   ASSERT_NE(db, nullptr);

@@ -148,6 +148,37 @@ TEST_F(SlotArenaTest, RecyclingMarksTheOwnersCellDeleted) {
   }
 }
 
+// A close that read a slot pointer from its slot table just before another
+// database's lookup recycled that slot must leave the slot to its new owner.
+TEST_F(SlotArenaTest, CloseLeavesASlotRecycledByAnotherCache) {
+  cache_add_arena(0, 1);
+  auto* first = new idbm_db;
+  auto* second = new idbm_db;
+  ASSERT_EQ(idbm_cache(first, 10), 1);
+  ASSERT_EQ(idbm_cache(second, 10), 1);
+  slot* only = &arenas[0]->slots[0];
+  ASSERT_NE(idbm_stub(first, 5, 6), nullptr);
+  const uint32_t first_cell = only->index;
+  ASSERT_EQ(only->owner, first);
+  // The second cache takes the only slot; the first one's cells are cleared.
+  const uint32_t* rec = idbm_stub(second, 7, 8);
+  ASSERT_EQ(rec, only->chunk);
+  ASSERT_EQ(only->owner, second);
+  EXPECT_EQ(first->cache_table[first_cell].load(), CACHE_DEL);
+  // The stale pointer a racing close would still hold.
+  first->cache_slots[first_cell].store(only);
+  EXPECT_EQ(idbm_close(first), 1);
+  EXPECT_EQ(only->owner, second);
+  const uint32_t second_cell = only->index;
+  ASSERT_NE(second_cell, 0u);
+  EXPECT_EQ(second->cache_slots[second_cell].load(), only);
+  EXPECT_EQ(second->cache_table[second_cell].load(), reinterpret_cast<uintptr_t>(rec));
+  EXPECT_EQ(rec[0], 7u);
+  EXPECT_EQ(rec[1], 8u);
+  EXPECT_EQ(idbm_close(second), 1);
+  EXPECT_EQ(only->owner, nullptr);
+}
+
 TEST_F(SlotArenaTest, MakeArenaRefusesEmptyRequests) {
   LogCapture log;
   EXPECT_EQ(make_arena(0, 5), nullptr);
