@@ -5,7 +5,7 @@ import tempfile
 import unittest
 
 import sorn
-from vorlane_dbimage import TITLE_SIZE, TITLES_PER_FILE, pack_title, write_db
+from vorlane_dbimage import TITLE_SIZE, TITLES_PER_FILE, open_fds, pack_title, write_db
 
 EMPTY = ("", "", "", "", "", 0, 0, 0, 0, 0)
 
@@ -17,6 +17,12 @@ def setUpModule():
         import _engine_testing
         _engine_testing.add_arena(1000, 50)
         _engine_testing.add_arena(0, 50)
+
+
+def ti0_mappings():
+    """How many mappings of a file named ti0 the process holds."""
+    with open("/proc/self/maps") as f:
+        return sum(1 for line in f if line.rstrip().endswith("/ti0"))
 
 
 class TitleTest(unittest.TestCase):
@@ -113,7 +119,10 @@ class MapTitles(TitleTest):
                                                  second: pack_title("second", url="u1")})
         self.assertEqual([t[0] for t in sorn.titles([(ident, second), (ident, 0)])], ["second", "first"])
         self.assertIsNone(sorn.map_titles(ident))
+        fds, maps = open_fds(), ti0_mappings()
+        self.assertEqual(maps, 1)
         self.assertIsNone(sorn.map_titles(ident))  # already mapped: nothing happens
+        self.assertEqual((open_fds(), ti0_mappings()), (fds, maps))
         self.assertEqual([t[0] for t in sorn.titles([(ident, 0), (ident, second)])], ["first", "second"])
 
     def test_records_past_the_mapped_size_are_zero(self):
