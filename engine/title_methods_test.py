@@ -99,6 +99,27 @@ class Titles(TitleTest):
             sorn.titles([(ident, 0), (100, 0)])
         self.assertEqual(str(cm.exception), "Database not open: 100")
 
+    def test_conversions_that_change_the_list_or_the_table(self):
+        ident, _ = self.open("db", 2, {0: pack_title("t0", url="u"), 1: pack_title("t1", url="u")})
+        pairs = []
+
+        class Shrinks:
+            def __index__(self):
+                pairs.clear()
+                return 0
+
+        class Quits:
+            def __index__(self):
+                sorn.quit_db(ident)
+                return 1
+
+        pairs[:] = [(ident, Shrinks()), (ident, 1), (ident, 0)]
+        self.assertEqual([t[0] for t in sorn.titles(pairs)], ["t0", "t1", "t0"])
+        # A database closed by a later conversion is not read.
+        with self.assertRaises(sorn.error) as cm:
+            sorn.titles([(ident, 0), (ident, Quits())])
+        self.assertEqual(str(cm.exception), "Database not open: %d" % ident)
+
     def test_rebuilt_database_shows_its_own_titles(self):
         sorn.init_title_cache(5800)
         ident, path = self.open("db", 1, {0: pack_title("old", url="u")})
