@@ -7,8 +7,10 @@
 #include "engine/sorn_module.h"
 #include "platform/test_root.h"
 #include "store/db_handle.h"
+#include "store/indexing.h"
 #include "store/mapfile.h"
 #include "store/testing/db_image.h"
+#include "store/testing/index_fixture.h"
 
 // The interpreter keeps memory until the process ends.
 extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() { return "detect_leaks=0"; }
@@ -74,6 +76,37 @@ TEST(DbMethods, DeleteOnReadOnlyDeletionMapFails) {
   EXPECT_EQ(r, Py_None);
   Py_XDECREF(r);
   EXPECT_EQ(open_dbs[1], nullptr);
+  Py_DECREF(args);
+}
+
+// After close_journal a document would have no journal record: the handle
+// refuses it, so a later save cannot leave a journal that drops it.
+TEST(DbMethods, CloseJournalRefusesLaterDocuments) {
+  platform::TestRoot root;
+  const std::string dir = root.path() + "/db";
+  idbm_db* db = idbm_open_incr(dir.c_str(), 0, 10, 1, nullptr);
+  ASSERT_NE(db, nullptr);
+  testing::test_doc first = testing::synthetic_doc(5, 0, 300, 40);
+  EXPECT_EQ(idbm_index_and_log(db, first.terms(), nullptr, 0, 0, 0, 0), 1);
+  open_dbs[2] = db;
+
+  PyObject* args = Py_BuildValue("(i)", 2);
+  PyObject* r = sorn_close_journal(nullptr, args);
+  EXPECT_EQ(r, Py_None);
+  Py_XDECREF(r);
+  EXPECT_EQ(db->jnl_stream, nullptr);
+  testing::test_doc second = testing::synthetic_doc(5, 1, 300, 40);
+  EXPECT_EQ(idbm_index_and_log(db, second.terms(), nullptr, 0, 0, 0, 0), 0);
+  EXPECT_EQ(db->ndocs, 1u);
+  PyObject* n = sorn_numdocs(nullptr, args);
+  ASSERT_NE(n, nullptr);
+  EXPECT_EQ(PyLong_AsLong(n), 1);
+  Py_DECREF(n);
+
+  r = sorn_quit_db(nullptr, args);
+  EXPECT_EQ(r, Py_None);
+  Py_XDECREF(r);
+  EXPECT_EQ(open_dbs[2], nullptr);
   Py_DECREF(args);
 }
 

@@ -1,11 +1,46 @@
 """sorn's small methods: hashes, dirdepth, priorities and process helpers."""
+import random
+import string
 import unittest
 
 import sorn
 from vorlane_testing import run_child
 
 
+def model_pair(data, skip=b""):
+    """Both hash rules over the bytes not in skip, masked to 31 bits, 0 -> 1."""
+    h1 = h2 = 0
+    for c in data:
+        if c in skip:
+            continue
+        h1 = (h1 * 129 + c + 987654321) % 2**32
+        h2 = (h2 * 65599 + c) % 2**32
+    h1, h2 = h1 & 0x7FFFFFFF or 1, h2 & 0x7FFFFFFF or 1
+    return h1.to_bytes(4, "little") + h2.to_bytes(4, "little")
+
+
+# White space, punctuation and control characters of the C locale; bytes
+# from 0x80 up belong to no class there and count.
+C_SKIPPED = bytes(range(32)) + b"\x7f" + string.punctuation.encode() + b" "
+
+
 class Hashes(unittest.TestCase):
+    def test_against_a_model(self):
+        rng = random.Random(109)
+        samples = [b"", b"a\0b", b"\0", b"\xff\xe9", b"http://example.com/a b, c!"]
+        samples += [bytes(rng.randrange(256) for _ in range(rng.randrange(1, 40))) for _ in range(200)]
+        for data in samples:
+            with self.subTest(data=data):
+                self.assertEqual(sorn.hash2(data), model_pair(data))
+                self.assertEqual(sorn.checksum(data), model_pair(data, C_SKIPPED))
+                text = data.decode("latin-1")
+                self.assertEqual(sorn.hash2(text), model_pair(data))
+                self.assertEqual(sorn.checksum(text), model_pair(data, C_SKIPPED))
+                cut = data.split(b"\0")[0]
+                self.assertEqual(sorn.hash1(data), int.from_bytes(model_pair(cut)[:4], "little"))
+                self.assertEqual(sorn.hash1(text), sorn.hash1(data))
+
+
     def test_hash1(self):
         self.assertEqual(sorn.hash1(""), 1)
         self.assertEqual(sorn.hash1("a"), (97 + 987654321) & 0x7FFFFFFF)

@@ -86,22 +86,36 @@ PyObject* sorn_map_titles(PyObject*, PyObject* args) {
 PyObject* sorn_titles(PyObject*, PyObject* args) {
   PyObject* pairs;
   if (!PyArg_ParseTuple(args, "O!:titles", &PyList_Type, &pairs)) return nullptr;
-  const Py_ssize_t n = PyList_GET_SIZE(pairs);
-  if (n >= kMaxTitlesPerCall) return raise_error("Too many docs");
-  std::vector<idbm_db*> dbs(static_cast<size_t>(n));
+  if (PyList_GET_SIZE(pairs) >= kMaxTitlesPerCall) return raise_error("Too many docs");
+  // A snapshot of the items: converting one may run script code (__index__)
+  // that changes the list under the loop.
+  PyObject* items = PyList_AsTuple(pairs);
+  if (!items) return nullptr;
+  const Py_ssize_t n = PyTuple_GET_SIZE(items);
+  std::vector<int> ids(static_cast<size_t>(n));
   std::vector<int32_t> docids(static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* item = PyList_GET_ITEM(pairs, i);
+    PyObject* item = PyTuple_GET_ITEM(items, i);
     if (!PyTuple_Check(item)) {
       PyErr_Format(PyExc_TypeError, "titles: item %zd must be an (identifier, docid) tuple, not %.100s", i,
                    Py_TYPE(item)->tp_name);
+      Py_DECREF(items);
       return nullptr;
     }
-    int id, docid;
-    if (!PyArg_ParseTuple(item, "ii:titles", &id, &docid)) return nullptr;
-    if (!(dbs[static_cast<size_t>(i)] = checked_db(id))) return nullptr;
+    int id = 0, docid = 0;
+    if (!PyArg_ParseTuple(item, "ii:titles", &id, &docid)) {
+      Py_DECREF(items);
+      return nullptr;
+    }
+    ids[static_cast<size_t>(i)] = id;
     docids[static_cast<size_t>(i)] = docid;
   }
+  Py_DECREF(items);
+  // Identifiers are checked once every item has been converted: script code
+  // run by a conversion could have closed a database checked before it.
+  std::vector<idbm_db*> dbs(static_cast<size_t>(n));
+  for (size_t i = 0; i < dbs.size(); ++i)
+    if (!(dbs[i] = checked_db(ids[i]))) return nullptr;
   std::vector<unsigned char> records(static_cast<size_t>(n) * kTitleRecordSize);
   {
     InterpreterRelease unlocked;

@@ -5,13 +5,19 @@ import tempfile
 import unittest
 
 import sorn
-from vorlane_dbimage import TITLE_SIZE, TITLES_PER_FILE, pack_title, write_db
+from vorlane_dbimage import TITLE_SIZE, TITLES_PER_FILE, open_fds, pack_title, write_db
 
 EMPTY = ("", "", "", "", "", 0, 0, 0, 0, 0)
 
 
 def setUpModule():
     sorn.cache_init(1 << 20, 1000, 0)
+
+
+def ti0_mappings():
+    """How many mappings of a file named ti0 the process holds."""
+    with open("/proc/self/maps") as f:
+        return sum(1 for line in f if line.rstrip().endswith("/ti0"))
 
 
 class TitleTest(unittest.TestCase):
@@ -88,6 +94,27 @@ class Titles(TitleTest):
             sorn.titles([(ident, 0), (100, 0)])
         self.assertEqual(str(cm.exception), "Database not open: 100")
 
+    def test_conversions_that_change_the_list_or_the_table(self):
+        ident, _ = self.open("db", 2, {0: pack_title("t0", url="u"), 1: pack_title("t1", url="u")})
+        pairs = []
+
+        class Shrinks:
+            def __index__(self):
+                pairs.clear()
+                return 0
+
+        class Quits:
+            def __index__(self):
+                sorn.quit_db(ident)
+                return 1
+
+        pairs[:] = [(ident, Shrinks()), (ident, 1), (ident, 0)]
+        self.assertEqual([t[0] for t in sorn.titles(pairs)], ["t0", "t1", "t0"])
+        # A database closed by a later conversion is not read.
+        with self.assertRaises(sorn.error) as cm:
+            sorn.titles([(ident, 0), (ident, Quits())])
+        self.assertEqual(str(cm.exception), "Database not open: %d" % ident)
+
     def test_rebuilt_database_shows_its_own_titles(self):
         sorn.init_title_cache(5800)
         ident, path = self.open("db", 1, {0: pack_title("old", url="u")})
@@ -108,7 +135,10 @@ class MapTitles(TitleTest):
                                                  second: pack_title("second", url="u1")})
         self.assertEqual([t[0] for t in sorn.titles([(ident, second), (ident, 0)])], ["second", "first"])
         self.assertIsNone(sorn.map_titles(ident))
+        fds, maps = open_fds(), ti0_mappings()
+        self.assertEqual(maps, 1)
         self.assertIsNone(sorn.map_titles(ident))  # already mapped: nothing happens
+        self.assertEqual((open_fds(), ti0_mappings()), (fds, maps))
         self.assertEqual([t[0] for t in sorn.titles([(ident, 0), (ident, second)])], ["first", "second"])
 
     def test_records_past_the_mapped_size_are_zero(self):
