@@ -1,5 +1,6 @@
 #include "linguistics/fst/apply.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "linguistics/fst/coding.h"
@@ -11,8 +12,8 @@ namespace vorlane {
 namespace {
 
 // Results remembered for duplicate removal, by offset and length (results
-// may hold NULs of their own); past this many distinct results a new one is
-// compared with the first ones only.
+// may hold NULs of their own): this many in the walk itself, any further ones
+// in a heap block that is only made when a walk has that many results.
 constexpr int kTracked = 256;
 
 // What a step of the walk asks for next.
@@ -36,6 +37,9 @@ class Walk {
         decode_arg_(decode_arg) {
     budget_ = fst_step_budget(fsm->trans_length, static_cast<uint32_t>(std::strlen(reinterpret_cast<const char*>(input))));
   }
+  ~Walk() { std::free(more_); }
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
 
   int32_t forward(int32_t net_index, bool partial, int32_t* offsets, int32_t offsets_length);
   int32_t inverse(int32_t net_index);
@@ -103,19 +107,39 @@ class Walk {
     return table ? net_.table_lookup(remembered, c, found) : 0;
   }
 
+  bool same_as(int32_t start, int32_t length, int32_t n) const {
+    return length == n && std::memcmp(client_ + start, client_ + pos_, static_cast<size_t>(n)) == 0;
+  }
+
   // Compares the result just written at the client position (length n) with
-  // the earlier ones; a new one is kept and counted.
-  void keep_distinct(int32_t n) {
-    int tracked = count_ < kTracked ? count_ : kTracked;
-    for (int i = 0; i < tracked; ++i) {
-      if (lengths_[i] == n && std::memcmp(client_ + starts_[i], client_ + pos_, static_cast<size_t>(n)) == 0) return;
+  // every earlier one; a new one is kept and counted. False when the memory
+  // for remembering it cannot be had.
+  bool keep_distinct(int32_t n) {
+    int32_t tracked = count_ < kTracked ? count_ : kTracked;
+    for (int32_t i = 0; i < tracked; ++i) {
+      if (same_as(starts_[i], lengths_[i], n)) return true;
+    }
+    for (int32_t i = 0; i < count_ - kTracked; ++i) {
+      if (same_as(more_[2 * i], more_[2 * i + 1], n)) return true;
     }
     if (count_ < kTracked) {
       starts_[count_] = pos_;
       lengths_[count_] = n;
+    } else {
+      int32_t extra = count_ - kTracked;
+      if (extra >= more_capacity_) {
+        int32_t capacity = more_capacity_ == 0 ? kTracked : more_capacity_ * 2;
+        void* grown = std::realloc(more_, 2 * sizeof(int32_t) * static_cast<size_t>(capacity));
+        if (grown == nullptr) return false;
+        more_ = static_cast<int32_t*>(grown);
+        more_capacity_ = capacity;
+      }
+      more_[2 * extra] = pos_;
+      more_[2 * extra + 1] = n;
     }
     pos_ += n + 1;
     ++count_;
+    return true;
   }
 
   // Handles an accepted path (the coded output is complete); kReturn with
@@ -127,7 +151,7 @@ class Walk {
       if (style_ != 2) return finish(kFstBadFunction, result);
       int32_t n = fst_decode(coded_, client_ + pos_, room, decode_arg_, true, fsm_);
       if (n < 0) return finish(n, result);
-      keep_distinct(n);
+      if (!keep_distinct(n)) return finish(kFstNoMemory, result);
       return Next::kContinue;
     }
     switch (style_) {
@@ -137,13 +161,13 @@ class Walk {
         int32_t n = static_cast<int32_t>(std::strlen(reinterpret_cast<const char*>(coded_)));
         if (n >= room) return finish(kFstTooLong, result);
         std::memcpy(client_ + pos_, coded_, static_cast<size_t>(n) + 1);
-        keep_distinct(n);
+        if (!keep_distinct(n)) return finish(kFstNoMemory, result);
         return Next::kContinue;
       }
       case 2: {
         int32_t n = fst_decode(coded_, client_ + pos_, room, decode_arg_, false, fsm_);
         if (n < 0) return finish(n, result);
-        keep_distinct(n);
+        if (!keep_distinct(n)) return finish(kFstNoMemory, result);
         return Next::kContinue;
       }
       case 4: {
@@ -249,6 +273,8 @@ class Walk {
   uint64_t budget_ = 0;
   int32_t starts_[kTracked];
   int32_t lengths_[kTracked];
+  int32_t* more_ = nullptr;  // start, length of each result past the first kTracked
+  int32_t more_capacity_ = 0;
 };
 
 int32_t Walk::forward(int32_t net_index, bool partial, int32_t* offsets, int32_t offsets_length) {

@@ -134,6 +134,42 @@ TEST(FstApply, EqualResultsCountOnce) {
   EXPECT_EQ(forward(fsm, "b", 0).rc, 0);
 }
 
+TEST(FstApply, DuplicatesPastManyDistinctResultsCountOnce) {
+  // Every two-letter word over 17 letters (289 of them), reached along two
+  // paths that read and write nothing: each result comes twice, and the
+  // second copies of the last ones follow more than 256 distinct results.
+  Builder b;
+  int32_t s0 = b.state(), p1 = b.state(), p2 = b.state(), q = b.state(), q2 = b.state(), m = b.state();
+  int32_t e1 = b.state(), m2 = b.state(), e2 = b.state(), f = b.state(true);
+  b.arc(s0, kPlanDiacritic, p1);
+  b.arc(s0, kPlanDiacritic, p2);
+  b.arc(p1, kPlanDiacritic, m);  // nothing:nothing
+  b.arc(p2, kPlanDiacritic, q);  // nothing:nothing twice, another way
+  b.arc(q, kPlanDiacritic, q2);
+  b.arc(q2, kPlanDiacritic, m);
+  b.arc(m, kPlanDiacritic, e1);
+  b.arc(m2, kPlanDiacritic, e2);
+  const std::string letters = "abcdefghijklmnopq";
+  for (char c : letters) {
+    b.arc(e1, b.sym(c), m2);  // nothing:c
+    b.arc(e2, b.sym(c), f);
+  }
+  FsmPtr fsm = b.load();
+  std::vector<uint8_t> in = encode(fsm, "");
+  std::vector<FstFrame> frames(64);
+  uint8_t coded[64];
+  for (int32_t style : {1, 2}) {
+    std::vector<char> client(4096);
+    int32_t n = apply_fst(in.data(), coded, sizeof coded, 0, false, frames.data(), 64, client.data(),
+                          static_cast<int32_t>(client.size()), nullptr, 0, style, 0, fst_test::as_fsm(fsm));
+    ASSERT_EQ(n, 289) << style;
+    std::set<std::string> seen;
+    const char* p = client.data();
+    for (int32_t i = 0; i < n; ++i, p += 3) seen.insert(std::string(p));
+    EXPECT_EQ(seen.size(), 289u) << style;
+  }
+}
+
 TEST(FstApply, DuplicatesWithEmbeddedEndSymbolsAreFound) {
   // Outputs "a<end>b" (twice, the second after a pair that reads and writes
   // nothing) and "a": decoded, the end symbol is a NUL inside the result.

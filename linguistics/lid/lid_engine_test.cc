@@ -315,5 +315,36 @@ TEST_F(LidEngineTest, Ucs2TextWithOddLengthKeepsItsRows) {
   lid_destroy(e);
 }
 
+TEST_F(LidEngineTest, JapaneseTextCutInsideACharacterKeepsItsRows) {
+  // The same words in Shift-JIS (19), packed EUC-JP (20) and ISO-2022-JP
+  // (18), each cut inside its last two-byte character, as the service's
+  // 298-byte cut may leave them: the units before the cut are scored, so the
+  // rows are those of the uncut words.
+  lid_engine* e = nullptr;
+  ASSERT_EQ(create("-300\n19 L 1 5 12\n20 L 1 5 12\n18 L 1 5 12\n", &e), 0);
+  struct Case {
+    int encoding;
+    std::string whole, cut;
+  } cases[] = {
+      {19, "the cat", "the cat\x82"},                              // Shift-JIS lead byte alone
+      {20, "the cat", "the cat\xA4"},                              // EUC-JP lead byte alone
+      {20, "the cat", "the cat\x8F\xB0"},                          // JIS X 0212: two of three bytes
+      {18, "\x1B(Bthe cat", "\x1B(Bthe cat\x1B$B\x30"},            // one byte of a JIS X 0208 pair
+  };
+  for (const Case& c : cases) {
+    int only[] = {c.encoding};
+    lid_result whole[4], cut[4];
+    int n = lid_identify(e, c.whole.data(), static_cast<int>(c.whole.size()), whole, 4, only, 1);
+    ASSERT_EQ(n, 2) << c.encoding;
+    ASSERT_EQ(lid_identify(e, c.cut.data(), static_cast<int>(c.cut.size()), cut, 4, only, 1), n) << c.encoding;
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(cut[i].language, whole[i].language) << c.encoding;
+      EXPECT_EQ(cut[i].encoding, c.encoding);
+      EXPECT_EQ(cut[i].score, whole[i].score) << c.encoding;
+    }
+  }
+  lid_destroy(e);
+}
+
 }  // namespace
 }  // namespace vorlane
