@@ -94,6 +94,7 @@ class ServiceSupervision(ServiceCase):
 
         self.stop_service()
         self.assertFalse(alive(last["pid"]))
+        self.assertEqual(len(starts(self.root.path)), 3)  # server 0 was never restarted
         self.assertEqual(self.history()[4:], [(STOP_PENDING, 4, 3000, 0, 1), (STOPPED, 0, 0, 0, 1)])
         self.assertEqual(self.status()["exit_code"], 0)
         self.assertEqual(self.events(), [("Vorlane Server", "warning", 2, ["Start Service"]),
@@ -167,19 +168,26 @@ class ServiceFailures(ServiceCase):
 class MainScript(unittest.TestCase):
     def test_child_without_script_runs_lib_server_py_of_the_installation(self):
         inst = tempfile.mkdtemp(prefix="vorlane-inst-")
+        root = TempRoot().start()
         try:
             os.makedirs(os.path.join(inst, "bin"))
             os.makedirs(os.path.join(inst, "lib"))
             shutil.copy(PROGRAM, os.path.join(inst, "bin"))
+            # The server records itself under the server number it was given.
             with open(os.path.join(inst, "lib", "server.py"), "w") as f:
-                f.write("import sys, osdnt_native\nprint('server main', sys.argv[0])\n")
+                f.write("import sys, osdnt_native\nosdnt_native.record('/d', 'h', 1, 'v')\n"
+                        "print('server main', sys.argv[0])\n")
             env = dict(os.environ)
             env.pop("VORLANE_MAIN", None)
             r = subprocess.run([os.path.join(inst, "bin", "vorlane-server"), "-child", "-serverNum", "2"],
                                env=env, capture_output=True, text=True, timeout=30)
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertEqual(r.stdout, "server main %s/lib/server.py\n" % inst)
+            key = "HKEY_LOCAL_MACHINE/SOFTWARE/Kestrova/VorlaneServer/"
+            self.assertEqual(osdnt_native.get_registry(key + "2/hostname"), "h")
+            self.assertIsNone(osdnt_native.get_registry(key + "0/hostname"))
         finally:
+            root.stop()
             shutil.rmtree(inst, ignore_errors=True)
 
 
