@@ -12,6 +12,7 @@ packages=(
   apache2-doc python3.11-doc
   openssl gss-ntlmssp python3-gssapi
   libexttextcat-data
+  iproute2
 )
 
 missing=()
