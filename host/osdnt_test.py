@@ -91,22 +91,24 @@ class Spawn(unittest.TestCase):
         self.assertEqual(self.read("args"), "[two][words]")
 
     def test_other_threads_run_while_a_child_is_waited_for(self):
+        # The child waits for a file that another script thread makes only
+        # once the child has started: it ends with 0 only when that thread
+        # runs during the wait (else the limit ends it with 42).
         import threading
-        ticks = []
-        stop = threading.Event()
+        started = os.path.join(self.dir, "started")
+        answer = os.path.join(self.dir, "answer")
 
-        def tick():
-            while not stop.is_set():
-                ticks.append(1)
+        def answer_the_child():
+            deadline = time.monotonic() + 30
+            while not os.path.exists(started) and time.monotonic() < deadline:
                 time.sleep(0.01)
-        t = threading.Thread(target=tick)
+            open(answer, "w").close()
+        t = threading.Thread(target=answer_the_child, daemon=True)
         t.start()
-        try:
-            self.assertEqual(osdnt_native.spawn("/bin/sleep 0.5", 10), 0)
-        finally:
-            stop.set()
-            t.join()
-        self.assertGreater(len(ticks), 10)
+        code = osdnt_native.spawn('/bin/sh -c "touch %s; while [ ! -e %s ]; do sleep 0.01; done"'
+                                  % (started, answer), 1)
+        t.join(30)
+        self.assertEqual(code, 0)
 
 
 class Registry(unittest.TestCase):

@@ -39,6 +39,8 @@ class ServiceCase(unittest.TestCase):
 
     def history(self):
         path = os.path.join(self.root.path, "services", "Vorlane Server", "history")
+        if not os.path.exists(path):
+            return []
         with open(path) as f:
             return [tuple(int(x) for x in line.split()) for line in f]
 
@@ -46,7 +48,9 @@ class ServiceCase(unittest.TestCase):
         self.tool("install", PROGRAM)
         out = self.tool("start").stdout
         self.service_pid = int(out.strip().split("=")[1])
-        wait_for(lambda: self.status()["state"] == RUNNING, what="running")
+        # The history, not the current state: a service whose children all
+        # end at once may be stopped again before a look at its state.
+        wait_for(lambda: any(h[0] == RUNNING for h in self.history()), what="running")
 
     def stop_service(self):
         self.tool("stop")
@@ -94,6 +98,7 @@ class ServiceSupervision(ServiceCase):
 
         self.stop_service()
         self.assertFalse(alive(last["pid"]))
+        self.assertEqual(len(starts(self.root.path)), 3)  # server 0 was never restarted
         self.assertEqual(self.history()[4:], [(STOP_PENDING, 4, 3000, 0, 1), (STOPPED, 0, 0, 0, 1)])
         self.assertEqual(self.status()["exit_code"], 0)
         self.assertEqual(self.events(), [("Vorlane Server", "warning", 2, ["Start Service"]),
@@ -135,6 +140,70 @@ class ServiceSupervision(ServiceCase):
             ("Vorlane Server", "warning", 2, ["Start Service"]),
             ("Vorlane Server", "error", 1, ["error 2", "Cannot start child: \"%s\" -child -serverNum 0" % program])])
 
+    def install_wrapper(self, before_exec):
+        """Installs as the service's program a script that runs before_exec
+        and then the server; started with "-child" it only sleeps."""
+        wrapper = os.path.join(self.root.path, "wrapper")
+        with open(wrapper, "w") as f:
+            f.write('#!/bin/sh\nif [ "$1" = "-child" ]; then exec sleep 30; fi\n%s\nexec "%s"\n'
+                    % (before_exec, PROGRAM))
+        os.chmod(wrapper, 0o755)
+        self.tool("install", wrapper)
+        return wrapper
+
+    def test_an_empty_program_path_ends_with_an_error_event(self):
+        # The configuration is emptied after the start, before the service
+        # reads its program path.
+        self.install_wrapper("printf '\\n' > \"$VORLANE_ROOT/services/Vorlane Server/config\"")
+        self.service_pid = int(self.tool("start").stdout.strip().split("=")[1])
+        wait_for(lambda: not alive(self.service_pid), what="the service process to end")
+        self.assertEqual(self.history(), [(START_PENDING, 1, 3000, 0, 0), (START_PENDING, 2, 3000, 0, 0),
+                                          (START_PENDING, 3, 3000, 0, 0), (STOPPED, 0, 0, 2, 1)])
+        self.assertEqual(self.events(), [
+            ("Vorlane Server", "warning", 2, ["Start Service"]),
+            ("Vorlane Server", "error", 1,
+             ["error 2", "Cannot start children: the service's program path is unknown."])])
+        self.assertEqual(starts(self.root.path), [])
+
+    def test_a_failed_running_report_ends_the_children(self):
+        for n in range(10):
+            osdnt_native.set_server_num(n)
+            osdnt_native.record("/data/%d" % n, "host", 8000 + n, "1")
+        osdnt_native.set_server_num(0)
+        # First the descriptors the service keeps open besides its ten
+        # children's.
+        self.install_wrapper("")
+        self.service_pid = int(self.tool("start").stdout.strip().split("=")[1])
+        wait_for(lambda: any(h[0] == RUNNING for h in self.history()), what="running")
+        kept = len(os.listdir("/proc/%d/fd" % self.service_pid)) - 10
+        self.stop_service()
+        kill_all(self.root.path)
+        os.unlink(os.path.join(self.root.path, "services", "Vorlane Server", "history"))
+        # Then a limit that leaves room for the starting reports but is used
+        # up by the children's descriptors: the running report fails.
+        self.install_wrapper("ulimit -n %d" % (kept + 4))
+        self.service_pid = int(self.tool("start").stdout.strip().split("=")[1])
+        wait_for(lambda: not alive(self.service_pid), what="the service process to end")
+        history = self.history()
+        self.assertEqual(history[:3], [(START_PENDING, 1, 3000, 0, 0), (START_PENDING, 2, 3000, 0, 0),
+                                       (START_PENDING, 3, 3000, 0, 0)])
+        # The failed report's error (its event is lost with the descriptors)
+        # is the stopped report's exit code.
+        self.assertEqual(history[-1], (STOPPED, 0, 0, 5, 1))
+        self.assertNotIn(RUNNING, [h[0] for h in history])
+        # No child is left running unsupervised.
+        mark = ("VORLANE_ROOT=" + self.root.path).encode()
+        left = []
+        for name in os.listdir("/proc"):
+            if name.isdigit() and int(name) != os.getpid():
+                try:
+                    with open("/proc/%s/environ" % name, "rb") as f:
+                        if mark in f.read().split(b"\0") and alive(int(name)):
+                            left.append(int(name))
+                except OSError:
+                    pass
+        self.assertEqual(left, [])
+
     def test_starting_twice_is_refused(self):
         self.start_service()
         r = self.tool("start", check=False)
@@ -167,19 +236,26 @@ class ServiceFailures(ServiceCase):
 class MainScript(unittest.TestCase):
     def test_child_without_script_runs_lib_server_py_of_the_installation(self):
         inst = tempfile.mkdtemp(prefix="vorlane-inst-")
+        root = TempRoot().start()
         try:
             os.makedirs(os.path.join(inst, "bin"))
             os.makedirs(os.path.join(inst, "lib"))
             shutil.copy(PROGRAM, os.path.join(inst, "bin"))
+            # The server records itself under the server number it was given.
             with open(os.path.join(inst, "lib", "server.py"), "w") as f:
-                f.write("import sys, osdnt_native\nprint('server main', sys.argv[0])\n")
+                f.write("import sys, osdnt_native\nosdnt_native.record('/d', 'h', 1, 'v')\n"
+                        "print('server main', sys.argv[0])\n")
             env = dict(os.environ)
             env.pop("VORLANE_MAIN", None)
             r = subprocess.run([os.path.join(inst, "bin", "vorlane-server"), "-child", "-serverNum", "2"],
                                env=env, capture_output=True, text=True, timeout=30)
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertEqual(r.stdout, "server main %s/lib/server.py\n" % inst)
+            key = "HKEY_LOCAL_MACHINE/SOFTWARE/Kestrova/VorlaneServer/"
+            self.assertEqual(osdnt_native.get_registry(key + "2/hostname"), "h")
+            self.assertIsNone(osdnt_native.get_registry(key + "0/hostname"))
         finally:
+            root.stop()
             shutil.rmtree(inst, ignore_errors=True)
 
 

@@ -26,6 +26,10 @@ TEST(SpawnCommand, ExitCodesAndStartErrors) {
   EXPECT_EQ(spawn_command("/nonexistent/prog a b", 10), ENOENT);
   EXPECT_EQ(spawn_command("true", 10), ENOENT);  // no search path
   EXPECT_EQ(spawn_command("\"\"", 10), ENOENT);
+  // Quotes are stripped only when both are there: a lone opening quote stays
+  // part of the program's name (nothing is cut from its end).
+  EXPECT_EQ(spawn_command("\"/bin/true", 10), ENOENT);
+  EXPECT_EQ(spawn_command("\"/bin/true\"", 10), 0);
 }
 
 TEST(SpawnCommand, LimitsRefuseWithoutStartingAnything) {

@@ -14,6 +14,7 @@ packages=(
   openssl gss-ntlmssp python3-gssapi
   libexttextcat-data
   wamerican wordnet-base
+  iproute2
 )
 
 missing=()

@@ -12,6 +12,7 @@ ALLOWED = {
 # Present in every build.
 REQUIRED = {"serverNum", "HInstance", "DisableHeapChecking", "vorlane_register_modules"}
 REQUIRED |= {"cvdir", "eat_spaces", "find_and_eat_spaces", "readnumber", "readnumbers"}
+REQUIRED |= {"service_startup", "wrapper_startup", "parseCmdLine", "orvelRegistryGetNum", "_output_to_logfile"}
 
 
 def exported(library):
@@ -34,6 +35,8 @@ def main():
     names = exported(sys.argv[1])
     extra = sorted(n for n in names if not allowed(n))
     missing = sorted(REQUIRED - set(names))
+    if not any(n.startswith("CharMapper::") for n in names):
+        missing.append("CharMapper::*")
     for n in extra:
         print("unexpected export:", n)
     for n in missing:
