@@ -4,6 +4,7 @@
 // documents make; a save cut short must reopen from its journal.
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/wait.h>
@@ -200,6 +201,65 @@ TEST(CrashRecovery, KilledIndexerLosesNoDocumentWhoseInsertReturned) {
   RecordProperty("saves_cut", saves_cut);
   RecordProperty("saves_done", saves_done);
   RecordProperty("saves_whole_with_journal", saves_whole);
+}
+
+// The step of idbm_write at which the child of the next test kills itself.
+const char* kill_at_step = nullptr;
+
+void kill_at(const char* step) {
+  if (strcmp(step, kill_at_step) == 0) raise(SIGKILL);
+}
+
+// A save killed at each of its steps: until the directory header is in place
+// no query open accepts the database; once it is, every saved file is whole
+// (the term files written out before the header, not after it); and while
+// the journal exists it gives back every document.
+TEST(CrashRecovery, SaveKilledAtEachStepLeavesNoHalfDatabase) {
+  init_percent_table();
+  platform::TestRoot root;
+  constexpr uint32_t kSeed = 7, kDocs = 150;
+  const struct {
+    const char* step;
+    bool header;   // a query open accepts the database
+    bool journal;  // the journal is still there
+  } cases[] = {
+      {"records", false, true}, {"synced", false, true}, {"header", true, true}, {"journal", true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.step);
+    const std::string path = root.file(std::string("db_") + c.step);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      kill_at_step = c.step;
+      idbm_write_step = kill_at;
+      idbm_db* db = idbm_open_incr(path.c_str(), 0, kCapacity, 1, nullptr);
+      if (!db) _exit(3);
+      for (uint32_t docid = 0; docid < kDocs; ++docid) {
+        test_doc d = synthetic_doc(kSeed, docid, kVocab, kMaxTerms);
+        if (idbm_index_and_log(db, d.terms(), nullptr, static_cast<uint8_t>(docid % 3), 0, 0, 0) !=
+            static_cast<int>(docid + 1))
+          _exit(4);
+      }
+      idbm_write(db, 1);
+      _exit(0);  // not reached: the step kills the process
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+    EXPECT_EQ(access((path + "/jnl").c_str(), F_OK) == 0, c.journal);
+    idbm_db* q = idbm_openInner(path.c_str(), 0, 0, 0, 0, nullptr, IDBM_KEEP_DIR);
+    EXPECT_EQ(q != nullptr, c.header);
+    if (q) idbm_close(q);
+    if (c.header) expect_saved_matches(path, kSeed, kDocs);
+    if (c.journal) {
+      idbm_db* db = idbm_open(path.c_str(), 0, kCapacity, 1, nullptr);
+      ASSERT_NE(db, nullptr);
+      EXPECT_EQ(db->ndocs, kDocs);
+      expect_incremental_matches(db, kSeed);
+      idbm_close(db);
+    }
+  }
 }
 
 }  // namespace

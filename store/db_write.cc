@@ -18,8 +18,13 @@
 namespace vorlane {
 
 uint64_t idbm_part_limit = kPartLimit;
+void (*idbm_write_step)(const char* step) = nullptr;
 
 namespace {
+
+void step(const char* name) {
+  if (idbm_write_step) idbm_write_step(name);
+}
 
 const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
 
@@ -222,13 +227,13 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
     ++nterms;
   }
   free(records);
+  step("records");
 
+  // Everything but the directory header goes out and reaches the disk first,
+  // while the header is still zero: a save cut short before the header is in
+  // place leaves a directory that no query open accepts (never one whose term
+  // files end early), and the journal still gives back every document.
   if (fflush(db->dir_stream) != 0) return report_error("idbm_write: dir fflush", name);
-  const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, db->ndocs, limit};
-  rewind(db->dir_stream);
-  if (fwrite(header, 4, 4, db->dir_stream) != 4) return report_error("idbm_write: dir putw", name);
-  if (fflush(db->dir_stream) != 0) return report_error("idbm_write: dir fflush", name);
-  fseeko(db->dir_stream, 0, SEEK_END);
   if (fflush(db->cat_stream) != 0) return report_error("idbm_write: cat fflush", name);
   if (fflush(db->tf_stream) != 0) return report_error("idbm_write: tf fflush", name);
 
@@ -255,12 +260,22 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
     if (fflush(a.stream) != 0) return report_error(a.flush_msg, name);
   }
 
-  // Everything saved reaches the disk before the journal goes.
   if (!sync_stream(db->tf_stream) || !sync_stream(db->dir_stream) || !sync_stream(db->cat_stream) ||
       !sync_stream(db->inf_stream) || !sync_stream(db->ti_stream) || !sync_stream(db->del_stream) ||
       !sync_stream(db->din_stream) || !sync_map(db->ti0, db->ti0_heap) || !sync_map(db->del, db->del_heap) ||
       !sync_map(db->din, db->din_heap))
     return report_error("idbm_write: sync", name);
+  step("synced");
+
+  // The header makes the saved files a database; it too reaches the disk
+  // before the journal goes.
+  const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, db->ndocs, limit};
+  rewind(db->dir_stream);
+  if (fwrite(header, 4, 4, db->dir_stream) != 4) return report_error("idbm_write: dir putw", name);
+  if (fflush(db->dir_stream) != 0) return report_error("idbm_write: dir fflush", name);
+  fseeko(db->dir_stream, 0, SEEK_END);
+  if (!sync_stream(db->dir_stream)) return report_error("idbm_write: sync", name);
+  step("header");
 
   // Parts left over from an earlier, larger save.
   for (uint32_t p = (position.size_part & 0xFFu) + 1; p < kMaxParts; ++p)
@@ -271,6 +286,7 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
     db->jnl_stream = nullptr;
     if (unlink(db_file_path(db->name, kJnlFile).c_str()) != 0) return report_error("idbm_write: unlink", name);
   }
+  step("journal");
   return 1;
 }
 

@@ -35,11 +35,19 @@ extern uint64_t idbm_part_limit;
 // message of a failed check or write.
 int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position);
 
+// Called, when set, as idbm_write passes each of its steps: "records" (every
+// record handed to the streams), "synced" (the saved files on disk, the
+// directory header still zero), "header" (the header in place) and "journal"
+// (the journal deleted). Tests set it to end the process at a chosen step.
+extern void (*idbm_write_step)(const char* step);
+
 // Saves a database opened for incremental indexing (tf, dir, cat and inf
 // streams open): the score setting, every term record (each cut to its first
-// posting_limit postings), the directory header, the title, deletion and date
-// areas held in heap buffers; syncs what it wrote, then closes and deletes
-// the journal. 1 or 0.
+// posting_limit postings), the title, deletion and date areas held in heap
+// buffers, all synced while the directory header is still zero; then the
+// header (synced), and last it closes and deletes the journal. A save cut
+// short anywhere leaves either a directory no query open accepts or a whole
+// database, and the journal until the database is whole. 1 or 0.
 int idbm_write(idbm_db* db, int32_t score_incr);
 
 // Writes the score setting into "inf": value, or the stored one when value is
