@@ -15,8 +15,8 @@ bool write_pairs(const std::string& path, const std::vector<fstw::Pair>& pairs, 
                  std::string* error) {
   fstw::PairOptions options;
   options.functions = std::move(functions);
-  fstw::FileDesc spec;
-  return fstw::compile_pairs(pairs, options, &spec, error) && fstw::fst_write_file(path, spec, error);
+  fstw::FileDesc desc;
+  return fstw::compile_pairs(pairs, options, &desc, error) && fstw::fst_write_file(path, desc, error);
 }
 
 }  // namespace
