@@ -199,6 +199,35 @@ class Mapping(Base):
         del db[b"new"]
         self.assertEqual(len(db), 10)
 
+    def test_size_cached_by_a_count_or_a_keys_walk(self):
+        # A second object on the same file changes it behind the reader's
+        # back; the reader's tiny cache reads every page again, so only the
+        # cached size can still show the old count.
+        self.db.close()
+        self.db = bsddb.hashopen(self.path, "n")
+        for i in range(3):
+            self.db[b"k%d" % i] = b"v"
+        self.db.close()
+
+        def add(*keys):
+            w = bsddb.hashopen(self.path, "w")
+            for k in keys:
+                w[k] = b"v"
+            w.close()
+
+        counted = bsddb.hashopen(self.path, "r", 0o666, 0, 0, 0, 1)
+        self.assertEqual(len(counted), 3)
+        add(b"a", b"b")
+        self.assertEqual(len(counted.keys()), 5)
+        self.assertEqual(len(counted), 3)  # counted before: keys leaves it
+        walked = bsddb.hashopen(self.path, "r", 0o666, 0, 0, 0, 1)
+        self.assertEqual(len(walked.keys()), 5)
+        add(b"c")
+        self.assertEqual(len(walked), 5)  # cached by the keys walk: no new count
+        counted.close()
+        walked.close()
+        self.db = bsddb.hashopen(self.path, "w")
+
     def test_sync_and_close(self):
         db = self.db
         db[b"a"] = b"b"
