@@ -2,7 +2,9 @@
 import errno
 import os
 import shutil
+import signal
 import tempfile
+import threading
 import unittest
 
 import bsddb
@@ -84,6 +86,37 @@ class Opening(Base):
         import pathlib
         db = bsddb.hashopen(pathlib.Path(self.path), "w")
         db.close()
+
+    def test_interrupted_open_keeps_the_handlers_exception(self):
+        # Opening a FIFO blocks until a writer comes; a signal interrupts it
+        # and its handler's exception is what the caller sees.
+        fifo = os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+
+        class Stop(Exception):
+            pass
+
+        def handler(signum, frame):
+            raise Stop()
+
+        def unblock():
+            # Should the signal miss the open, a writer ends the wait.
+            if not done.wait(5):
+                os.close(os.open(fifo, os.O_WRONLY))
+
+        done = threading.Event()
+        writer = threading.Thread(target=unblock)
+        writer.start()
+        old = signal.signal(signal.SIGALRM, handler)
+        try:
+            signal.setitimer(signal.ITIMER_REAL, 0.2)
+            with self.assertRaises(Stop):
+                bsddb.hashopen(fifo)
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, old)
+            done.set()
+            writer.join()
 
     def test_btopen_and_rnopen_fail(self):
         self.assertDbError(22, bsddb.btopen, self.path, "c")
