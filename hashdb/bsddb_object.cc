@@ -364,10 +364,11 @@ PySequenceMethods bsddb_as_sequence = [] {
 }  // namespace
 
 PyObject* raise_db_error(int code) {
-  // An interrupted call whose signal handler raised leaves that exception.
-  if (code == EINTR && PyErr_CheckSignals() != 0) return nullptr;
   int low = code % 1000;
   if (low < 0) low = -low;
+  // An interrupted call whose signal handler raised leaves that exception.
+  // The system error sits in the low digits, under the failing site's code.
+  if (low == EINTR && PyErr_CheckSignals() != 0) return nullptr;
   PyObject* value = Py_BuildValue("(is)", code, std::strerror(low));
   if (value) {
     PyErr_SetObject(bsddb_error, value);

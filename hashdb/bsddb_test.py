@@ -2,7 +2,9 @@
 import errno
 import os
 import shutil
+import signal
 import tempfile
+import threading
 import unittest
 
 import bsddb
@@ -84,6 +86,37 @@ class Opening(Base):
         import pathlib
         db = bsddb.hashopen(pathlib.Path(self.path), "w")
         db.close()
+
+    def test_interrupted_open_keeps_the_handlers_exception(self):
+        # Opening a FIFO blocks until a writer comes; a signal interrupts it
+        # and its handler's exception is what the caller sees.
+        fifo = os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+
+        class Stop(Exception):
+            pass
+
+        def handler(signum, frame):
+            raise Stop()
+
+        def unblock():
+            # Should the signal miss the open, a writer ends the wait.
+            if not done.wait(5):
+                os.close(os.open(fifo, os.O_WRONLY))
+
+        done = threading.Event()
+        writer = threading.Thread(target=unblock)
+        writer.start()
+        old = signal.signal(signal.SIGALRM, handler)
+        try:
+            signal.setitimer(signal.ITIMER_REAL, 0.2)
+            with self.assertRaises(Stop):
+                bsddb.hashopen(fifo)
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, old)
+            done.set()
+            writer.join()
 
     def test_btopen_and_rnopen_fail(self):
         self.assertDbError(22, bsddb.btopen, self.path, "c")
@@ -198,6 +231,35 @@ class Mapping(Base):
         self.assertEqual(len(db), 11)
         del db[b"new"]
         self.assertEqual(len(db), 10)
+
+    def test_size_cached_by_a_count_or_a_keys_walk(self):
+        # A second object on the same file changes it behind the reader's
+        # back; the reader's tiny cache reads every page again, so only the
+        # cached size can still show the old count.
+        self.db.close()
+        self.db = bsddb.hashopen(self.path, "n")
+        for i in range(3):
+            self.db[b"k%d" % i] = b"v"
+        self.db.close()
+
+        def add(*keys):
+            w = bsddb.hashopen(self.path, "w")
+            for k in keys:
+                w[k] = b"v"
+            w.close()
+
+        counted = bsddb.hashopen(self.path, "r", 0o666, 0, 0, 0, 1)
+        self.assertEqual(len(counted), 3)
+        add(b"a", b"b")
+        self.assertEqual(len(counted.keys()), 5)
+        self.assertEqual(len(counted), 3)  # counted before: keys leaves it
+        walked = bsddb.hashopen(self.path, "r", 0o666, 0, 0, 0, 1)
+        self.assertEqual(len(walked.keys()), 5)
+        add(b"c")
+        self.assertEqual(len(walked), 5)  # cached by the keys walk: no new count
+        counted.close()
+        walked.close()
+        self.db = bsddb.hashopen(self.path, "w")
 
     def test_sync_and_close(self):
         db = self.db

@@ -91,6 +91,10 @@ bool hdb_header_consistent(const hdb_header& h) {
     if (a == 0 || hdb_oaddr_offset(a) == 0 || hdb_oaddr_split(a) > h.overflow_point) return false;
     if (hdb_oaddr_page(h, a) > max_page) return false;
     if (hdb_oaddr_bit(h, a) >= h.spares[h.overflow_point]) return false;
+    // Within the slots of its own split point, so that its page is no slot
+    // of a later split point.
+    uint32_t s = hdb_oaddr_split(a);
+    if (hdb_oaddr_offset(a) > h.spares[s] - (s == 0 ? 0 : h.spares[s - 1])) return false;
   }
   return true;
 }

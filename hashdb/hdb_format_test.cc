@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hashdb/hdb_access.h"
 #include "hashdb/hdb_test_support.h"
 #include "platform/test_root.h"
 
@@ -10,6 +11,7 @@ namespace vorlane::hashdb {
 namespace {
 
 using testing::B;
+using testing::S;
 
 TEST(HdbFormat, HashVectors) {
   EXPECT_EQ(hdb_default_hash("abc", 3), 108966u);
@@ -52,6 +54,86 @@ TEST(HdbFormat, Arithmetic) {
   EXPECT_EQ(hdb_page_oaddr(h, 2), 0u);  // a bucket page
   EXPECT_EQ(hdb_page_oaddr(h, 0), 0u);
   EXPECT_EQ(hdb_bucket_of(h, 108966), 108966u & 1);  // 0x1A9A6 & 3 = 2 > last_bucket: & 1
+  // A page past every split point (and damaged spares) maps to no slot; the
+  // search never reads past spares[31].
+  EXPECT_EQ(hdb_page_oaddr(h, 0xFFFFFFFF), 0u);
+  hdb_header full = h;
+  for (uint32_t& s : full.spares) s = 0xFFFFFFF0;
+  EXPECT_EQ(hdb_page_oaddr(full, 0x7FFFFFFF), 0u);
+}
+
+uint32_t one_bucket_hash(const void*, size_t) { return 0; }
+
+hdb_handle* create_table(const std::string& path, uint32_t bucket_size) {
+  hdb_params params{};
+  params.bucket_size = bucket_size;
+  params.hash = one_bucket_hash;
+  return hdb_open(path.c_str(), kOpenReadWrite | kOpenCreate | kOpenTruncate, 0644, kTypeHash, &params);
+}
+
+// The entries of bucket 0's page, as (key offset, data offset).
+std::vector<std::pair<uint16_t, uint16_t>> bucket0_entries(hdb_handle* h) {
+  hdb_table* t = h->internal;
+  uint8_t* page = hdb_chain_page(t, static_cast<uint32_t>(hdb_bucket_page(t->header, 0)), true);
+  std::vector<std::pair<uint16_t, uint16_t>> out;
+  if (!page) return out;
+  for (uint32_t i = 0; i < pg_count(page); ++i) out.emplace_back(pg_key_off(page, i), pg_data_off(page, i));
+  hdb_pool_put(t->pool, page, 0);
+  return out;
+}
+
+// Stored pairs on both sides of the big threshold of a 4096-byte page:
+// 3000 + 100 + 4 = 3104 > 3072 goes to big pages (key offset 0), 3000 + 65 + 4
+// = 3069 is packed at the page's end: key at 4096 - 3000 = 1096, data at 1031.
+TEST(HdbFormat, BigAndRegularPairsOnThePage) {
+  platform::TestRoot root;
+  hdb_handle* h = create_table(root.file("thr.db"), 4096);
+  ASSERT_NE(h, nullptr);
+  std::string big_key(3000, 'a'), big_data(100, 'x'), key(3000, 'b'), data(65, 'y');
+  hdb_bytes k1 = B(big_key), d1 = B(big_data), k2 = B(key), d2 = B(data), out{};
+  ASSERT_EQ(h->put(h, &k1, &d1, 0), 0);
+  ASSERT_EQ(h->put(h, &k2, &d2, 0), 0);
+  auto entries = bucket0_entries(h);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].first, 0);
+  EXPECT_NE(entries[0].second, 0);  // the overflow address of the big chain
+  EXPECT_EQ(entries[1], std::make_pair(uint16_t{1096}, uint16_t{1031}));
+  ASSERT_EQ(h->get(h, &k2, &out, 0), 0);
+  EXPECT_EQ(S(out), data);
+  EXPECT_EQ(testing::check_table(h), "");
+  EXPECT_EQ(h->close(h), 0);
+}
+
+// On a 65536-byte page an empty key first on the page would need offset
+// 65536: it is stored big, and so stays readable when the pairs before it go.
+TEST(HdbFormat, EmptyKeyOnLargestPagesIsBig) {
+  platform::TestRoot root;
+  std::string path = root.file("empty.db");
+  hdb_handle* h = create_table(path, 65536);
+  ASSERT_NE(h, nullptr);
+  std::string empty, value = "data of the empty key";
+  hdb_bytes kx = B("x"), dx = B("1"), ke = B(empty), de = B(value), out{};
+  ASSERT_EQ(h->put(h, &kx, &dx, 0), 0);
+  ASSERT_EQ(h->put(h, &ke, &de, 0), 0);
+  auto entries = bucket0_entries(h);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].first, 0);
+  ASSERT_EQ(h->del(h, &kx, 0), 0);
+  ASSERT_EQ(h->close(h), 0);
+  hdb_params params{};
+  params.hash = one_bucket_hash;
+  h = hdb_open(path.c_str(), kOpenReadWrite, 0, kTypeHash, &params);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(h->get(h, &ke, &out, 0), 0);
+  EXPECT_EQ(S(out), value);
+  EXPECT_EQ(testing::check_table(h), "");
+  // An empty key with empty data too.
+  hdb_bytes none = B(empty);
+  ASSERT_EQ(h->put(h, &ke, &none, 0), 0);
+  ASSERT_EQ(h->get(h, &ke, &out, 0), 0);
+  EXPECT_EQ(out.size, 0u);
+  EXPECT_EQ(testing::check_table(h), "");
+  EXPECT_EQ(h->close(h), 0);
 }
 
 std::vector<uint8_t> le(std::initializer_list<uint32_t> words) {
@@ -94,6 +176,31 @@ TEST(HdbFormat, DefaultFileHasHeaderAndBitmapPageOnly) {
   EXPECT_EQ(h->seq(h, &key, &data, kSeqFirst), 1);
   EXPECT_EQ(testing::check_table(h), "");
   EXPECT_EQ(h->close(h), 0);
+}
+
+// The first bitmap page of a new file (page 3) in each byte order: its first
+// word 0xFFFFFFFD (bit 1 clear) is stored FD FF FF FF for 4321, FF FF FF FD for 1234.
+TEST(HdbFormat, NewBitmapPageInBothByteOrders) {
+  for (int order : {4321, 1234}) {
+    platform::TestRoot root;
+    std::string path = root.file("bitmap.db");
+    hdb_params params{};
+    params.bucket_size = 4096;
+    params.byte_order = order;
+    hdb_handle* h = hdb_open(path.c_str(), kOpenReadWrite | kOpenCreate, 0644, kTypeHash, &params);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(h->close(h), 0);
+    std::vector<uint8_t> file = testing::read_file(path);
+    ASSERT_EQ(file.size(), 4u * 4096);
+    std::vector<uint8_t> word(file.begin() + 3 * 4096, file.begin() + 3 * 4096 + 4);
+    EXPECT_EQ(word, order == 4321 ? (std::vector<uint8_t>{0xFD, 0xFF, 0xFF, 0xFF})
+                                  : (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFD}));
+    // Read back through the hooks: the walk sees an empty, well-formed table.
+    h = hdb_open(path.c_str(), kOpenReadWrite, 0, kTypeHash, nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(testing::check_table(h), "");
+    EXPECT_EQ(h->close(h), 0);
+  }
 }
 
 // Page 5 of a 4096-byte table is the page of bucket 2 (after the bitmap page

@@ -57,6 +57,15 @@ bool advance_split_point(hdb_header& h, uint32_t& s) {
   return true;
 }
 
+// True when slot number p (bit address p - 1) holds one of the bitmap pages.
+bool slot_is_bitmap(const hdb_table* t, uint64_t p) {
+  for (uint32_t i = 0; i < t->bitmap_count && i < static_cast<uint32_t>(kMaxBitmaps); ++i) {
+    uint16_t a = t->header.bitmap_pages[i];
+    if (a && uint64_t{hdb_oaddr_bit(t->header, a)} + 1 == p) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 uint8_t* hdb_bitmap(hdb_table* t, uint32_t index) {
@@ -134,6 +143,13 @@ uint16_t hdb_overflow_alloc(hdb_table* t) {
       uint32_t bit = word * 32 + static_cast<uint32_t>(std::countr_one(w));
       if (bit > last_bit) break;  // beyond the last allocated slot
       uint64_t p = uint64_t{bit} + uint64_t{i} * B + 1;
+      if (slot_is_bitmap(t, p)) {
+        // A damaged bitmap lost a bitmap page's own bit: that slot is in
+        // use. Set the bit again and look at the word once more.
+        bit_set(bm, bit);
+        --word;
+        continue;
+      }
       uint32_t tp = s;
       for (uint32_t k = 0; k < s; ++k)
         if (p <= h.spares[k]) {

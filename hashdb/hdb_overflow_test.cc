@@ -56,6 +56,28 @@ TEST(HdbOverflow, FirstOverflowPageAndSlotReuse) {
   EXPECT_EQ(h->close(h), 0);
 }
 
+// A damaged bitmap whose own bit is clear never hands out its own slot (which
+// would turn the bitmap page into an overflow page): the bit is set again.
+TEST(HdbOverflow, BitmapPageSlotIsNeverHandedOut) {
+  platform::TestRoot root;
+  std::string path = root.file("own.db");
+  hdb_handle* h = create(path, 4096);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(h->close(h), 0);
+  std::vector<uint8_t> bytes = testing::read_file(path);
+  ASSERT_EQ(bytes[3 * 4096], 0xFD);
+  bytes[3 * 4096] = 0xFC;  // bit 0, the bitmap page's own slot, cleared
+  testing::write_file(path, bytes);
+  h = hdb_open(path.c_str(), kOpenReadWrite, 0, kTypeHash, nullptr);
+  ASSERT_NE(h, nullptr);
+  hdb_table* t = h->internal;
+  EXPECT_EQ(hdb_overflow_alloc(t), hdb_oaddr(1, 2));
+  EXPECT_EQ(get32(hdb_bitmap(t, 0), 0), 0xFFFFFFFFu);
+  ASSERT_EQ(hdb_overflow_release(t, hdb_oaddr(1, 2)), 0);
+  EXPECT_EQ(testing::check_table(h), "");
+  EXPECT_EQ(h->close(h), 0);
+}
+
 TEST(HdbOverflow, SlotAtOffset2047IsReusable) {
   platform::TestRoot root;
   hdb_handle* h = create(root.file("b.db"), 64);

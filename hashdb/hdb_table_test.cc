@@ -125,6 +125,13 @@ TEST(HdbTable, DamagedHeadersAreRefused) {
       {"no slots", [](hdb_header& x) { x.spares[1] = 0; }, 1208022},
       {"bitmap missing", [](hdb_header& x) { x.bitmap_pages[0] = 0; }, 1208022},
       {"bitmap beyond spares", [](hdb_header& x) { x.bitmap_pages[0] = hdb_oaddr(1, 9); }, 1208022},
+      {"bitmap beyond its split point",
+       [](hdb_header& x) {
+         x.overflow_point = 2;
+         x.spares[2] = 10;
+         x.bitmap_pages[0] = hdb_oaddr(1, 5);  // page of slot (2, 1)
+       },
+       1208022},
       {"too many bitmaps", [](hdb_header& x) { x.spares[1] = 40000; }, 1208022},
       {"fill factor", [](hdb_header& x) { x.fill_factor = 0; }, 1208022},
   };
