@@ -47,6 +47,10 @@ TEST(PhraseTokens, WindowsWithoutStemming) {
       {"of the", 0, {}},
       {"", 0, {}},
       {"queen of the night", 1, {"queen.of.thenight"}},
+      // Three stop words make a 3-word phrase even inside a covered stretch
+      // (here from the separator before "of") and cover only up to their
+      // first word, so the position of "of" writes it again.
+      {"x of the and", 1, {"x.of.the", "of.the.and", "of.the.and"}},
       {"queen of the night", 0, {"queen.of.thenight", "queen.of.the", "queen.of", "of.thenight", "of.thenight",
                                  "thenight", "thenight"}},
       // A hard stop ends every window.

@@ -86,6 +86,14 @@ class Languages(unittest.TestCase):
         with self.assertRaises(sorn.error):
             sorn.is_stop_word("the", "nowhere")
 
+    def test_argument_errors_name_the_method(self):
+        import sorn
+        for name in ("cache_init", "lang_init", "qual_init", "init_stopword_table", "is_stop_word"):
+            with self.subTest(name=name):
+                with self.assertRaises(TypeError) as cm:
+                    getattr(sorn, name)()
+                self.assertTrue(str(cm.exception).startswith(name + "()"), str(cm.exception))
+
     def test_argument_types(self):
         import sorn
         with self.assertRaises(TypeError):
