@@ -236,6 +236,32 @@ TEST_F(ResourceSetTest, UnusableGrouperWritesNothing) {
   EXPECT_EQ(lines_, (std::vector<std::string>{"Error: An invalid FSM object was passed to this function.\n"}));
 }
 
+TEST_F(ResourceSetTest, LongTextsKeepEveryTokenUpTo2048) {
+  const std::string path = root_.file("long");
+  write_set(path);
+  zop_handle h;
+  ASSERT_EQ(zop_lang_init(&h, path.c_str()), 1);
+  // 100 clauses "the dog saw a cat": 500 tokens whose texts need far more
+  // than 1,024 bytes; every phrase is written.
+  std::string text;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 100; ++i) {
+    text += "the dog saw a cat ";
+    expected.insert(expected.end(), {"the dog", "a cat"});
+  }
+  EXPECT_EQ(phrases(text, h, 1 << 16), expected);
+  // "the", n times "old", "dog": with n = 2,046 the phrase is the whole
+  // 2,048-token text; with n = 2,047 "dog" is the 2,049th token, cut off,
+  // and no phrase remains.
+  auto olds = [](int n) {
+    std::string s = "the";
+    for (int i = 0; i < n; ++i) s += " old";
+    return s + " dog";
+  };
+  EXPECT_EQ(phrases(olds(2046), h, 1 << 16), (std::vector<std::string>{olds(2046)}));
+  EXPECT_TRUE(phrases(olds(2047), h, 1 << 16).empty());
+}
+
 // Last: it fills every slot of the process.
 TEST_F(ResourceSetTest, ThirtyThirdPathIsRefused) {
   const std::string path = root_.file("en");

@@ -129,6 +129,13 @@ TEST_F(TaggerTest, ModelIsRead) {
   EXPECT_EQ(hmm()->nclass, 6);
   EXPECT_EQ(hmm()->width, 2);
   EXPECT_EQ(hmm()->tag_symbols, 9);
+  // Class entries hold only the tags their strings name: no tag-separator
+  // or end-symbol codes from the encoding.
+  const uint16_t vbz_n = hmm_symbol_number(fst_tag_code(hmm()->clg, "VBZ", 3));
+  const uint16_t nns_n = hmm_symbol_number(fst_tag_code(hmm()->clg, "NNS", 3));
+  const std::vector<uint16_t> class3 = {std::min(vbz_n, nns_n), std::max(vbz_n, nns_n)};
+  EXPECT_EQ(hmm()->entries[3].codes, class3);
+  EXPECT_EQ(hmm()->entries[0].codes.size(), 1u);
   EXPECT_EQ(class_of({"NNS", "VBZ"}), 3);
   EXPECT_EQ(class_of({"VBZ", "NNS", "VBZ"}), 3);
   EXPECT_EQ(class_of({"__mwt", "NNP"}), 5);  // the multi-word tag is not part of a class
@@ -169,7 +176,7 @@ TEST_F(TaggerTest, AddRule) {
 TEST_F(TaggerTest, HandComputedLattices) {
   // One word: class [NN][VB]: NN -4-2 = -6, VB -6-3 = -9: NN.
   EXPECT_EQ(tag({"run"}, 1), (std::vector<std::string>{"NN"}));
-  // "the runs": DT -2; VBZ: -2 + (-5) - 2 = -9; NNS: -2 + (-4) - 2 = -8: NNS.
+  // "the runs": DT -2; VBZ: -2 + (-9) - 2 = -13; NNS: -2 + (-4) - 2 = -8: NNS.
   EXPECT_EQ(tag({"the", "runs"}, 1), (std::vector<std::string>{"DT", "NNS"}));
   // "dog runs": NN -5; VBZ: -5-1-2 = -8; NNS: -5-5-2 = -12: VBZ.
   EXPECT_EQ(tag({"dog", "runs"}, 1), (std::vector<std::string>{"NN", "VBZ"}));
@@ -373,6 +380,16 @@ TEST_F(TaggerTest, MalformedModels) {
   image[at] = 5;
   write_bytes(image);
   EXPECT_EQ(open_status(), -3);
+  // Tag and class counts out of range: 32,768 tags, -1 classes.
+  image = good;
+  image[at - 4] = 0x00;
+  image[at - 3] = 0x80;
+  write_bytes(image);
+  EXPECT_EQ(open_status(), -2);
+  image = good;
+  for (size_t k = 0; k < 4; ++k) image[at + k] = 0xFF;
+  write_bytes(image);
+  EXPECT_EQ(open_status(), -2);
   // A member count above 255 (with a lattice as wide), and a lattice too wide.
   zopw::HmmDesc m = model_desc();
   m.width = 32768;

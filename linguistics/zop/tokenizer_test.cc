@@ -19,7 +19,8 @@ using zop_test::FsmPtr;
 FsmPtr tok_fsm(bool blanks) {
   const std::vector<std::vector<std::string>> chunks = {
       {"world.", "world", "."}, {"don't", "do", "n't"}, {"U.S.A.", "USA", "."}, {"e-mail", "e-mail"},
-      {"x.y", "x", ".", "y"},   {"--", "--"},           {"'tis", "it", "is"}};
+      {"x.y", "x", ".", "y"},   {"--", "--"},           {"'tis", "it", "is"},
+      {"o'no-on", "of", "on"},  {"a'b-c", "ax", "zz"}};
   std::vector<fstw::Pair> pairs;
   for (const auto& c : chunks) {
     std::string out;
@@ -128,6 +129,25 @@ TEST_P(TokenizerTest, NormalisedTokensSpanTheirInput) {
   EXPECT_EQ(r.tokens[3], (Tok{"is", 1}));
   EXPECT_EQ(r.records[3].text, -1);
   EXPECT_EQ(r.records[3].offset, 9);
+  // The next output token is searched whole: "of" spans "o'no-" up to
+  // "on" at 5, not up to the first 'o' at 3.
+  r = run(tok_, "o'no-on", 1);
+  ASSERT_EQ(r.tokens, (std::vector<Tok>{{"of", 1}, {"on", 1}}));
+  EXPECT_EQ(r.records[0].offset, 0);
+  EXPECT_EQ(r.records[0].length, 5);
+  EXPECT_EQ(r.records[1].text, -1);
+  EXPECT_EQ(r.records[1].offset, 5);
+  EXPECT_EQ(r.records[1].length, 2);
+  // A next token the chunk does not hold: the normalised one spans to the
+  // chunk's end, and the unfound one is an empty span there.
+  r = run(tok_, "a'b-c d", 1);
+  ASSERT_EQ(r.tokens, (std::vector<Tok>{{"ax", 1}, {"zz", 1}, {"d", 1}}));
+  EXPECT_EQ(r.records[0].offset, 0);
+  EXPECT_EQ(r.records[0].length, 5);
+  EXPECT_GE(r.records[1].text, 0);
+  EXPECT_EQ(r.records[1].offset, 5);
+  EXPECT_EQ(r.records[1].length, 0);
+  EXPECT_EQ(r.records[2].offset, 6);
   // A work buffer too small for the normalised text refuses the chunk.
   Result small = run(tok_, "U.S.A.", 1, 64, 2);
   EXPECT_EQ(small.consumed, -12);
