@@ -27,15 +27,9 @@ namespace {
 
 using testing::index_model;
 using testing::pair_key;
+using testing::read_file;
 using testing::synthetic_doc;
 using testing::test_doc;
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::vector<uint32_t> read_words(const std::string& path) {
   std::string b = read_file(path);

@@ -26,15 +26,9 @@ namespace {
 
 using testing::index_model;
 using testing::pair_key;
+using testing::read_file;
 using testing::synthetic_doc;
 using testing::test_doc;
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Every file of a directory and its bytes.
 std::map<std::string, std::string> snapshot(const std::string& dir) {

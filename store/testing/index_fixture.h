@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -151,6 +153,14 @@ inline std::vector<uint32_t> expected_found(const index_model& m, const pair_key
   }
   w.push_back(kRecEndMark);
   return w;
+}
+
+// The whole contents of a file (empty when it cannot be read).
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 }  // namespace vorlane::testing
