@@ -20,6 +20,7 @@
 #include "store/db_write.h"
 #include "store/indexing.h"
 #include "store/log_capture.h"
+#include "store/mapfile.h"
 #include "store/score_tables.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"
@@ -358,6 +359,22 @@ TEST_F(DbMergeTest, DeletionOnAnotherThreadDuringTheMergeShowsUp) {
   ASSERT_TRUE(merge("m", {a}).ok);
   EXPECT_TRUE(log.contains("propagated 1 new doc deletions made while merging")) << log.all();
   EXPECT_EQ(read_file(root_.file("m/del")), std::string("\0\0\xff", 3));
+}
+
+TEST_F(DbMergeTest, DeletionsNeverGoIntoAReadOnlyMap) {
+  idbm_db* a = source("a", 0, "KKK");
+  ASSERT_TRUE(merge("m", {a}).ok);
+  idbm_db* m = open_query(root_.file("m"));
+  // As on a read-only file system: the deletion map falls back to read-only.
+  funmap(&m->del);
+  close(m->del.fd);
+  ASSERT_TRUE(fmap(root_.file("m/del").c_str(), &m->del));
+  EXPECT_TRUE(merge_deletion_map(m, {a}).ok);  // nothing to change
+  ASSERT_EQ(idbm_delete(a, 1), 1);
+  merge_outcome r = merge_deletion_map(m, {a});
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message, "Failed: idbm_demote");
+  EXPECT_EQ(read_file(root_.file("m/del")), std::string(3, '\0'));
 }
 
 TEST_F(DbMergeTest, FailedWritesAreReportedAsFailures) {

@@ -141,6 +141,12 @@ class MergeDb(MergeTest):
         self.assertSornError("Database open for indexing: %d" % i, sorn.merge_db, self.path("m"), [a, i], 1, 0)
         self.assertFalse(os.path.exists(self.path("m")))
 
+    def test_a_source_without_score_setting(self):
+        write_db(self.path("z"), 1, titles={0: pack_title(url="http://h/0")}, score_incr=0)
+        z = sorn.open_db(self.path("z"), "", 1, 0)
+        self.assertSornError("Failed: idbm_write_score_incr", sorn.merge_db, self.path("m"), [z], 1, 0)
+        self.assertFalse(os.path.exists(self.path("m/adj")))
+
     def test_merge_delmap_without_adj(self):
         a = self.source("a", 0, "KK")
         sorn.merge_db(self.path("m"), [a], 0, 0)
