@@ -21,6 +21,7 @@
 #include "store/indexing.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"
+#include "store/title_record.h"
 #include "store/testing/index_fixture.h"
 
 namespace vorlane::engine::query_testing {
@@ -82,10 +83,13 @@ inline std::set<std::string> index_terms(const std::string& text, const zop_hand
   return terms;
 }
 
-// One document to index: its term strings and extra raw hash pairs.
+// One document to index: its term strings, extra raw hash pairs, and the
+// url and title of its title record (none when the url is empty).
 struct Doc {
   std::set<std::string> terms;
   std::vector<hash_pair> pairs;
+  std::string url;
+  std::string title;
 };
 
 // Writes the documents as a database at path through the store (indexing
@@ -99,7 +103,16 @@ inline int write_database(const std::string& path, const std::vector<Doc>& docs,
     testing::test_doc t;
     for (const std::string& term : d.terms) t.add(term.c_str(), 3);
     for (const hash_pair& p : d.pairs) t.add(p.hash1, p.hash2, 3);
-    if (idbm_index_and_log(db, t.terms(), nullptr, 0, 0, 0, 0) <= 0) {
+    unsigned char record[kTitleRecordSize];
+    const unsigned char* title = nullptr;
+    if (!d.url.empty()) {
+      std::string url = d.url, name = d.title, empty;
+      std::string summary, publisher, index;
+      title_pack(record, url.data(), name.data(), summary.data(), publisher.data(), index.data(), 0, 0, 0, 0, 0, 0,
+                 nullptr, nullptr, nullptr, 0);
+      title = record;
+    }
+    if (idbm_index_and_log(db, t.terms(), title, 0, 0, 0, 0) <= 0) {
       idbm_close(db);
       return 0;
     }
