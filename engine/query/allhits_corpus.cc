@@ -110,8 +110,9 @@ int main(int argc, char** argv) {
       prev = plain ? w : "";
     }
   }
-  if (!query_testing::write_database(out + "/db", docs, deleted)) {
-    fprintf(stderr, "allhits_corpus: writing the database failed\n");
+  std::string why;
+  if (!query_testing::write_database(out + "/db", docs, deleted, 0, &why)) {
+    fprintf(stderr, "allhits_corpus: writing the database failed: %s\n", why.c_str());
     return 5;
   }
   std::ofstream dtxt(out + "/docs.txt"), wtxt(out + "/words.txt"), ptxt(out + "/phrases.txt");

@@ -4,6 +4,7 @@
 // for queries.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -96,9 +97,18 @@ struct Doc {
 // with its journal, then idbm_write) and returns 1, or 0 on a failure.
 // Deleted docids are marked after indexing.
 inline int write_database(const std::string& path, const std::vector<Doc>& docs,
-                          const std::vector<uint32_t>& deleted = {}, int32_t posting_limit = 0) {
-  idbm_db* db = idbm_open_incr(path.c_str(), posting_limit, static_cast<uint32_t>(docs.size() + 16), 1, nullptr);
-  if (!db) return 0;
+                          const std::vector<uint32_t>& deleted = {}, int32_t posting_limit = 0,
+                          std::string* why = nullptr) {
+  // A capacity whose term table and icube (sized from it) hold every term of
+  // the documents.
+  size_t total = 0;
+  for (const Doc& d : docs) total += d.terms.size() + d.pairs.size();
+  const size_t capacity = std::max<size_t>(docs.size() + 16, total / 200 + 101);
+  idbm_db* db = idbm_open_incr(path.c_str(), posting_limit, static_cast<uint32_t>(capacity), 1, nullptr);
+  if (!db) {
+    if (why) *why = "idbm_open_incr";
+    return 0;
+  }
   for (const Doc& d : docs) {
     testing::test_doc t;
     for (const std::string& term : d.terms) t.add(term.c_str(), 3);
@@ -112,13 +122,15 @@ inline int write_database(const std::string& path, const std::vector<Doc>& docs,
                  nullptr, nullptr, nullptr, 0);
       title = record;
     }
-    if (idbm_index_and_log(db, t.terms(), title, 0, 0, 0, 0) <= 0) {
+    if (const int r = idbm_index_and_log(db, t.terms(), title, 0, 0, 0, 0); r <= 0) {
+      if (why) *why = "idbm_index_and_log: " + std::to_string(r);
       idbm_close(db);
       return 0;
     }
   }
   for (uint32_t docid : deleted) idbm_delete(db, docid);
   const int ok = idbm_write(db, 1);
+  if (!ok && why) *why = "idbm_write";
   idbm_close(db);
   return ok;
 }
