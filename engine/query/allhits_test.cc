@@ -109,7 +109,7 @@ class AllHitsTest : public ::testing::Test {
     const CachePlan plan = cache_plan(memory, hits, 0);
     for (int i = 0; i < plan.arena_count; ++i) cache_add_arena(plan.arenas[i].postings, plan.arenas[i].count);
   }
-  idbm_db* database(const std::vector<std::string>& texts, const Ids& deleted = {}) {
+  idbm_db* database(const std::vector<std::string>& texts, const Ids& deleted = {}, int32_t posting_limit = 0) {
     std::vector<Doc> docs;
     for (const std::string& t : texts) {
       Doc d;
@@ -117,7 +117,7 @@ class AllHitsTest : public ::testing::Test {
       docs.push_back(d);
     }
     const std::string path = root_.file("db" + std::to_string(dbs_.size()));
-    if (query_testing::write_database(path, docs, deleted) != 1) return nullptr;
+    if (query_testing::write_database(path, docs, deleted, posting_limit) != 1) return nullptr;
     idbm_db* db = query_testing::open_query_db(path);
     if (db) dbs_.push_back(db);
     return db;
@@ -178,6 +178,16 @@ TEST_F(AllHitsTest, BooleanPhraseAndDeletion) {
     EXPECT_EQ(allhits(db, c.query), c.expected);
     EXPECT_EQ(query_testing::pinned_slots(), pins) << "pins left after the run";
   }
+}
+
+// A required term whose list was cut at the posting limit cannot decide an
+// intersection: it is treated as optional.
+TEST_F(AllHitsTest, ARequiredListCutAtThePostingLimitIsOptional) {
+  arenas_for(1 << 22, 1000);
+  idbm_db* db = database({"apple pie", "apple", "apple tart", "plum pie", "apple tart"}, {}, 3);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(allhits(db, "+apple +pie"), (Ids{0, 3}));  // the documents of pie
+  EXPECT_EQ(allhits(db, "+tart +pie"), (Ids{}));       // two whole lists
 }
 
 TEST_F(AllHitsTest, DocidsPastTheDeletionMapAreDropped) {
