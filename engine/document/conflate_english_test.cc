@@ -60,11 +60,14 @@ TEST_F(ConflateEnglish, PhrasesThenWords) {
   ASSERT_FALSE(phrases.empty());
   // Phrases come first; the words follow them only when asked for.
   EXPECT_EQ(both, phrases + words);
-  EXPECT_NE(phrases.find("quick brown"), std::string::npos) << phrases;
-  EXPECT_EQ(words.find("quick brown"), std::string::npos) << words;
+  // Phrases are written as identifiers (their words run together, a stop
+  // word after a '.'), each followed by its variants.
+  EXPECT_EQ(phrases.find("quickbrown "), phrases.rfind("quickbrown ")) << phrases;
+  EXPECT_NE(phrases.find("quickbrown "), std::string::npos) << phrases;
+  EXPECT_NE(phrases.find("dogs.inm\xFCnchen dogs.inmuenchen "), std::string::npos) << phrases;
+  EXPECT_EQ(words.find("quickbrown"), std::string::npos) << words;
+  EXPECT_NE(words.find("quick brown fox "), std::string::npos) << words;
   EXPECT_NE(words.find("m\xFCnchen muenchen "), std::string::npos) << words;
-  // Each phrase is written once.
-  EXPECT_EQ(phrases.find("quick brown"), phrases.rfind("quick brown")) << phrases;
 }
 
 TEST_F(ConflateEnglish, PhrasesAskedForButNoneFoundGiveTheWords) {
@@ -72,11 +75,15 @@ TEST_F(ConflateEnglish, PhrasesAskedForButNoneFoundGiveTheWords) {
   EXPECT_EQ(run("dogs", {1, 0, 1, 0, 1, 1}), "dogs ");
 }
 
-TEST_F(ConflateEnglish, StemsReplaceWords) {
+TEST_F(ConflateEnglish, StemsComeWithTheirWords) {
+  // Every stem of each word, and the word itself when it is not one of them.
   const std::string stems = run("The dogs were running", {0, 1, 1, 1, 0, 0});
-  EXPECT_NE(stems.find("dog "), std::string::npos) << stems;
-  EXPECT_NE(stems.find("run "), std::string::npos) << stems;
-  EXPECT_EQ(stems.find("dogs "), std::string::npos) << stems;
+  EXPECT_NE(stems.find("dog dogs "), std::string::npos) << stems;
+  EXPECT_NE(stems.find("running run "), std::string::npos) << stems;
+  // Stemmed phrases.
+  const std::string phrases = run("The dogs were running", {1, 0, 1, 1, 0, 0});
+  EXPECT_NE(phrases.find("berun "), std::string::npos) << phrases;  // "were running"
+  EXPECT_EQ(phrases.find("running"), std::string::npos) << phrases;
 }
 
 }  // namespace
