@@ -36,8 +36,7 @@ class ConflateText(unittest.TestCase):
         self.assertEqual(sorn.conflate_text("dogs", 1, 0, 0, 0, 1, 1, "english"), "dogs ")
         phrases = sorn.conflate_text("quick brown dogs", 1, 0, 0, 0, 1, 1, "english")
         words = sorn.conflate_text("quick brown dogs", 0, 1, 0, 0, 1, 1, "english")
-        self.assertIn("quick brown dogs ", phrases)
-        self.assertEqual(phrases.count("quick brown"), 1)
+        self.assertEqual(phrases, "quickbrown browndogs ")  # phrases are written as identifiers
         self.assertEqual(sorn.conflate_text("quick brown dogs", 1, 1, 0, 0, 1, 1, "english"), phrases + words)
 
     def test_text_is_analysed_up_to_its_first_nul(self):
