@@ -20,7 +20,9 @@ struct classify_table {
   std::vector<crule_elem**> blocks;  // crule_create's arrays, each one heap block
 };
 
-classify_table table;
+// Lives until the process ends (never destroyed, so that nothing tears it
+// down under a thread still classifying at exit).
+classify_table& table = *new classify_table;
 std::atomic<bool> built{false};
 
 // The guard of the table: shared for readers, exclusive for a build. A
