@@ -97,7 +97,7 @@ uint32_t table_size_for(int estimate) {
 
 }  // namespace
 
-classify_build_result classify_build(const crule_spec* rules, size_t count, int estimate) {
+classify_build_result classify_build(const crule_def* rules, size_t count, int estimate) {
   classify_build_result r{kClassifyBuilt, 0, 0, 0};
   log_msg(LOG_INFO, "%s: processing %d rules, %d terms (estimated)", kBuild, static_cast<int>(count), estimate);
   ExclusiveHold hold;
@@ -112,8 +112,8 @@ classify_build_result classify_build(const crule_spec* rules, size_t count, int 
   }
   try {
     for (size_t i = 0; i < count; ++i) {
-      const crule_spec& s = rules[i];
-      if (s.form == crule_spec::kWrongSize) {
+      const crule_def& s = rules[i];
+      if (s.form == crule_def::kWrongSize) {
         log_msg(LOG_ERROR, "%s: wrong size tuple for rule, i = %d", kBuild, static_cast<int>(i));
         continue;
       }
