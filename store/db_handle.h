@@ -102,6 +102,16 @@ struct idbm_db {
   // the first one, 0 raw frequencies, 1 normalised. A document indexed in the
   // other mode is refused whole (store/indexing.h).
   int32_t index_normalised = -1;
+
+  // The dir, cat and tf streams write the temporaries of a save or merge not
+  // yet committed (store/db_commit.h); new_part is the part tf_stream writes.
+  bool new_files = false;
+  uint32_t new_part = 0;
+  // A save of this handle has been committed: a later save begins new files.
+  bool saved = false;
+  // The journal could not be kept aligned with the documents in memory: the
+  // handle refuses every later insert.
+  bool journal_failed = false;
 };
 
 // Flags of idbm_openInner.
