@@ -223,7 +223,7 @@ int idbm_mkdir(idbm_db* db) {
     if (!dir_entry_needed(static_cast<uint32_t>(r->record_offset), r->record_size)) continue;
     dir_entry e{rec_hash1(rec), rec_hash2(rec), static_cast<uint32_t>(r->record_offset),
                 (r->record_size << 8) | part};
-    if (fwrite(&e, sizeof e, 1, out) != 1) {
+    if ((durable_hook && durable_hook("append", tmp.c_str()) != 0) || fwrite(&e, sizeof e, 1, out) != 1) {
       idbm_buffer_free(r);
       fclose(out);
       return report_error("idbm_mkdir: fwrite", tmp.c_str());
