@@ -224,6 +224,7 @@ int db_commit_new_files(idbm_db* db, const uint32_t header[4]) {
   if (!lock.held()) return fail("idbm: can't lock database directory", dir);
   if (!durable_rename(marker, db_file_path(dir, kDirFile))) return fail("idbm: can't commit", marker);
   db->new_files = false;
+  db->saved = true;
   if (!durable_rename(db_file_path(dir, kNewCatFile), db_file_path(dir, kCatFile)))
     return fail("idbm: can't commit", db_file_path(dir, kNewCatFile));
   for (uint32_t p = 0; p <= last_part; ++p)

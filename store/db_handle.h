@@ -107,7 +107,8 @@ struct idbm_db {
   // yet committed (store/db_commit.h); new_part is the part tf_stream writes.
   bool new_files = false;
   uint32_t new_part = 0;
-  // A save of this handle has been committed: a later save begins new files.
+  // A save or merge of this handle has passed its commit point: a later save
+  // begins new files.
   bool saved = false;
   // The journal could not be kept aligned with the documents in memory: the
   // handle refuses every later insert.

@@ -189,19 +189,8 @@ int idbm_mkdir(idbm_db* db) {
   db_dir_lock lock(db->name);
   uint32_t header[4] = {};
   if (db->dir.address) memcpy(header, db->dir.address, kDirHeaderSize);
-  if (db->dir_copy) {
-    free(db->dir.address);
-    db->dir = mapped_file{};
-    db->dir_copy = false;
-  } else if (db->dir.address) {
-    if (!funmap(&db->dir)) return report_error("idbm_mkdir: unmap", name);
-    if (db->dir.fd >= 0 && close(db->dir.fd) != 0) {
-      db->dir = mapped_file{};
-      return report_error("idbm_mkdir: close", name);
-    }
-    db->dir = mapped_file{};
-  }
-  // Keep the header's figures in the handle while the directory is rebuilt.
+  // The handle keeps its directory until the new one has taken the name: a
+  // rebuild that fails leaves the handle and the files as they were.
   const std::string tmp = db_file_path(db->name, kRebuildDirFile);
   const std::string dir = db_file_path(db->name, kDirFile);
   FILE* out = fopen(tmp.c_str(), "wb");
@@ -240,8 +229,19 @@ int idbm_mkdir(idbm_db* db) {
   if (!durable_unlink(backup)) return report_error("idbm_mkdir: rename", backup.c_str());
   if (link(dir.c_str(), backup.c_str()) != 0 && errno != ENOENT) return report_error("idbm_mkdir: rename", dir.c_str());
   if (!durable_rename(tmp, dir)) return report_error("idbm_mkdir: rename", tmp.c_str());
-  if (!durable_sync_dir(db->name)) return report_error("idbm_mkdir: rename", name);
+  const bool synced = durable_sync_dir(db->name);
+  if (db->dir_copy) {
+    free(db->dir.address);
+    db->dir = mapped_file{};
+    db->dir_copy = false;
+  } else if (db->dir.address) {
+    const int fd = db->dir.fd;
+    if (!funmap(&db->dir)) return report_error("idbm_mkdir: unmap", name);
+    db->dir = mapped_file{};
+    if (fd >= 0 && close(fd) != 0) return report_error("idbm_mkdir: close", name);
+  }
   if (!fmap(dir.c_str(), &db->dir)) return report_error("idbm_mkdir: fmap", dir.c_str());
+  if (!synced) return report_error("idbm_mkdir: rename", name);
   return 1;
 }
 

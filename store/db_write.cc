@@ -160,7 +160,8 @@ int idbm_write_score_incr(idbm_db* db, int32_t value) {
 
 int idbm_write(idbm_db* db, int32_t score_incr) {
   const char* name = db_name(db);
-  if (!db->inf_stream || (!db->saved && (!db->tf_stream || !db->dir_stream || !db->cat_stream)))
+  // A handle made for writing: its files begun (idbm_newdb) or committed.
+  if (!db->inf_stream || (!db->saved && !db->new_files))
     return report_error("idbm_write: db files not already open", name);
   if (!idbm_write_score_incr(db, score_incr)) return 0;
 
@@ -243,7 +244,6 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   // journal) as they were.
   const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, db->ndocs, limit};
   if (!db_commit_new_files(db, header)) return report_error("idbm_write: sync", name);
-  db->saved = true;
   step("header");
 
   if (db->jnl_stream) {

@@ -27,6 +27,7 @@
 #include "store/slot_arena.h"
 #include "store/term_cache.h"
 #include "store/term_merge.h"
+#include "store/testing/db_check.h"
 #include "store/testing/index_fixture.h"
 #include "store/testing/lookup_fixture.h"
 
@@ -84,38 +85,8 @@ void build(const std::string& path, uint32_t seed, uint32_t n, bool save) {
   ASSERT_EQ(idbm_close(db), 1);
 }
 
-// Opens the directory for querying (no incremental open) and compares every
-// term with the model: the number of terms, the document count and each
-// record as a lookup returns it.
 ::testing::AssertionResult matches(const std::string& path, const index_model& m) {
-  cache_release_arenas();
-  cache_add_arena(0, 64);
-  cache_add_arena(kCapacity, 64);
-  idbm_db* db = idbm_openInner(path.c_str(), 0, 0, 0, 0, nullptr, IDBM_KEEP_DIR | IDBM_SCORE_MAP);
-  if (!db) return ::testing::AssertionFailure() << "no query open";
-  auto result = ::testing::AssertionSuccess();
-  if (!idbm_cache(db, 4 * cache_total_slots())) result = ::testing::AssertionFailure() << "no cache";
-  else if (db->ndocs != m.ndocs) result = ::testing::AssertionFailure() << "ndocs " << db->ndocs << " != " << m.ndocs;
-  else if (idbm_dir_words(db)[1] != m.postings.size())
-    result = ::testing::AssertionFailure() << "nterms " << idbm_dir_words(db)[1] << " != " << m.postings.size();
-  else
-    for (const auto& [k, list] : m.postings) {
-      const uint32_t* r = idbm_find(db, k.first, k.second);
-      if (!r) {
-        result = ::testing::AssertionFailure() << "term " << k.first << "." << k.second << " missing";
-        break;
-      }
-      const bool same = testing::record_words(r) ==
-                        testing::expected_found(m, k, false, db->score_map, kDefaultPostingLimit);
-      unpin_record(r);
-      if (!same) {
-        result = ::testing::AssertionFailure() << "term " << k.first << "." << k.second << " differs";
-        break;
-      }
-    }
-  idbm_close(db);
-  cache_release_arenas();
-  return result;
+  return testing::saved_db_matches(path, m, kCapacity);
 }
 
 void copy_dir(const std::string& from, const std::string& to) {
