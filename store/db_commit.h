@@ -47,8 +47,9 @@ inline constexpr const char* kOldDirFile = "dir~";
 std::string db_new_part_path(const char* dir, uint32_t part);
 
 // Called, when set, before every step that makes files last or moves them
-// ("sync", "dirsync", "rename", "unlink", "close", "append"), with the file
-// concerned. A non-zero result fails the step with that errno. Tests use it
+// ("sync", "dirsync", "rename", "unlink", "close", "append"), before each
+// journal write ("write") and each record the replay reads ("read"), with
+// the file concerned. A non-zero result fails the step with that errno. Tests use it
 // to end the process at a chosen step or to inject failures.
 extern int (*durable_hook)(const char* op, const char* path);
 

@@ -143,6 +143,30 @@ TEST_F(DurabilityTest, FailedJournalWriteKeepsDocidsAligned) {
   EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
 }
 
+// A read error in the middle of the journal is not a torn tail: the open
+// fails and no record is cut; the next open replays them all.
+TEST_F(DurabilityTest, ReadErrorInTheJournalCutsNothing) {
+  index_model m;
+  idbm_db* db = open_incr();
+  index(db, 0, 10, m);
+  idbm_close(db);
+  const std::string jnl = testing::read_file(path() + "/jnl");
+  static int reads = 0;
+  reads = 0;
+  durable_hook = [](const char* op, const char*) { return strcmp(op, "read") == 0 && ++reads == 5 ? EIO : 0; };
+  {
+    LogCapture log;
+    EXPECT_EQ(open_incr(), nullptr);
+    EXPECT_TRUE(log.contains("idbm_recover_log: read error"));
+  }
+  durable_hook = nullptr;
+  EXPECT_EQ(testing::read_file(path() + "/jnl"), jnl);
+  db = open_incr();
+  ASSERT_NE(db, nullptr);
+  EXPECT_TRUE(testing::incremental_matches(db, m));
+  idbm_close(db);
+}
+
 // Failures of a save's own steps: before the commit point the old files (and
 // the journal) stay as they were; after it the new directory is whole, and
 // the journal stays until the save has reported success.

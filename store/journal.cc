@@ -150,6 +150,10 @@ int idbm_recover_log(idbm_db* db, int normalise) {
   bool damaged = false;
   for (;;) {
     p = ftello(f);
+    if (const int e = durable_hook ? durable_hook("read", path.c_str()) : 0) {
+      errno = e;
+      return read_failed(f, path, recovered);
+    }
     uint32_t reclen = 0;
     const size_t got = fread(&reclen, 1, 4, f);
     if (got == 0 && feof(f)) break;
