@@ -25,9 +25,8 @@ namespace {
 // with a TypeError set for an item that is not a text.
 bool term_texts(PyObject* list, std::vector<std::string>* out) {
   if (!PyList_Check(list)) return true;
-  const Py_ssize_t n = PyList_GET_SIZE(list);
-  out->reserve(static_cast<size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
+  out->reserve(static_cast<size_t>(PyList_GET_SIZE(list)));
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
     TextArg term("term");
     if (!text_converter(PyList_GET_ITEM(list, i), &term)) return false;
     out->emplace_back(term.data());
@@ -71,9 +70,11 @@ PyObject* sorn_classify_build_table(PyObject*, PyObject* args) {
   if (!PyArg_ParseTuple(args, "O!i:classify_build_table", &PyList_Type, &list, &estimate)) return nullptr;
   std::vector<crule_spec> rules;
   try {
-    rules.resize(static_cast<size_t>(PyList_GET_SIZE(list)));
-    for (size_t i = 0; i < rules.size(); ++i)
-      if (!rule_spec(PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i)), &rules[i])) return nullptr;
+    rules.reserve(static_cast<size_t>(PyList_GET_SIZE(list)));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+      rules.emplace_back();
+      if (!rule_spec(PyList_GET_ITEM(list, i), &rules.back())) return nullptr;
+    }
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
@@ -88,7 +89,7 @@ PyObject* sorn_classify_build_table(PyObject*, PyObject* args) {
 }
 
 PyObject* sorn_classify_doc(PyObject*, PyObject* args) {
-  TextArg s1("url");
+  TextArg s1("name");
   TextArg s2("language");
   int i1, i2;
   PyObject* fields;

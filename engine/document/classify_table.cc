@@ -3,8 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <shared_mutex>
+#include <pthread.h>
 
 #include "store/log.h"
 #include "store/strtab.h"
@@ -23,7 +22,37 @@ struct classify_table {
 
 classify_table table;
 std::atomic<bool> built{false};
-std::shared_mutex guard;
+
+// The guard of the table: shared for readers, exclusive for a build. A
+// waiting build goes before new readers, so that documents analysed without
+// pause on other threads never starve it; no reader takes it twice.
+class TableGuard {
+ public:
+  TableGuard() {
+    pthread_rwlockattr_t attr;
+    pthread_rwlockattr_init(&attr);
+    pthread_rwlockattr_setkind_np(&attr, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+    pthread_rwlock_init(&lock_, &attr);
+    pthread_rwlockattr_destroy(&attr);
+  }
+  void lock() { pthread_rwlock_wrlock(&lock_); }
+  void unlock() { pthread_rwlock_unlock(&lock_); }
+  void lock_shared() { pthread_rwlock_rdlock(&lock_); }
+  void unlock_shared() { pthread_rwlock_unlock(&lock_); }
+
+ private:
+  pthread_rwlock_t lock_;
+};
+TableGuard guard;
+
+struct SharedHold {
+  SharedHold() { guard.lock_shared(); }
+  ~SharedHold() { guard.unlock_shared(); }
+};
+struct ExclusiveHold {
+  ExclusiveHold() { guard.lock(); }
+  ~ExclusiveHold() { guard.unlock(); }
+};
 
 void discard() {
   strtab_destroy(&table.terms);
@@ -69,7 +98,7 @@ uint32_t table_size_for(int estimate) {
 classify_build_result classify_build(const crule_spec* rules, size_t count, int estimate) {
   classify_build_result r{kClassifyBuilt, 0, 0, 0};
   log_msg(LOG_INFO, "%s: processing %d rules, %d terms (estimated)", kBuild, static_cast<int>(count), estimate);
-  std::unique_lock lock(guard);
+  ExclusiveHold hold;
   if (built.load(std::memory_order_relaxed)) discard();
 
   const uint32_t size = table_size_for(estimate);
@@ -143,7 +172,7 @@ bool classify_table_built() { return built.load(std::memory_order_acquire); }
 int match_rules(const char* term, size_t /*length*/, crule_elem** hits) {
   bool merged;
   {
-    std::shared_lock lock(guard);
+    SharedHold hold;
     if (!built.load(std::memory_order_relaxed)) return 0;
     const crule_elem* chain = chain_of(strtab_lookup(&table.terms, term));
     if (!chain) return 1;
@@ -175,7 +204,7 @@ int classify_field(const char* prefix, size_t prefix_length, const char* text, s
 }
 
 bool classify_stats(int64_t out[7]) {
-  std::shared_lock lock(guard);
+  SharedHold hold;
   if (!built.load(std::memory_order_relaxed)) return false;
   int64_t longest = 0, total = 0;
   for (uint32_t i = 0; i < table.terms.size; ++i) {
