@@ -9,6 +9,7 @@
 #include "engine/open_dbs.h"
 #include "engine/sorn_methods.h"
 #include "engine/sorn_module.h"
+#include "engine/title_tuple.h"
 #include "engine/title_cache.h"
 #include "store/db_files.h"
 #include "store/mapfile.h"
@@ -16,11 +17,6 @@
 
 namespace vorlane::engine {
 
-namespace {
-
-// One title tuple: title ("" when the record has none: its title is its
-// url), summary, url, publisher, index terms, extra, date, download date,
-// flags, doctype.
 PyObject* title_tuple(const unsigned char* record) {
   title_host host;
   title_unpack(record, &host);
@@ -31,8 +27,6 @@ PyObject* title_tuple(const unsigned char* record) {
                        static_cast<unsigned long>(host.date), static_cast<unsigned long>(host.download_date),
                        static_cast<int>(host.flags), static_cast<int>(host.doctype));
 }
-
-}  // namespace
 
 PyObject* sorn_init_title_cache(PyObject*, PyObject* args) {
   int bytes;

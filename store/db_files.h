@@ -166,6 +166,11 @@ struct din_entry {
   uint32_t day;  // (day number & 0xFFFF) << 16
 };
 
+// The day word of a date entry for a day number, and the day number back
+// (bytes 6-7 of the entry).
+constexpr uint32_t din_day_word(uint32_t day_number) { return (day_number & 0xFFFFu) << 16; }
+constexpr uint32_t din_day(const din_entry& e) { return e.day >> 16; }
+
 // Does a record at offset of size bytes get a directory entry? 32-bit
 // arithmetic, so the record at offset 0 always has one.
 inline bool dir_entry_needed(uint32_t offset, uint32_t size) {

@@ -53,6 +53,10 @@ void idbm_cache_release(idbm_db* db);
 // most one positional read: the exact record when the directory has an entry
 // for it, else the 8 KB page after the entry that precedes it.
 const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2);
+// The same, telling a failure from an absent term: *failed is set when the
+// lookup failed (no cache, a full cache, no slot for the record, a damaged
+// term file), cleared otherwise.
+const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2, bool* failed);
 
 // Caches record (held in slot, which the cache takes) and returns the record
 // cached for its pair: the one given, or one another thread cached meanwhile

@@ -16,9 +16,17 @@ namespace {
 
 const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
 
-const uint32_t* fail(const idbm_db* db, const char* what) {
+const uint32_t* fail(const idbm_db* db, bool* failed, const char* what) {
   report_error(what, db_name(db));
+  *failed = true;
   return nullptr;
+}
+
+// A record present in the term file that could not be cached (no slot, or a
+// bad record) is a failed lookup, not an absent term.
+const uint32_t* normalised(const uint32_t* record, bool* failed) {
+  if (!record) *failed = true;
+  return record;
 }
 
 // The cache probe, without the cache mutex. Sets *hit when the pair is cached
@@ -64,21 +72,27 @@ void trace_read(uint32_t hash1, uint32_t hash2, const db_file& part, uint64_t of
 }  // namespace
 
 const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2) {
+  bool failed = false;
+  return idbm_find(db, hash1, hash2, &failed);
+}
+
+const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2, bool* failed) {
+  *failed = false;
   hash1 &= kHashMask;
   hash2 &= kHashMask;
   if (db->icube) {
-    if (!db->cache_table) return fail(db, "idbm_find: no cache");
+    if (!db->cache_table) return fail(db, failed, "idbm_find: no cache");
     uint32_t cell = idbm_freq_find(db, hash1, hash2);
     if (cell == 0) return nullptr;
     uintptr_t value = db->cache_table[cell].load(std::memory_order_acquire);
     return value == 0 || value == CACHE_DEL ? nullptr : reinterpret_cast<const uint32_t*>(value);
   }
-  if (!db->cache_table) return fail(db, "idbm_find: no cache");
+  if (!db->cache_table) return fail(db, failed, "idbm_find: no cache");
 
   bool hit = false, full = false;
   const uint32_t* cached = probe_cache(db, hash1, hash2, &hit, &full);
   if (hit) return cached;
-  if (full) return fail(db, "idbm_find: cache FULL");
+  if (full) return fail(db, failed, "idbm_find: cache FULL");
 
   // The sparse directory: absent when the database has no terms.
   if (db->dir_copy || !db->dir.address || db->dir.size < kDirHeaderSize + kDirEntrySize) return nullptr;
@@ -101,30 +115,30 @@ const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2) {
   const dir_entry& entry = entries[lo];
   const uint32_t part_no = dir_entry_part(entry);
   const uint32_t entry_size = dir_entry_size(entry);
-  if (part_no >= db->nparts || entry_size < 12) return fail(db, "idbm_find: bad directory entry");
+  if (part_no >= db->nparts || entry_size < 12) return fail(db, failed, "idbm_find: bad directory entry");
   const db_file& part = db->parts[part_no];
 
   if (pair_cmp(entry.hash1, entry.hash2, hash1, hash2) == 0) {
     // Exact read of the record into a slot, with room to expand a compact
     // record into the full form.
     slot* s = alloc_slot(entry_size < 17 ? entry_size + 12 : entry_size);
-    if (!s) return fail(db, "idbm_find: alloc_slot failed");
+    if (!s) return fail(db, failed, "idbm_find: alloc_slot failed");
     trace_read(hash1, hash2, part, entry.offset, entry_size);
     ssize_t got = idbm_pread(part.fd, s->chunk, entry_size, entry.offset);
     if (got < static_cast<ssize_t>(entry_size)) {
       free_slot(s);
-      return fail(db, "idbm_find: dir entry inconsistent with db");
+      return fail(db, failed, "idbm_find: dir entry inconsistent with db");
     }
     uint32_t* record = s->chunk;
     if (pair_cmp(record[0], record[1], hash1, hash2) != 0) {
       free_slot(s);
-      return fail(db, "idbm_find: dir entry hash != rec hash");
+      return fail(db, failed, "idbm_find: dir entry hash != rec hash");
     }
     if (rec_size(record) != entry_size) {
       free_slot(s);
-      return fail(db, "idbm_find: dir entry size != rec size");
+      return fail(db, failed, "idbm_find: dir entry size != rec size");
     }
-    return idbm_norm(db, record, s);
+    return normalised(idbm_norm(db, record, s), failed);
   }
 
   // Otherwise the record, if present, lies after the entry's record, in the
@@ -145,22 +159,22 @@ const uint32_t* idbm_find(idbm_db* db, uint32_t hash1, uint32_t hash2) {
   alignas(8) uint32_t buffer[kPageBytes / 4];
   trace_read(hash1, hash2, part, page, length);
   ssize_t got = idbm_pread(part.fd, buffer, length, page);
-  if (got < static_cast<ssize_t>(length)) return fail(db, "idbm_find: pread of page failed");
+  if (got < static_cast<ssize_t>(length)) return fail(db, failed, "idbm_find: pread of page failed");
 
   // Scan from start, each record bounded by the page and the end.
   const char* base = reinterpret_cast<const char*>(buffer);
   uint64_t at = start - page;
   const uint64_t stop = end - page;
   while (at < stop) {
-    if (at % 4 != 0 || at + 8 > stop) return fail(db, "idbm_find: CORRUPTION or BAD INDEX");
+    if (at % 4 != 0 || at + 8 > stop) return fail(db, failed, "idbm_find: CORRUPTION or BAD INDEX");
     const auto* record = reinterpret_cast<const uint32_t*>(base + at);
     const bool compact = rec_is_compact(record);
-    if (!compact && at + 16 > stop) return fail(db, "idbm_find: CORRUPTION or BAD INDEX");
+    if (!compact && at + 16 > stop) return fail(db, failed, "idbm_find: CORRUPTION or BAD INDEX");
     const uint64_t size = rec_size(record);
     const int c = pair_cmp(record[0], record[1], hash1, hash2);
-    if (at + size > stop) return fail(db, "idbm_find: CORRUPTION or BAD INDEX");
+    if (at + size > stop) return fail(db, failed, "idbm_find: CORRUPTION or BAD INDEX");
     if (c > 0) break;
-    if (c == 0) return idbm_norm(db, const_cast<uint32_t*>(record), nullptr);
+    if (c == 0) return normalised(idbm_norm(db, const_cast<uint32_t*>(record), nullptr), failed);
     at += size;
   }
   idbm_stub(db, hash1, hash2);
