@@ -20,7 +20,6 @@ uint32_t url_host_hash(const char* url, size_t length);
 // << 16.
 din_entry make_date_entry(const char* url, size_t length, time_t date);
 
-// The day number an entry holds (the high half of its second word).
-inline uint32_t din_day(const din_entry& e) { return e.day >> 16; }
+// The day number an entry holds: din_day (store/db_files.h).
 
 }  // namespace vorlane
