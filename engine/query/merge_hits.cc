@@ -9,6 +9,7 @@
 
 #include "engine/query/hit_heap.h"
 #include "engine/query/hit_map.h"
+#include "engine/query/hit_percent.h"
 #include "engine/query/postings.h"
 #include "engine/query/query_format.h"
 #include "store/log.h"
@@ -41,7 +42,6 @@ struct MergeScratch {
   QueryResponseView* views = nullptr;   // n
   HitHeap* list = nullptr;              // 2 x end + 2
   HitHeap* copy = nullptr;              // 2 x end + 2
-  int32_t* percent = nullptr;           // end + 1
   uint32_t* postings = nullptr;         // block postings and the end mark
   size_t postings_room = 0;
   ~MergeScratch() {
@@ -50,7 +50,6 @@ struct MergeScratch {
     free(views);
     free(list);
     free(copy);
-    free(percent);
     free(postings);
   }
   bool reserve_postings(size_t n) {
@@ -97,12 +96,6 @@ int32_t rescale(int32_t s, int32_t old, int32_t now) {
 }
 
 }  // namespace
-
-int32_t merged_percent(int32_t s, int32_t d) {
-  const int64_t b = int64_t{d} + 12;
-  if (s >= 0 && s < kBlendSize && b < kBlendSize) return blend_table[s][b];
-  return static_cast<int32_t>((int64_t{s} * 100 + b / 2) / b);
-}
 
 int compare_ints(const void* a, const void* b) {
   const int x = *static_cast<const int*>(a);
@@ -180,8 +173,7 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
   const uint32_t maplen = static_cast<uint32_t>(std::min<uint64_t>(total_hits * 5 / 4, maxmaplen));
   work.map_memory = malloc(hit_map_bytes(maplen));
   work.list = static_cast<HitHeap*>(malloc(hit_area_entries(end) * sizeof(HitHeap)));
-  work.percent = static_cast<int32_t*>(malloc((size_t{end} + 1) * sizeof(int32_t)));
-  if (!work.map_memory || !work.list || !work.percent) return no_memory();
+  if (!work.map_memory || !work.list) return no_memory();
   HitMap map = hit_map_init(work.map_memory, maplen);
   int32_t counter = static_cast<int32_t>(maplen);
 
@@ -332,29 +324,18 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
   const int64_t total_out = std::min<uint64_t>(total_sum, INT32_MAX);
   response_set_total(&w, static_cast<int32_t>(estimated ? -total_out : total_out));
 
-  // Percentages, then a stable insertion sort of the page by them.
-  for (uint32_t k = first_hit; k <= end; ++k)
-    work.percent[k] = rescaling ? merged_percent(list[k].score, d_sum) : list[k].score;
+  // Percentages, then a stable insertion sort of the page by them (among
+  // equal percentages the order of the ranking stays).
   if (rescaling) {
-    for (uint32_t k = first_hit + 1; k <= end; ++k) {
-      const HitHeap e = list[k];
-      const int32_t p = work.percent[k];
-      uint32_t j = k;
-      while (j > first_hit && work.percent[j - 1] < p) {
-        list[j] = list[j - 1];
-        work.percent[j] = work.percent[j - 1];
-        --j;
-      }
-      list[j] = e;
-      work.percent[j] = p;
-    }
+    for (uint32_t k = first_hit; k <= end; ++k) list[k].score = blended_percent(list[k].score, d_sum);
+    if (first_hit <= end) sort_hits_stable(list, first_hit, end);
   }
 
   uint8_t* area = response_hit_area(&w, hit_count);
   if (!area) return fail_overrun(query);
   for (uint32_t k = first_hit; k <= end; ++k) {
     const HitMapEntry* e = hit_map_ordinal(map, static_cast<int32_t>(list[k].posting >> 7));
-    const int32_t value = (merge_flag || !rescaling) ? e->first : work.percent[k];
+    const int32_t value = (merge_flag || !rescaling) ? e->first : list[k].score;
     area = pack_hit(area, e->db, e->docid, value);
     log_msg(LOG_RETURNED_HITS, "merge_hits: returning hit#%u, %x.%u score %d%%", k, e->db, e->docid,
             std::clamp(value, 1, 100));

@@ -55,11 +55,6 @@ inline constexpr int kMaxMergedHits = 500;
 int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* out, size_t out_size,
                int32_t start, int32_t count, int merge);
 
-// The percentage of a merged score s (relative to base 1) against D, the sum
-// of the global norms: blend_table[s][D + 12] where the table has it, else
-// (s x 100 + (D + 12) / 2) / (D + 12).
-int32_t merged_percent(int32_t s, int32_t d);
-
 // qsort comparator of two ints: their difference, for ordering block
 // postings.
 int compare_ints(const void* a, const void* b);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/query/hit_map.h"
+#include "engine/query/hit_percent.h"
 #include "engine/query/query_format.h"
 #include "store/score_tables.h"
 
@@ -49,7 +50,7 @@ std::vector<uint8_t> write_response(const ResponseSpec& s, size_t size = 8192) {
   if (s.type == kResponseDated && !s.hits.empty()) {
     uint8_t* d = response_date_area(&w);
     EXPECT_NE(d, nullptr);
-    memcpy(d, s.dates.data(), s.dates.size() * sizeof(din_entry));
+    if (!s.dates.empty()) memcpy(d, s.dates.data(), s.dates.size() * sizeof(din_entry));
     response_commit_dates(&w);
   }
   std::vector<uint32_t> words;
@@ -61,7 +62,7 @@ std::vector<uint8_t> write_response(const ResponseSpec& s, size_t size = 8192) {
       uint8_t* b = response_block_area(&w, static_cast<uint32_t>(t.block.size()));
       EXPECT_NE(b, nullptr);
       // Block hits are written raw: the merge must cope with any value.
-      memcpy(b, t.block.data(), t.block.size() * sizeof(Hit));
+      if (!t.block.empty()) memcpy(b, t.block.data(), t.block.size() * sizeof(Hit));
       response_commit_block_hits(&w, static_cast<uint32_t>(t.block.size()));
     }
   }
@@ -124,9 +125,9 @@ class MergeHits : public testing::Test {
 };
 
 TEST_F(MergeHits, PercentagesBlendWithTheGlobalDenominator) {
-  EXPECT_EQ(merged_percent(250, 88), 175);  // blend_table[250][100]
-  EXPECT_EQ(merged_percent(40, 488), 8);    // (4000 + 250) / 500, beyond the table
-  EXPECT_EQ(merged_percent(600, 10), (600 * 100 + 11) / 22);  // a score beyond the table
+  EXPECT_EQ(blended_percent(250, 88), 175);  // blend_table[250][100]
+  EXPECT_EQ(blended_percent(40, 488), 8);    // (4000 + 250) / 500, beyond the table
+  EXPECT_EQ(blended_percent(600, 10), (600 * 100 + 11) / 22);  // a score beyond the table
 }
 
 // A summed score of 251 (250 above the list's base) with D = 88 blends to
