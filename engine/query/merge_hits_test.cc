@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <climits>
 #include <cstring>
 #include <string>
@@ -495,6 +497,58 @@ TEST_F(MergeHits, BadRequestTypeAndBoundsOfStartAndCount) {
   ASSERT_EQ(m.result, 1);
   EXPECT_EQ(m.hits.size(), 0u);
   EXPECT_EQ(m.view.total, 120);
+}
+
+TEST_F(MergeHits, SummedFrequenciesSaturate) {
+  ResponseSpec a, b;
+  a.hits = {hit(1, 1, 4)};
+  b.hits = {hit(2, 1, 4)};
+  a.terms = {{"t", 0x1FFFFFF, 10, {}}};
+  b.terms = {{"t", 0x1FFFFFF, 10, {}}};
+  std::vector<std::vector<uint8_t>> rs = {write_response(a), write_response(b)};
+  Merged m = run_merge(rs, 1, 10, 0);
+  ASSERT_EQ(m.result, 1);
+  ASSERT_EQ(m.terms.size(), 1u);
+  EXPECT_EQ(term_word_docf(m.terms[0].word), 0x1FFFFFFu);
+}
+
+// The largest merge (48 responses of 500 hits, 80 terms with blocks) on a
+// thread with a small stack: the merge's tables are not on the stack.
+TEST_F(MergeHits, LargestMergeOnASmallStack) {
+  std::vector<std::vector<uint8_t>> rs;
+  for (uint32_t r = 0; r < 48; ++r) {
+    ResponseSpec s;
+    s.documents = 100000;
+    for (uint32_t d = 0; d < 500; ++d) s.hits.push_back(hit(r + 1, d * 7 + r, 1 + (d * 13 + r) % 100));
+    for (int t = 0; t < 80; ++t) {
+      TermSpec term{"term" + std::to_string(t), 1000, 40, {}};
+      for (uint32_t d = 0; d < 6; ++d) term.block.push_back(hit(r + 1, (d + t) * 7 + r, 30));
+      s.terms.push_back(term);
+    }
+    rs.push_back(write_response(s, 169024));
+  }
+  struct Job {
+    std::vector<std::vector<uint8_t>>* rs;
+    Merged m;
+  } job{&rs, {}};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 256 * 1024);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void* p) -> void* {
+                  Job* j = static_cast<Job*>(p);
+                  j->m = run_merge(*j->rs, 1, 500, 1, kRequestQuery, 169024);
+                  return nullptr;
+                },
+                &job),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  ASSERT_EQ(job.m.result, 1);
+  EXPECT_EQ(job.m.hits.size(), 500u);
+  EXPECT_EQ(job.m.terms.size(), 80u);
 }
 
 TEST(HitMap, FullMapAndAbsentKeyTerminate) {

@@ -253,6 +253,29 @@ class Details(unittest.TestCase):
                 self.assertIsInstance(fraction, float)
                 self.assertGreater(fraction, 0.0)
 
+    def test_details_that_outgrow_the_merged_area_are_left_empty(self):
+        # 500 documents over four databases, each holding the same 60
+        # words: the second merge would need a block of 500 hits for every
+        # term, more than the merged area holds, and fails.
+        syllables = ["ba", "ke", "mi", "do", "pu", "sa", "te", "vo"]
+        words = [a + b + "x" for a in syllables for b in syllables][:60]
+        body = " ".join(words).encode()
+        dbs = []
+        for k in range(4):
+            docs = [(page(body, b"w"), "http://w%d.example.org/%d" % (k, i), T0) for i in range(125)]
+            dbs.append(build(os.path.join(Fixture.tmp, "wide%d" % k), docs))
+        text = " ".join(words)
+        plain = query(text, dbs, count=500)
+        r = query(text, dbs, count=500, details=1)
+        self.assertEqual(len(r[3]), 500)
+        self.assertEqual(r[:3], plain[:3])
+        self.assertEqual([h[:14] for h in r[3]], [h[:14] for h in plain[3]])
+        self.assertEqual({(tuple(h[14]), h[15]) for h in r[3]}, {((), 0)})
+        # A page small enough for its details still gets them.
+        r = query(" ".join(words[:3]), dbs, count=5, details=1)
+        self.assertGreaterEqual(len(r[2]), 3)
+        self.assertEqual([len(h[14]) for h in r[3]], [len(r[2])] * 5)
+
     def test_quality_follows_the_offsets(self):
         try:
             sorn.qual_init([0, 1, 2, 3, 9, 5, 6, 7])
