@@ -60,6 +60,7 @@ class QueryEach : public ::testing::Test {
     if (!english().stemmer) return;
     cache_release_arenas();
     cache_init_default(max_hits);
+    cache_add_arena(64, 500);  // room for the records of a query of 79 terms
     root_ = new platform::TestRoot;
     path_ = root_->file("db");
     ASSERT_TRUE(write_db(path_, corpus(english())));
@@ -224,10 +225,15 @@ TEST_F(QueryEach, MergeFormCarriesTheTopListQualitiesAndTermBlocks) {
       const Hit h = response_block_hit(v, t, k);
       EXPECT_TRUE(top.count(hit_docid(h))) << t.text;
       EXPECT_GE(hit_value(h), 2u);  // the term's score + 1
-      if (k > 0) EXPECT_LT(hit_docid(response_block_hit(v, t, k - 1)), hit_docid(h));
+      if (k > 0) {
+        EXPECT_LT(hit_docid(response_block_hit(v, t, k - 1)), hit_docid(h));
+      }
     }
-    if (std::string(t.text) == "grape") EXPECT_EQ(t.block_count, 3u);
-    if (std::string(t.text) == "banana") EXPECT_EQ(t.block_count, 20u);
+    if (std::string(t.text) == "grape") {
+      EXPECT_EQ(t.block_count, 3u);
+    } else if (std::string(t.text) == "banana") {
+      EXPECT_EQ(t.block_count, 20u);
+    }
   }
   EXPECT_GE(names.size(), 2u);
   EXPECT_EQ(names[0], "banana");
@@ -369,14 +375,17 @@ TEST_F(QueryEach, ARefinementWithOneFreeTermSlotKeepsTheResult) {
   for (int i = 0; i < 78; ++i) text += filler_word(i) + " ";
   text += "cherry | apple";
   LogCapture log(LOG_ERROR);
-  ASSERT_EQ(run(request(text)), 1);
+  ASSERT_EQ(run(request(text)), 1) << log.all();
   EXPECT_TRUE(log.contains("Out of query buffer space in refinement")) << log.all();
-  EXPECT_EQ(q_.view().hit_count, 12u);
+  // Only the 40 lists of smallest docf take part: the words of document 0.
+  ASSERT_EQ(q_.view().hit_count, 1u);
+  EXPECT_EQ(hit_docid(response_hit(q_.view(), 0)), 0u);
 }
 
 TEST_F(QueryEach, SmallResponseAreasAreNeverOverrun) {
   ASSERT_EQ(run(request("banana cherry apple grape", 1, 30, kRequestQuery), 1), 1);
   const size_t full = q_.view().end;
+  LogCapture quiet(LOG_ERROR);
   for (size_t size = 0; size <= full + 8; size += (size < 120 ? 1 : 7)) {
     std::vector<uint8_t> area(size + 64, 0xEE);
     const std::vector<uint8_t> r = request("banana cherry apple grape", 1, 30, kRequestQuery);
