@@ -6,12 +6,16 @@
 
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/html_extract.h"
 #include "engine/ling_calls.h"
 #include "engine/phrase_output.h"
 #include "engine/query/hit_heap.h"
@@ -89,7 +93,18 @@ struct Doc {
 // Indexes docs into a new database at path through the store and saves it.
 // False when a step failed.
 inline bool write_db(const std::string& path, const std::vector<Doc>& docs) {
-  idbm_db* db = idbm_open_incr(path.c_str(), 0, static_cast<uint32_t>(docs.size() + 1), 1, nullptr);
+  // Room for every term and posting: the term table and the icube.
+  std::map<std::string, int> distinct;
+  uint64_t postings = 0;
+  for (const Doc& d : docs) {
+    for (const auto& t : d.terms) ++distinct[t.first];
+    postings += d.terms.size() + d.pairs.size();
+  }
+  // The store sizes the term table (384 cells) and the icube (3,584 words)
+  // by the document capacity.
+  const uint64_t capacity = std::max<uint64_t>(
+      {docs.size() + 1, distinct.size() * 4 / 384 + 1, (postings * 3 + distinct.size() * 12) / 3584 + 1});
+  idbm_db* db = idbm_open_incr(path.c_str(), 0, static_cast<uint32_t>(capacity), 1, nullptr);
   if (!db) return false;
   bool ok = true;
   for (const Doc& d : docs) {
@@ -163,6 +178,64 @@ inline std::vector<uint8_t> request(const std::string& text, int32_t start = 1, 
   std::vector<uint8_t> out(64 + text.size() + 8);
   out.resize(write_query_request(out.data(), out.size(), f));
   return out;
+}
+
+// A page of the HTML documentation installed from Debian packages: its
+// "host" (the documentation set and its first directory) and body text.
+struct Page {
+  std::string host;
+  std::string body;
+};
+
+// Up to max_pages pages (sorted by path, so the same ones every run), each
+// body cut to max_body bytes; empty when no documentation is installed.
+inline std::vector<Page> load_pages(size_t max_pages, size_t max_body) {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<std::string, fs::path>> files;
+  const std::pair<const char*, const char*> roots[] = {{"docs.python.org", "/usr/share/doc/python3.11/html"},
+                                                       {"httpd.apache.org", "/usr/share/doc/apache2-doc/manual"}};
+  for (const auto& [site, root] : roots) {
+    if (!fs::is_directory(root)) continue;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+      if (!e.is_regular_file()) continue;
+      const std::string name = e.path().filename().string();
+      const bool html = name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0;
+      const bool english_variant = name.size() > 8 && name.compare(name.size() - 8, 8, ".html.en") == 0;
+      if (!html && !english_variant) continue;
+      const fs::path rel = fs::relative(e.path(), root);
+      const std::string first = rel.has_parent_path() ? rel.begin()->string() : "top";
+      files.push_back({std::string(site) + "." + first, e.path()});
+    }
+  }
+  std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  std::vector<Page> pages;
+  for (const auto& [host, path] : files) {
+    if (pages.size() >= max_pages) break;
+    std::ifstream f(path, std::ios::binary);
+    std::string html((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ParseResult r;
+    if (!parse_html_text(html.c_str(), ("http://" + host + "/").c_str(), &r)) continue;
+    std::string body = r.body ? r.body : "";
+    if (r.title) body = std::string(r.title) + " " + body;
+    r.release(&r);
+    if (body.size() > max_body) body.resize(max_body);
+    if (body.size() < 40) continue;
+    pages.push_back({host, body});
+  }
+  return pages;
+}
+
+// The documents of pages: index terms of the body, plus "site:" and the
+// host as one literal term.
+inline std::vector<Doc> page_docs(const std::vector<Page>& pages, const zop_handle& h) {
+  std::vector<Doc> docs;
+  for (const Page& p : pages) {
+    Doc d;
+    d.terms = index_terms(p.body, h);
+    d.terms["site:" + p.host] = 1;
+    docs.push_back(std::move(d));
+  }
+  return docs;
 }
 
 }  // namespace vorlane::engine::query_testing
