@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
       d.terms = index_terms(t, english());
       docs.push_back(std::move(d));
     }
-    if (!write_db(dir, docs)) {
+    if (!write_database(dir, docs)) {
       fprintf(stderr, "cannot write the database in %s\n", dir.c_str());
       return 1;
     }
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   }
   cache_init_default(max_hits);
   cache_add_arena(4000, 2000);
-  idbm_db* db = open_query_db(dir, 1);
+  idbm_db* db = open_query_db(dir, 1, false);
   if (!db) {
     fprintf(stderr, "cannot open %s\n", dir.c_str());
     return 1;

@@ -53,13 +53,13 @@ class QueryEachFuzz : public ::testing::Test {
     for (int i = 0; i < 60; ++i) {
       Doc d;
       d.terms = index_terms(texts[i % 5], english());
-      d.terms["site:example.org"] = 1;
+      d.terms.insert("site:example.org");
       d.flag = static_cast<uint8_t>(i % 7 == 0 ? 0x30 : i % 11 == 0 ? 255 : 0);
       d.day = 100 + i;
       docs.push_back(d);
     }
-    ASSERT_TRUE(write_db(root_.file("db"), docs));
-    db_ = open_query_db(root_.file("db"), 2);
+    ASSERT_EQ(write_database(root_.file("db"), docs), 1);
+    db_ = open_query_db(root_.file("db"), 2, false);
     ASSERT_NE(db_, nullptr);
   }
   void TearDown() override {

@@ -38,8 +38,8 @@ class QueryEachPages : public ::testing::Test {
     cache_init_default(max_hits);
     cache_add_arena(2000, 400);
     root_ = new platform::TestRoot;
-    ASSERT_TRUE(write_db(root_->file("pages"), page_docs(pages_, english())));
-    db_ = open_query_db(root_->file("pages"), 3);
+    ASSERT_EQ(write_database(root_->file("pages"), page_docs(pages_, english())), 1);
+    db_ = open_query_db(root_->file("pages"), 3, false);
     ASSERT_NE(db_, nullptr);
   }
   static void TearDownTestSuite() {

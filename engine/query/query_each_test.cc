@@ -63,7 +63,7 @@ class QueryEach : public ::testing::Test {
     cache_add_arena(64, 500);  // room for the records of a query of 79 terms
     root_ = new platform::TestRoot;
     path_ = root_->file("db");
-    ASSERT_TRUE(write_db(path_, corpus(english())));
+    ASSERT_EQ(write_database(path_, corpus(english())), 1);
     db_ = open_query_db(path_, 7, true);
     ASSERT_NE(db_, nullptr);
   }
