@@ -340,6 +340,31 @@ TEST_F(QueryEach, DatedRequestsCarryEntriesWithTheDeletionByte) {
   }
 }
 
+TEST_F(QueryEach, DateWindowAndModeWordFilter) {
+  QueryRequestFields f;
+  f.type = kRequestSingle;
+  f.hits = 100;
+  f.text = "cherry";
+  f.text_length = 6;
+  f.window_low = (1010u << 16) | 1005u;  // days 1005..1010
+  std::vector<uint8_t> r(200);
+  r.resize(write_query_request(r.data(), r.size(), f));
+  ASSERT_EQ(run(r), 1);
+  std::vector<uint32_t> d = docids();
+  EXPECT_EQ(std::set<uint32_t>(d.begin(), d.end()), (std::set<uint32_t>{5, 6, 7, 8, 9, 10}));
+  f.window_low = 1008u;  // no latest day
+  r.assign(200, 0);
+  r.resize(write_query_request(r.data(), r.size(), f));
+  ASSERT_EQ(run(r), 1);
+  EXPECT_EQ(docids().size(), 4u);  // 8..11
+  f.window_low = 0;
+  f.mode = 0x10;  // the documents whose deletion byte has the bit
+  r.assign(200, 0);
+  r.resize(write_query_request(r.data(), r.size(), f));
+  ASSERT_EQ(run(r), 1);
+  EXPECT_EQ(docids(), (std::vector<uint32_t>{3}));
+}
+
 TEST_F(QueryEach, RefinementsAndTransformations) {
   ASSERT_EQ(run(request("cherry | apple")), 1);
   std::vector<uint32_t> d = docids();
