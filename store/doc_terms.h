@@ -14,7 +14,10 @@
 //   window counters  4 n         u32, occurrences since the last clearing
 //   deductions       4 n         u32, all 0; an increment is first reduced by it
 //   texts            4 n         u32 offsets of the texts in the pool, or
-//                                kDocTextUnknown for the text "???"
+//                                kDocTextUnknown for the text "???"; 0 is
+//                                the first text's offset, so a text offset
+//                                never tells whether a cell is in use: a
+//                                cell is in use when its hash1 is non-zero
 //   types            4 n         u32, the caller's term type 1..5
 //   text pool    1,310,720       the terms' NUL-terminated texts, back to back
 //
@@ -97,7 +100,11 @@ void clear_raw_freq(doc_terms* table);
 // which is returned. The table is no longer probed afterwards.
 int doc_terms_compact(doc_terms* table);
 
-// The text of a cell: in the pool, or "???".
+// Whether a cell holds a term (its hash1 is non-zero). Only such cells have
+// a text and a type: read doc_terms_text and types of no other cell.
+inline bool doc_terms_in_use(const doc_terms* table, int cell) { return table->pairs[cell].hash1 != 0; }
+
+// The text of a cell in use: in the pool, or "???".
 const char* doc_terms_text(const doc_terms* table, int cell);
 
 }  // namespace vorlane

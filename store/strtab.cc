@@ -31,19 +31,28 @@ uint32_t advance(uint32_t a, uint64_t k, uint32_t b, uint32_t size) {
 
 bool empty(const strtab_entry& e) { return e.value == 0; }
 
+// Zeroes every field.
+void clear(strtab* t) {
+  t->size = t->step_mod = t->count = t->inserts = 0;
+  t->lookups.store(0, std::memory_order_relaxed);
+  t->probes.store(0, std::memory_order_relaxed);
+  t->entries = nullptr;
+}
+
 // The entry where the walk from the key's home stopped: at an empty entry,
 // at the key, or after count steps.
 strtab_entry* walk(strtab* t, const char* key) {
   const uint32_t h = key_hash(key);
   const uint32_t step = step_of(t, h);
   uint32_t p = h % t->size;
-  t->probes++;
+  uint32_t probes = 1;
   for (uint32_t k = 0; k < t->count; ++k) {
     const strtab_entry& e = t->entries[p];
     if (empty(e) || strcmp(e.key, key) == 0) break;
     p = advance(p, 1, step, t->size);
-    t->probes++;
+    probes++;
   }
+  t->probes.fetch_add(probes, std::memory_order_relaxed);
   strtab_entry* e = &t->entries[p];
   return !empty(*e) && strcmp(e->key, key) == 0 ? e : nullptr;
 }
@@ -57,13 +66,13 @@ uint32_t strtab_step_modulus(uint32_t size) {
 }
 
 int strtab_create(strtab* table, uint32_t size) {
-  *table = strtab{};
+  clear(table);
   table->size = size;
   table->step_mod = strtab_step_modulus(size);
   if (size == 0) return 1;
   table->entries = static_cast<strtab_entry*>(calloc(size, sizeof(strtab_entry)));
   if (!table->entries) {
-    *table = strtab{};
+    clear(table);
     return 0;
   }
   return 1;
@@ -74,7 +83,7 @@ void strtab_destroy(strtab* table) {
     for (uint32_t i = 0; i < table->size; ++i) free(table->entries[i].key);
     free(table->entries);
   }
-  *table = strtab{};
+  clear(table);
 }
 
 int strtab_insert(strtab* table, const char* key, uint32_t value) {
@@ -105,14 +114,14 @@ int strtab_insert(strtab* table, const char* key, uint32_t value) {
 
 uint32_t strtab_lookup(strtab* table, const char* key) {
   if (table->size == 0 || !table->entries) return 0;
-  table->lookups++;
+  table->lookups.fetch_add(1, std::memory_order_relaxed);
   strtab_entry* e = walk(table, key);
   return e ? e->value : 0;
 }
 
 uint32_t strtab_replace(strtab* table, const char* key, uint32_t value) {
   if (table->size == 0 || !table->entries) return 0;
-  table->lookups++;
+  table->lookups.fetch_add(1, std::memory_order_relaxed);
   strtab_entry* e = walk(table, key);
   if (!e || value == 0) return 0;
   e->value = value;

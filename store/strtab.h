@@ -13,6 +13,7 @@
 // is home, home + step, home + 2 step, ... modulo size.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace vorlane {
@@ -22,14 +23,18 @@ struct strtab_entry {
   uint32_t value;  // 0: the entry is empty
 };
 
+// Lookups may run on several threads at once (documents are classified in
+// parallel) while nothing inserts or replaces: they only read the entries,
+// and their two counters are atomic. Inserts, replacements, creation and
+// destruction need the table to themselves.
 struct strtab {
-  uint32_t size;         // number of entries
-  uint32_t step_mod;     // first prime of the list sharing no divisor with size, else 1
-  uint32_t count;        // keys stored
-  uint32_t inserts;      // calls of strtab_insert
-  uint32_t lookups;      // calls of strtab_lookup and strtab_replace
-  uint32_t probes;       // entries examined by lookups and replacements
-  strtab_entry* entries;
+  uint32_t size = 0;                   // number of entries
+  uint32_t step_mod = 0;               // first prime of the list sharing no divisor with size, else 1
+  uint32_t count = 0;                  // keys stored
+  uint32_t inserts = 0;                // calls of strtab_insert
+  std::atomic<uint32_t> lookups{0};    // calls of strtab_lookup and strtab_replace
+  std::atomic<uint32_t> probes{0};     // entries examined by lookups and replacements
+  strtab_entry* entries = nullptr;
 };
 
 // 1, or 0 when the entries cannot be allocated. Size 0 gives the empty table:
