@@ -155,9 +155,9 @@ void build_rules() {
   const std::vector<std::string> vocab(vocab_set.begin(), vocab_set.end());
   std::mt19937 rng(1000);
   std::uniform_int_distribution<size_t> word(0, vocab.size() - 1);
-  std::vector<crule_spec> rules(1000);
+  std::vector<crule_def> rules(1000);
   for (size_t r = 0; r < rules.size(); ++r) {
-    crule_spec& s = rules[r];
+    crule_def& s = rules[r];
     s.topic = 1 + r % 50;
     s.rule = static_cast<int64_t>(r);
     const int npos = 2 + static_cast<int>(r % 3);

@@ -20,6 +20,6 @@ uint32_t url_host_hash(const char* url, size_t length);
 // << 16.
 din_entry make_date_entry(const char* url, size_t length, time_t date);
 
-// The day number an entry holds: din_day (store/db_files.h).
+// din_day (store/db_files.h) reads the day number back.
 
 }  // namespace vorlane

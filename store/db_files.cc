@@ -47,6 +47,21 @@ int put_varint(FILE* stream, uint32_t value) {
   return 1;
 }
 
+int get_varint(FILE* stream, uint32_t* value) {
+  uint64_t v = 0;
+  for (int n = 0; n < kMaxVarintBytes; ++n) {
+    const int c = fgetc(stream);
+    if (c == EOF) return n == 0 && !ferror(stream) ? 0 : -1;
+    v = (v << 7) | static_cast<uint64_t>(c & 0x7F);
+    if ((c & 0x80) == 0) {
+      if (v > 0x7FFFFFFFu) return -1;
+      *value = static_cast<uint32_t>(v);
+      return 1;
+    }
+  }
+  return -1;
+}
+
 int idbm_exists(const char* path) {
   if (!path) return 0;
   for (const char* name : {kDirFile, "ti0", kDelFile, kInfFile, "tf0"}) {

@@ -226,6 +226,13 @@ uint32_t local_day_number(time_t time);
 // but the last with 0x80 set; 0 is one zero byte). 1, or 0 on a write error.
 int put_varint(FILE* stream, uint32_t value);
 
+// Reads one number put_varint wrote: at most 5 bytes (a fifth byte with 0x80
+// set, or a value above 31 bits, is refused). 1 with *value set; 0 at the end
+// of the stream before any byte; -1 for a number cut short by the end, a read
+// error or an over-long number.
+inline constexpr int kMaxVarintBytes = 5;
+int get_varint(FILE* stream, uint32_t* value);
+
 // 1 when "dir", "ti0", "del", "inf" and "tf0" all exist in the directory.
 int idbm_exists(const char* path);
 

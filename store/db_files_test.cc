@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <utility>
 #include <vector>
 
 #include "platform/test_root.h"
@@ -74,6 +75,44 @@ TEST(DbFiles, PutVarint) {
   EXPECT_EQ(varint_bytes(0x80000000u), (std::vector<unsigned char>{0x00}));
   EXPECT_EQ(varint_bytes(127), (std::vector<unsigned char>{0x7F}));
   EXPECT_EQ(varint_bytes(0x7FFFFFFF), (std::vector<unsigned char>{0x87, 0xFF, 0xFF, 0xFF, 0x7F}));
+}
+
+// get_varint over a byte string: the values read, then the final result (0
+// at a clean end, -1 for a damaged number).
+std::pair<std::vector<uint32_t>, int> read_varints(const std::vector<unsigned char>& bytes) {
+  FILE* f = fmemopen(const_cast<unsigned char*>(bytes.data()), bytes.size(), "rb");
+  std::vector<uint32_t> values;
+  uint32_t v = 0;
+  int r;
+  while ((r = get_varint(f, &v)) == 1) values.push_back(v);
+  fclose(f);
+  return {values, r};
+}
+
+TEST(DbFiles, GetVarintReadsWhatPutVarintWrites) {
+  std::vector<unsigned char> all;
+  const std::vector<uint32_t> values = {0, 1, 127, 128, 300, 16383, 16384, 0x0FFFFFFF, 0x10000000, 0x7FFFFFFF};
+  for (uint32_t v : values) {
+    std::vector<unsigned char> b = varint_bytes(v);
+    all.insert(all.end(), b.begin(), b.end());
+  }
+  EXPECT_EQ(read_varints(all), std::make_pair(values, 0));
+  EXPECT_EQ(read_varints({}), std::make_pair(std::vector<uint32_t>{}, 0));
+}
+
+TEST(DbFiles, GetVarintRefusesDamagedNumbers) {
+  const struct {
+    std::vector<unsigned char> bytes;
+    std::vector<uint32_t> values;
+  } cases[] = {
+      {{0x05, 0x82}, {5}},                               // cut after a continuation byte
+      {{0x81, 0x80, 0x80, 0x80, 0x80, 0x00}, {}},        // a sixth byte: longer than 5
+      {{0x88, 0x80, 0x80, 0x80, 0x00}, {}},              // 5 bytes but 32 bits
+      {{0x80, 0x80, 0x80, 0x80, 0x80}, {}},              // the fifth byte continues
+  };
+  for (const auto& c : cases) EXPECT_EQ(read_varints(c.bytes), std::make_pair(c.values, -1));
+  // Leading zero groups are still one number within 5 bytes.
+  EXPECT_EQ(read_varints({0x80, 0x80, 0x81, 0x00}), std::make_pair(std::vector<uint32_t>{128}, 0));
 }
 
 TEST(DbFiles, LocalDayNumber) {

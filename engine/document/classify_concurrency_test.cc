@@ -17,9 +17,9 @@ namespace {
 TEST(ClassifyConcurrency, ReadersSeeAWholeTableOrNone) {
   LogCapture quiet(0);
   auto make = [](uint32_t topic) {
-    std::vector<crule_spec> rules;
+    std::vector<crule_def> rules;
     for (int r = 0; r < 200; ++r) {
-      crule_spec s;
+      crule_def s;
       s.topic = topic;
       s.rule = r;
       s.positive = {"alpha" + std::to_string(r % 10), "beta"};
@@ -28,7 +28,7 @@ TEST(ClassifyConcurrency, ReadersSeeAWholeTableOrNone) {
     }
     return rules;
   };
-  const std::vector<crule_spec> a = make(11), b = make(22);
+  const std::vector<crule_def> a = make(11), b = make(22);
   ASSERT_EQ(classify_build(a.data(), a.size(), 400).status, kClassifyBuilt);
   std::atomic<bool> stop{false};
   std::atomic<int> wrong{0}, done{0};

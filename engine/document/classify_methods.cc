@@ -42,9 +42,9 @@ bool rule_int(PyObject* item, int64_t* out) {
   return true;
 }
 
-bool rule_spec(PyObject* item, crule_spec* s) {
+bool rule_def(PyObject* item, crule_def* s) {
   if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 4) {
-    s->form = crule_spec::kWrongSize;
+    s->form = crule_def::kWrongSize;
     return true;
   }
   if (!rule_int(PyTuple_GET_ITEM(item, 0), &s->topic) || !rule_int(PyTuple_GET_ITEM(item, 1), &s->rule)) return false;
@@ -68,12 +68,12 @@ PyObject* sorn_classify_build_table(PyObject*, PyObject* args) {
   PyObject* list;
   int estimate;
   if (!PyArg_ParseTuple(args, "O!i:classify_build_table", &PyList_Type, &list, &estimate)) return nullptr;
-  std::vector<crule_spec> rules;
+  std::vector<crule_def> rules;
   try {
     rules.reserve(static_cast<size_t>(PyList_GET_SIZE(list)));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
       rules.emplace_back();
-      if (!rule_spec(PyList_GET_ITEM(list, i), &rules.back())) return nullptr;
+      if (!rule_def(PyList_GET_ITEM(list, i), &rules.back())) return nullptr;
     }
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();

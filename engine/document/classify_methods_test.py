@@ -121,6 +121,22 @@ class Rules(unittest.TestCase):
         with self.assertRaisesRegex(sorn.error, "not initialized"):
             classify(["a"])
 
+    def test_a_table_that_cannot_be_made(self):
+        # With the address space bounded, a table of 133 million entries
+        # cannot be had: the build fails and leaves no table, not the old one.
+        r = vorlane_testing.run_child(
+            "import resource, sorn\n"
+            "vm = [int(l.split()[1]) * 1024 for l in open('/proc/self/status') if l.startswith('VmSize')][0]\n"
+            "sorn.classify_build_table([(1, 1, ['a'], [])], 10)\n"
+            "resource.setrlimit(resource.RLIMIT_AS, (vm + (512 << 20), resource.RLIM_INFINITY))\n"
+            "try:\n"
+            "    sorn.classify_build_table([(1, 1, ['a'], [])], 100000000)\n"
+            "except sorn.error as e:\n"
+            "    print(e)\n"
+            "print(sorn.classification_stats()[0])\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.splitlines(), ["create hashtable failed", "-1"])
+
     def test_rebuild_while_classifying_with_a_log_handler(self):
         # Threads classify while another rebuilds and every build line goes
         # to a script handler, which takes the interpreter lock back inside the

@@ -20,7 +20,9 @@ struct classify_table {
   std::vector<crule_elem**> blocks;  // crule_create's arrays, each one heap block
 };
 
-classify_table table;
+// Lives until the process ends (never destroyed, so that nothing tears it
+// down under a thread still classifying at exit).
+classify_table& table = *new classify_table;
 std::atomic<bool> built{false};
 
 // The guard of the table: shared for readers, exclusive for a build. A
@@ -95,7 +97,7 @@ uint32_t table_size_for(int estimate) {
 
 }  // namespace
 
-classify_build_result classify_build(const crule_spec* rules, size_t count, int estimate) {
+classify_build_result classify_build(const crule_def* rules, size_t count, int estimate) {
   classify_build_result r{kClassifyBuilt, 0, 0, 0};
   log_msg(LOG_INFO, "%s: processing %d rules, %d terms (estimated)", kBuild, static_cast<int>(count), estimate);
   ExclusiveHold hold;
@@ -110,8 +112,8 @@ classify_build_result classify_build(const crule_spec* rules, size_t count, int 
   }
   try {
     for (size_t i = 0; i < count; ++i) {
-      const crule_spec& s = rules[i];
-      if (s.form == crule_spec::kWrongSize) {
+      const crule_def& s = rules[i];
+      if (s.form == crule_def::kWrongSize) {
         log_msg(LOG_ERROR, "%s: wrong size tuple for rule, i = %d", kBuild, static_cast<int>(i));
         continue;
       }

@@ -20,7 +20,7 @@
 namespace vorlane::engine {
 
 // One rule as a script gave it, in plain memory.
-struct crule_spec {
+struct crule_def {
   enum Form { kRule, kWrongSize } form = kRule;  // kWrongSize: not a tuple of four items
   int64_t topic = 0;
   int64_t rule = 0;
@@ -43,7 +43,7 @@ struct classify_build_result {
 // made is logged and left out whole; a table that cannot be made or a term
 // that cannot be stored fails the build, which then leaves no table.
 // estimate sizes the table (x 1.33 + 1 entries).
-classify_build_result classify_build(const crule_spec* rules, size_t count, int estimate);
+classify_build_result classify_build(const crule_def* rules, size_t count, int estimate);
 
 // Whether a table is built.
 bool classify_table_built();

@@ -15,8 +15,8 @@
 namespace vorlane::engine {
 namespace {
 
-crule_spec rule(int64_t topic, int64_t id, std::vector<std::string> pos, std::vector<std::string> neg) {
-  crule_spec s;
+crule_def rule(int64_t topic, int64_t id, std::vector<std::string> pos, std::vector<std::string> neg) {
+  crule_def s;
   s.topic = topic;
   s.rule = id;
   s.positive = std::move(pos);
@@ -36,7 +36,7 @@ std::vector<uint32_t> topics_of(const std::string& text, const std::string& pref
   return out;
 }
 
-classify_build_result build(const std::vector<crule_spec>& rules, int estimate = 100) {
+classify_build_result build(const std::vector<crule_def>& rules, int estimate = 100) {
   return classify_build(rules.data(), rules.size(), estimate);
 }
 
@@ -53,7 +53,7 @@ TEST(ClassifyTable, TopicsAreWhatTheRulesSay) {
     return v;
   };
   for (int round = 0; round < 60; ++round) {
-    std::vector<crule_spec> rules;
+    std::vector<crule_def> rules;
     const int nrules = std::uniform_int_distribution<int>(1, 40)(rng);
     for (int r = 0; r < nrules; ++r) {
       // Distinct (topic, rule id) pairs: the topic decides, several rules
@@ -73,7 +73,7 @@ TEST(ClassifyTable, TopicsAreWhatTheRulesSay) {
         text += (text.empty() ? "" : " ") + w;
       }
       std::set<uint32_t> want;
-      for (const crule_spec& r : rules) {
+      for (const crule_def& r : rules) {
         const size_t np = std::min<size_t>(r.positive.size(), 64), nn = std::min<size_t>(r.negative.size(), 64);
         bool fires = np > 0;
         for (size_t j = 0; j < np; ++j) fires = fires && present.count(r.positive[j]);

@@ -68,6 +68,8 @@ struct LogBuffer {
 
 }  // namespace
 
+void* (*hit_list_alloc)(size_t bytes) = malloc;
+
 void init_hit_heap(HitHeap* list) {
   const uint64_t c = hit_size(list);
   for (uint64_t i = 1; i <= c; ++i) list[i] = HitHeap{-1, kEndMark};
@@ -114,7 +116,7 @@ HitHeap* copy_hits(const HitHeap* src, HitHeap* dst) {
   const uint32_t size = hit_size(src);
   if (!dst) {
     const size_t entries = size_t{size} * 2 + 4;
-    dst = static_cast<HitHeap*>(malloc(entries * sizeof(HitHeap)));
+    dst = static_cast<HitHeap*>(hit_list_alloc(entries * sizeof(HitHeap)));
     if (!dst) {
       log_msg(LOG_ERROR, "copy_hits: no memory for a copy of %u hits", size);
       return nullptr;

@@ -90,6 +90,9 @@ uint32_t sort_heap(HitHeap* list);
 // malloc (the caller frees it with free); null, after an error line, when
 // that allocation fails.
 HitHeap* copy_hits(const HitHeap* src, HitHeap* dst);
+// The allocation copy_hits uses without a destination (malloc; tests put one
+// that fails in its place).
+extern void* (*hit_list_alloc)(size_t bytes);
 
 // Drops the hits below threshold: with d = threshold - base, keeps in order
 // the hits whose score is at least d and whose posting is not kEndMark, each

@@ -48,7 +48,7 @@ char* put_text(char** pos, char* end, std::string_view a, std::string_view b = {
   if (*pos > end || static_cast<size_t>(end - *pos) < need) return nullptr;
   char* start = *pos;
   char* p = start;
-  std::memcpy(p, a.data(), a.size());
+  if (!a.empty()) std::memcpy(p, a.data(), a.size());
   p += a.size();
   if (!b.empty()) std::memcpy(p, b.data(), b.size());
   p += b.size();

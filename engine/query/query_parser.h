@@ -36,8 +36,9 @@ namespace vorlane::engine {
 // term position, within the term, element and text rooms). Returns the number
 // of terms stored, 0 when the query part gives no result; *found receives the
 // stored terms that are not excluded, *missing the non-excluded terms that
-// are not indexed. Sets text used, terms used and elements used and ends the
-// array with an empty record. Lookups are logged in buffers->pins (when set);
+// are not indexed. Sets text used, terms used and elements used (counted
+// from the positions the call started at; the positions themselves are the
+// caller's to move) and ends the array with an empty record. Lookups are logged in buffers->pins (when set);
 // a lookup that failed for want of a slot leaves pins->shortage set and the
 // result 0.
 int ParseQuery(idbm_db* db, const char* query, const zop_handle& handle, QueryBuffers* buffers, int32_t* found,

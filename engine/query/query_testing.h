@@ -1,125 +1,215 @@
-// Helpers for the tests and benchmarks of query evaluation and execution:
-// the default English resource set, documents indexed through the store with
-// the token passes, phrases and stems a query uses, and the work areas and
-// request of one query_each call.
+// Test and benchmark helper for the query engine: the default English set,
+// the index terms a text gets (the stems and phrases indexing makes),
+// databases written through the store's own indexing and writing, opened
+// for queries, pages of the installed HTML documentation, and the work
+// areas and requests of query_each.
 #pragma once
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <map>
-#include <memory>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "engine/html_extract.h"
 #include "engine/ling_calls.h"
 #include "engine/phrase_output.h"
 #include "engine/query/hit_heap.h"
 #include "engine/query/query_each.h"
 #include "engine/query/query_format.h"
 #include "engine/query/query_term.h"
-#include "engine/sorn_module.h"
+#include "engine/query/term_pins.h"
 #include "engine/stem_output.h"
 #include "engine/stopwords.h"
+#include "engine/sorn_module.h"
 #include "engine/token_passes.h"
 #include "store/db_handle.h"
 #include "store/db_write.h"
-#include "store/doc_terms.h"
 #include "store/indexing.h"
-#include "store/score_tables.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"
-#include "store/term_hash.h"
+#include "store/title_record.h"
 #include "store/testing/index_fixture.h"
 
 namespace vorlane::engine::query_testing {
 
-// The default English set with a small stop-word list; stemmer null when the
-// set was not built.
-inline const zop_handle& english() {
-  static const zop_handle h = [] {
-    zop_handle h{};
-    const std::string base = std::string(VORLANE_ENGLISH_DIR) + "/english";
-    if (!std::filesystem::exists(base + ".hmm")) return h;
-    if (ling_calls.lang_init(&h, base.c_str()) != 1) return zop_handle{};
-    const char* stop[] = {"a", "an", "and", "are", "as", "at", "be", "by", "for", "from", "in", "is", "it",
-                          "of", "on", "or", "that", "the", "this", "to", "was", "were", "with", nullptr};
-    BuildStopWordTable(h, stop);
+// The stop words the tests give the English set.
+inline const char* const kStopWords[] = {"a",  "an", "and", "are", "as", "at",   "be",  "by",   "for",  "from",
+                                         "in", "is", "it",  "of",  "on", "that", "the", "this", "to",   "was",
+                                         "were", "with", nullptr};
+
+// Loads the set at path (its base path, "…/english") once; the handle, or
+// one with a null stemmer when it cannot be loaded.
+inline zop_handle english_set(const std::string& path) {
+  static zop_handle loaded = [&] {
+    zop_handle h;
+    if (ling_calls.lang_init(&h, path.c_str()) != 1) return zop_handle{};
+    BuildStopWordTable(h, kStopWords);
     return h;
   }();
-  return h;
+  return loaded;
 }
 
-// The strings of a NUL-terminated list, up to the first empty one.
-inline void strings_into(const char* area, size_t size, std::vector<std::string>* out) {
-  size_t at = 0;
-  while (at < size && area[at]) {
-    const size_t n = strnlen(area + at, size - at);
-    out->emplace_back(area + at, n);
-    at += n + 1;
+inline std::vector<std::string> strings_of(const char* area, size_t size) {
+  std::vector<std::string> out;
+  const char* p = area;
+  while (p < area + size && *p) {
+    out.emplace_back(p);
+    p += out.back().size() + 1;
   }
+  return out;
 }
 
-// The index terms of a text, with their frequencies: every phrase (as
-// document indexing writes them) and every word's stem.
-inline std::map<std::string, int> index_terms(const std::string& text, const zop_handle& h) {
-  std::map<std::string, int> terms;
-  ParseState s = TokenizeTextCopy(text.data(), text.size(), 1, h);
-  const size_t room = text.size() * 16 + 4096;
-  std::unique_ptr<char[]> area(new char[room]);
-  std::vector<std::string> found;
-  PhraseTokens(s, area.get(), room, h, kStemShortest, 0);
-  strings_into(area.get(), room, &found);
-  StemTokensDefault(s, area.get(), room, h);
-  strings_into(area.get(), room, &found);
+// The index terms of a text: every stem and the shortest stem of each word,
+// and the phrases of every window (option 7), each with the field prefix.
+// An unstemmed field gets plain lower-cased words and unstemmed phrases; a
+// literal field its value as it stands.
+inline std::set<std::string> index_terms(const std::string& text, const zop_handle& h, const std::string& field = "",
+                                         bool unstemmed = false, bool literal = false) {
+  std::set<std::string> terms;
+  if (literal) {
+    terms.insert(field + text);
+    return terms;
+  }
+  ParseState s = TokenizeText(text.c_str(), nullptr, 1, h);
+  std::vector<char> area(text.size() * 24 + 4096);
+  auto add = [&](int n) {
+    (void)n;
+    for (const std::string& t : strings_of(area.data(), area.size()))
+      if (!t.empty()) terms.insert(field + t);
+  };
+  if (unstemmed) {
+    add(WordTokens(s, area.data(), area.size(), 1));
+    add(PhraseTokens(s, area.data(), area.size(), h, kStemNone, 0));
+  } else {
+    add(StemTokens(s, area.data(), area.size(), h, 1));
+    add(StemTokens(s, area.data(), area.size(), h, 0));
+    add(PhraseTokens(s, area.data(), area.size(), h, kStemShortest, 0));
+  }
   FreeParseState(s);
-  for (const std::string& t : found) {
-    if (!t.empty() && t.size() < 500) ++terms[t];
-  }
   return terms;
 }
 
+// One document to index: its term strings, extra raw hash pairs, the url
+// and title of its title record (none when the url is empty), its deletion
+// byte and the day number of its date entry.
 struct Doc {
-  std::map<std::string, int> terms;  // index term -> frequency
-  std::vector<hash_pair> pairs;      // terms given by their hash pair (checksums), frequency 1
-  uint8_t flag = 0;                  // deletion byte
-  uint32_t day = 0;                  // day number of the date entry
+  std::set<std::string> terms;
+  std::vector<hash_pair> pairs;
+  std::string url;
+  std::string title;
+  uint8_t flag = 0;
+  uint32_t day = 0;
 };
 
-// Indexes docs into a new database at path through the store and saves it.
-// False when a step failed.
-inline bool write_db(const std::string& path, const std::vector<Doc>& docs) {
-  idbm_db* db = idbm_open_incr(path.c_str(), 0, static_cast<uint32_t>(docs.size() + 1), 1, nullptr);
-  if (!db) return false;
-  bool ok = true;
+// Writes the documents as a database at path through the store (indexing
+// with its journal, then idbm_write) and returns 1, or 0 on a failure.
+// Deleted docids are marked after indexing.
+inline int write_database(const std::string& path, const std::vector<Doc>& docs,
+                          const std::vector<uint32_t>& deleted = {}, int32_t posting_limit = 0,
+                          std::string* why = nullptr) {
+  // A capacity whose term table and icube (sized from it) hold every term of
+  // the documents.
+  size_t total = 0;
+  for (const Doc& d : docs) total += d.terms.size() + d.pairs.size();
+  const size_t capacity = std::max<size_t>(docs.size() + 16, total / 200 + 101);
+  idbm_db* db = idbm_open_incr(path.c_str(), posting_limit, static_cast<uint32_t>(capacity), 1, nullptr);
+  if (!db) {
+    if (why) *why = "idbm_open_incr";
+    return 0;
+  }
   for (const Doc& d : docs) {
     testing::test_doc t;
-    for (const auto& [text, freq] : d.terms) t.add(text.c_str(), static_cast<uint8_t>(freq > 127 ? 127 : freq));
-    for (const hash_pair& p : d.pairs) t.add(p.hash1, p.hash2, 1);
-    const int r = idbm_index_and_log(db, t.terms(), nullptr, d.flag, 0, (d.day & 0xFFFFu) << 16, 0);
-    if (r <= 0) {
-      ok = false;
-      break;
+    for (const std::string& term : d.terms) t.add(term.c_str(), 3);
+    for (const hash_pair& p : d.pairs) t.add(p.hash1, p.hash2, 3);
+    unsigned char record[kTitleRecordSize];
+    const unsigned char* title = nullptr;
+    if (!d.url.empty()) {
+      std::string url = d.url, name = d.title, empty;
+      std::string summary, publisher, index;
+      title_pack(record, url.data(), name.data(), summary.data(), publisher.data(), index.data(), 0, 0, 0, 0, 0, 0,
+                 nullptr, nullptr, nullptr, 0);
+      title = record;
+    }
+    if (const int r = idbm_index_and_log(db, t.terms(), title, d.flag, 0, din_day_word(d.day), 0); r <= 0) {
+      if (why) *why = "idbm_index_and_log: " + std::to_string(r);
+      idbm_close(db);
+      return 0;
     }
   }
-  if (ok) ok = idbm_write(db, 1) == 1;
+  for (uint32_t docid : deleted) idbm_delete(db, docid);
+  const int ok = idbm_write(db, 1);
+  if (!ok && why) *why = "idbm_write";
   idbm_close(db);
   return ok;
 }
 
-// Opens a saved database for queries (with a writable deletion map when
-// writable_del), its term cache on the arenas.
-inline idbm_db* open_query_db(const std::string& path, uint32_t id, bool writable_del = false) {
-  uint32_t flags = IDBM_KEEP_DIR | IDBM_SCORE_MAP | IDBM_DEL_REQUIRED | IDBM_DIN_REQUIRED;
-  if (writable_del) flags |= IDBM_DEL_WRITABLE;
-  idbm_db* db = idbm_openInner(path.c_str(), id, static_cast<int32_t>(max_hits), 0, 1, nullptr, flags);
-  if (!db) return nullptr;
-  if (!db->cache_table && !idbm_cache(db, 4 * cache_total_slots())) {
+// A query handle over the database at path with its term cache.
+inline idbm_db* open_query_db(const std::string& path) {
+  idbm_db* db = idbm_open(path.c_str(), 0, 0, 0, nullptr);
+  if (db && !idbm_cache(db, 4 * cache_total_slots())) {
     idbm_close(db);
     return nullptr;
   }
   return db;
 }
+
+// A query handle with the identifier id, its deletion and date maps mapped
+// (the deletion map writable when writable_del), with its term cache.
+inline idbm_db* open_query_db(const std::string& path, uint32_t id, bool writable_del) {
+  uint32_t flags = IDBM_KEEP_DIR | IDBM_SCORE_MAP | IDBM_DEL_REQUIRED | IDBM_DIN_REQUIRED;
+  if (writable_del) flags |= IDBM_DEL_WRITABLE;
+  idbm_db* db = idbm_openInner(path.c_str(), id, static_cast<int32_t>(max_hits), 0, 1, nullptr, flags);
+  if (db && !db->cache_table && !idbm_cache(db, 4 * cache_total_slots())) {
+    idbm_close(db);
+    return nullptr;
+  }
+  return db;
+}
+
+// Pins held in every arena.
+inline uint64_t pinned_slots() {
+  uint64_t n = 0;
+  for (arena* a : arenas) {
+    if (!a) break;
+    for (uint32_t i = 0; i < a->count; ++i) n += a->slots[i].pins;
+  }
+  return n;
+}
+
+// The parse areas of one query, with a pin log.
+struct ParseAreas {
+  std::vector<char> text = std::vector<char>(kQueryTextBytes);
+  std::vector<QueryTerm> terms = std::vector<QueryTerm>(kQueryTermSlots);
+  std::vector<QueryTerm> elements = std::vector<QueryTerm>(kQueryElementSlots);
+  TermPinScope pins;
+  QueryBuffers buffers{};
+
+  ParseAreas() { reset(); }
+  void reset() {
+    release_pins(pins.get());
+    init_pins(pins.get(), pins.get()->records, kTermPinSlots);
+    buffers = QueryBuffers{};
+    buffers.text_base = buffers.text_position = text.data();
+    buffers.text_size = buffers.text_room = kQueryTextBytes;
+    buffers.term_base = buffers.term_position = terms.data();
+    buffers.term_capacity = buffers.term_room = kQueryTermSlots;
+    buffers.element_base = buffers.element_position = elements.data();
+    buffers.element_capacity = buffers.element_room = kQueryElementSlots;
+    buffers.pins = pins.get();
+  }
+};
+
+#ifdef VORLANE_ENGLISH_DIR
+// The default English set of the build (null stemmer when it was not built).
+inline const zop_handle& english() {
+  static const zop_handle h = english_set(std::string(VORLANE_ENGLISH_DIR) + "/english");
+  return h;
+}
+#endif
 
 // The caller's work areas of query_each and a response area.
 struct QueryRun {
@@ -163,6 +253,64 @@ inline std::vector<uint8_t> request(const std::string& text, int32_t start = 1, 
   std::vector<uint8_t> out(64 + text.size() + 8);
   out.resize(write_query_request(out.data(), out.size(), f));
   return out;
+}
+
+// A page of the HTML documentation installed from Debian packages: its
+// "host" (the documentation set and its first directory) and body text.
+struct Page {
+  std::string host;
+  std::string body;
+};
+
+// Up to max_pages pages (sorted by path, so the same ones every run), each
+// body cut to max_body bytes; empty when no documentation is installed.
+inline std::vector<Page> load_pages(size_t max_pages, size_t max_body) {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<std::string, fs::path>> files;
+  const std::pair<const char*, const char*> roots[] = {{"docs.python.org", "/usr/share/doc/python3.11/html"},
+                                                       {"httpd.apache.org", "/usr/share/doc/apache2-doc/manual"}};
+  for (const auto& [site, root] : roots) {
+    if (!fs::is_directory(root)) continue;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+      if (!e.is_regular_file()) continue;
+      const std::string name = e.path().filename().string();
+      const bool html = name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0;
+      const bool english_variant = name.size() > 8 && name.compare(name.size() - 8, 8, ".html.en") == 0;
+      if (!html && !english_variant) continue;
+      const fs::path rel = fs::relative(e.path(), root);
+      const std::string first = rel.has_parent_path() ? rel.begin()->string() : "top";
+      files.push_back({std::string(site) + "." + first, e.path()});
+    }
+  }
+  std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  std::vector<Page> pages;
+  for (const auto& [host, path] : files) {
+    if (pages.size() >= max_pages) break;
+    std::ifstream f(path, std::ios::binary);
+    std::string html((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ParseResult r;
+    if (!parse_html_text(html.c_str(), ("http://" + host + "/").c_str(), &r)) continue;
+    std::string body = r.body ? r.body : "";
+    if (r.title) body = std::string(r.title) + " " + body;
+    r.release(&r);
+    if (body.size() > max_body) body.resize(max_body);
+    if (body.size() < 40) continue;
+    pages.push_back({host, body});
+  }
+  return pages;
+}
+
+// The documents of pages: index terms of the body, plus "site:" and the
+// host as one literal term.
+inline std::vector<Doc> page_docs(const std::vector<Page>& pages, const zop_handle& h) {
+  std::vector<Doc> docs;
+  for (const Page& p : pages) {
+    Doc d;
+    d.terms = index_terms(p.body, h);
+    d.terms.insert("site:" + p.host);
+    docs.push_back(std::move(d));
+  }
+  return docs;
 }
 
 }  // namespace vorlane::engine::query_testing

@@ -1,0 +1,97 @@
+// The sorn methods merge_db and merge_delmap (engine/dbmerge/db_merge.h).
+#include <climits>
+#include <vector>
+
+#include "engine/dbmerge/db_merge.h"
+#include "engine/lock_release.h"
+#include "engine/open_dbs.h"
+#include "engine/sorn_methods.h"
+#include "engine/sorn_module.h"
+#include "store/db_handle.h"
+
+namespace vorlane::engine {
+
+namespace {
+
+// The open handles a list of identifiers names, in list order; false with
+// the exception set for a bad item, an identifier that is not open, or more
+// than kMaxMergeDbs items.
+bool collect_sources(PyObject* list, std::vector<idbm_db*>* out) {
+  const Py_ssize_t n = PyList_GET_SIZE(list);
+  if (static_cast<size_t>(n) > kMaxMergeDbs) {
+    PyErr_Format(sorn_error, "Too many databases: %zd (at most %zu)", n, kMaxMergeDbs);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    const long id = PyLong_AsLong(PyList_GET_ITEM(list, i));
+    if (id == -1 && PyErr_Occurred()) return false;
+    if (id < INT_MIN || id > INT_MAX) {
+      raise_bad_db_id(id < 0 ? INT_MIN : INT_MAX);
+      return false;
+    }
+    idbm_db* db = checked_db(static_cast<int>(id));
+    if (!db) return false;
+    out->push_back(db);
+  }
+  return true;
+}
+
+PyObject* outcome_result(const merge_outcome& outcome) {
+  if (outcome.out_of_memory) return PyErr_NoMemory();
+  if (!outcome.ok) return raise_error(outcome.message.c_str());
+  Py_RETURN_NONE;
+}
+
+}  // namespace
+
+PyObject* sorn_merge_db(PyObject*, PyObject* args) {
+  PyObject* path = nullptr;
+  PyObject* list;
+  int write_adj, recompute_din;
+  if (!PyArg_ParseTuple(args, "O&O!ii:merge_db", PyUnicode_FSConverter, &path, &PyList_Type, &list, &write_adj,
+                        &recompute_din))
+    return nullptr;
+  std::vector<idbm_db*> sources;
+  if (!collect_sources(list, &sources)) {
+    Py_DECREF(path);
+    return nullptr;
+  }
+  // Nothing to take the score setting from, and nothing to keep.
+  if (sources.empty()) {
+    Py_DECREF(path);
+    return raise_error("empty merge result");
+  }
+  const std::string refused = merge_precheck(PyBytes_AS_STRING(path), sources);
+  if (!refused.empty()) {
+    Py_DECREF(path);
+    return raise_error(refused.c_str());
+  }
+  // The counts once, before the lock goes: the document map is sized by them.
+  std::vector<uint32_t> counts;
+  for (const idbm_db* db : sources) counts.push_back(db->ndocs);
+  merge_outcome outcome;
+  {
+    InterpreterRelease unlocked;
+    outcome = merge_databases(PyBytes_AS_STRING(path), sources, counts, max_hits, write_adj != 0, recompute_din != 0);
+  }
+  Py_DECREF(path);
+  return outcome_result(outcome);
+}
+
+PyObject* sorn_merge_delmap(PyObject*, PyObject* args) {
+  int merged_id;
+  PyObject* list;
+  if (!PyArg_ParseTuple(args, "iO!:merge_delmap", &merged_id, &PyList_Type, &list)) return nullptr;
+  idbm_db* merged = checked_db(merged_id);
+  if (!merged) return nullptr;
+  std::vector<idbm_db*> sources;
+  if (!collect_sources(list, &sources)) return nullptr;
+  merge_outcome outcome;
+  {
+    InterpreterRelease unlocked;
+    outcome = merge_deletion_map(merged, sources);
+  }
+  return outcome_result(outcome);
+}
+
+}  // namespace vorlane::engine
