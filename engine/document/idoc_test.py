@@ -107,6 +107,10 @@ class Documents(IdocTest):
         with self.assertRaises(TypeError):
             doc.update([], [("t",)], LANG)
         with self.assertRaises(TypeError):
+            doc.update([["text", "body:", 1, 1, 0, 1, 1]], [], LANG)
+        with self.assertRaises(TypeError):
+            doc.update([], ["t"], LANG)
+        with self.assertRaises(TypeError):
             doc.update((), [], LANG)
         with self.assertRaises(TypeError):
             doc.update([("caf\u20ac", "body:", 1, 1, 0, 1, 1)], [], LANG)

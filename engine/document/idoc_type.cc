@@ -31,6 +31,13 @@ using script::TextArg;
 
 namespace {
 
+// The parser takes only tuples; anything else is a TypeError of the caller.
+bool is_tuple(PyObject* item, const char* what, Py_ssize_t i) {
+  if (PyTuple_Check(item)) return true;
+  PyErr_Format(PyExc_TypeError, "update: %s %zd must be a tuple, not %.100s", what, i, Py_TYPE(item)->tp_name);
+  return false;
+}
+
 struct idoc_object {
   PyObject_HEAD
   idoc_doc doc;
@@ -61,7 +68,9 @@ struct update_args {
       TextArg& text = texts.emplace_back("text");
       TextArg& name = texts.emplace_back("field name");
       idoc_field_arg f{};
-      if (!PyArg_ParseTuple(PyList_GET_ITEM(list, i), "O&O&iiiii:idoc", text_converter, &text, text_converter,
+      PyObject* item = PyList_GET_ITEM(list, i);
+      if (!is_tuple(item, "field", i)) return false;
+      if (!PyArg_ParseTuple(item, "O&O&iiiii:idoc", text_converter, &text, text_converter,
                             &name, &f.a, &f.b, &f.c, &f.d, &f.e))
         return false;
       f.text = text.data();
@@ -78,7 +87,9 @@ struct update_args {
     for (Py_ssize_t i = 0; i < n; ++i) {
       TextArg& text = texts.emplace_back("term");
       idoc_term_arg t{};
-      if (!PyArg_ParseTuple(PyList_GET_ITEM(list, i), "O&i:idoc", text_converter, &text, &t.weight)) return false;
+      PyObject* item = PyList_GET_ITEM(list, i);
+      if (!is_tuple(item, "term", i)) return false;
+      if (!PyArg_ParseTuple(item, "O&i:idoc", text_converter, &text, &t.weight)) return false;
       t.text = text.data();
       terms.push_back(t);
     }
