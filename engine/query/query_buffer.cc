@@ -29,7 +29,7 @@ void* query_buffer_get() {
 
 void query_buffer_put(void* buffer) {
   if (!buffer) return;
-  if (pool_count < static_cast<int>(query_pool_limit) && pool_count < kMaxPooledQueryBuffers) {
+  if (pool_count < static_cast<int>(query_pool_limit) && pool_count < static_cast<int>(kMaxPooledQueryBuffers)) {
     pool[pool_count++] = buffer;
     return;
   }
