@@ -168,7 +168,7 @@ class Xapian:
 
     def query(self, q):
         kind, words = q
-        z = lambda w: "Z" + self.stem(w)  # noqa: E731
+        z = lambda w: "Z" + self.stem(w).decode()  # noqa: E731
         if kind in ("and", "refine"):
             return xapian.Query(xapian.Query.OP_AND, [z(words[0]), z(words[1])])
         if kind == "or":

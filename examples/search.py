@@ -61,7 +61,12 @@ def main(argv):
     app.start_engine()
     dbs = app.open_for_search(paths)
     result = app.search(text, dbs, args.start, args.count, details=args.terms)
-    print_result(result, args.start, args.terms)
+    try:
+        print_result(result, args.start, args.terms)
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # The reader went away (search ... | head): nothing more to say.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
     return 0
 
 
