@@ -17,21 +17,21 @@
 namespace vorlane::engine {
 namespace {
 
-struct TermSpec {
+struct TermFixture {
   std::string text;
   uint32_t docf = 0;
   uint32_t norm = 0;
   std::vector<Hit> block;  // values are the term scores the database gave
 };
 
-struct ResponseSpec {
+struct ResponseFixture {
   uint32_t type = kResponseQuery;
   uint32_t merge_flag = 1;
   uint32_t documents = 1000;
   int32_t total = -1;  // -1: the number of hits
   std::vector<Hit> hits;
   std::vector<din_entry> dates;  // type 7
-  std::vector<TermSpec> terms;
+  std::vector<TermFixture> terms;
   std::string query = "q";
   std::string collection;
 };
@@ -40,7 +40,7 @@ Hit hit(uint32_t db, uint32_t docid, uint32_t value) { return Hit{db, (docid << 
 
 // A response written through the format's own writer, in an area of size
 // bytes.
-std::vector<uint8_t> write_response(const ResponseSpec& s, size_t size = 8192) {
+std::vector<uint8_t> write_response(const ResponseFixture& s, size_t size = 8192) {
   std::vector<uint8_t> area(size);
   ResponseWriter w;
   EXPECT_TRUE(response_begin(&w, area.data(), size, s.type, s.merge_flag, 1, s.documents));
@@ -56,10 +56,10 @@ std::vector<uint8_t> write_response(const ResponseSpec& s, size_t size = 8192) {
     response_commit_dates(&w);
   }
   std::vector<uint32_t> words;
-  for (const TermSpec& t : s.terms) words.push_back(term_word(t.docf, t.norm));
+  for (const TermFixture& t : s.terms) words.push_back(term_word(t.docf, t.norm));
   EXPECT_TRUE(response_put_term_words(&w, words.data(), static_cast<uint32_t>(words.size())));
   if (s.merge_flag) {
-    for (const TermSpec& t : s.terms) {
+    for (const TermFixture& t : s.terms) {
       EXPECT_TRUE(response_open_block(&w));
       uint8_t* b = response_block_area(&w, static_cast<uint32_t>(t.block.size()));
       EXPECT_NE(b, nullptr);
@@ -68,7 +68,7 @@ std::vector<uint8_t> write_response(const ResponseSpec& s, size_t size = 8192) {
       response_commit_block_hits(&w, static_cast<uint32_t>(t.block.size()));
     }
   }
-  for (const TermSpec& t : s.terms) EXPECT_TRUE(response_put_string(&w, t.text.data(), t.text.size()));
+  for (const TermFixture& t : s.terms) EXPECT_TRUE(response_put_string(&w, t.text.data(), t.text.size()));
   EXPECT_TRUE(response_put_string(&w, s.query.data(), s.query.size()));
   EXPECT_TRUE(response_put_string(&w, s.collection.data(), s.collection.size()));
   EXPECT_TRUE(response_finish(&w));
@@ -138,11 +138,11 @@ TEST_F(MergeHits, PageValuesAreBlendedWithTheSumOfGlobalNorms) {
   // D = 88: one term of norm 88 over 400 documents (2 of them hold it), in
   // a database listed twice.
   ASSERT_EQ(idf_scale(2, 400), 88);
-  ResponseSpec a;
+  ResponseFixture a;
   a.documents = 200;
   a.hits = {hit(1, 5, 100)};
   a.terms = {{"t", 2, 88, {hit(1, 5, 51)}}};
-  ResponseSpec b;
+  ResponseFixture b;
   b.documents = 200;
   b.hits = {hit(1, 5, 100)};
   std::vector<std::vector<uint8_t>> rs = {write_response(a), write_response(b)};
@@ -156,7 +156,7 @@ TEST_F(MergeHits, PageValuesAreBlendedWithTheSumOfGlobalNorms) {
   EXPECT_EQ(m.view.documents, 400u);
 
   // D = 488: four terms no document holds (norm 100) and one of norm 88.
-  ResponseSpec c;
+  ResponseFixture c;
   c.documents = 400;
   c.hits = {hit(3, 9, 41)};
   c.terms = {{"a", 0, 1, {}}, {"b", 0, 1, {}}, {"c", 0, 1, {}}, {"d", 0, 1, {}}, {"e", 2, 88, {}}};
@@ -176,7 +176,7 @@ TEST_F(MergeHits, BlockScoresAreRescaledToTheGlobalNorm) {
   } cases[] = {{30, 20, 10, 14}, {15, 20, 10, 8}, {80, 5, 3, 21}, {30, 30, 40, 30}};
   for (const Case& k : cases) {
     auto [docs, docf] = docs_for_norm(k.global);
-    ResponseSpec s;
+    ResponseFixture s;
     s.documents = docs;
     s.hits = {hit(1, 4, 4)};
     s.terms = {{"term", docf, static_cast<uint32_t>(k.old_norm), {hit(1, 4, static_cast<uint32_t>(k.score))}}};
@@ -200,7 +200,7 @@ TEST_F(MergeHits, BlockScoresAreRescaledToTheGlobalNorm) {
 // Two databases with their own statistics: one global norm from the summed
 // frequencies against the summed documents.
 TEST_F(MergeHits, GlobalNormFromSummedFrequencies) {
-  ResponseSpec a, b;
+  ResponseFixture a, b;
   a.documents = 1000;
   a.hits = {hit(1, 1, 4)};
   a.terms = {{"w", 10, 50, {}}};
@@ -218,7 +218,7 @@ TEST_F(MergeHits, GlobalNormFromSummedFrequencies) {
 // Equal summed scores: the hit of the database listed later comes first;
 // within one database the one it ranked higher.
 TEST_F(MergeHits, TiesGoToTheLaterDatabaseThenTheHigherRank) {
-  ResponseSpec a, b;
+  ResponseFixture a, b;
   a.hits = {hit(1, 7, 4), hit(1, 3, 4)};
   b.hits = {hit(2, 9, 4), hit(2, 2, 4)};
   std::vector<std::vector<uint8_t>> rs = {write_response(a), write_response(b)};
@@ -235,7 +235,7 @@ TEST_F(MergeHits, TiesGoToTheLaterDatabaseThenTheHigherRank) {
 // 35 hits over two databases, pages of 20: hits 1..20 and 21..35 of one
 // ranking, with the summed totals; an estimated total stays marked.
 TEST_F(MergeHits, PagesOfOneRanking) {
-  ResponseSpec a, b;
+  ResponseFixture a, b;
   for (uint32_t d = 0; d < 20; ++d) a.hits.push_back(hit(1, d, 90 - d * 2));
   for (uint32_t d = 0; d < 15; ++d) b.hits.push_back(hit(2, d, 89 - d * 2));
   a.total = 120;
@@ -264,9 +264,9 @@ TEST_F(MergeHits, PagesOfOneRanking) {
 // A database listed twice: one entry per document, scores summed, and the
 // ordinals the repeats used up never show as hits.
 TEST_F(MergeHits, DatabaseListedTwiceSumsWithoutPhantoms) {
-  ResponseSpec a;
+  ResponseFixture a;
   a.hits = {hit(1, 1, 30), hit(1, 2, 20)};
-  ResponseSpec b;
+  ResponseFixture b;
   b.hits = {hit(1, 2, 20), hit(1, 1, 5)};
   std::vector<std::vector<uint8_t>> rs = {write_response(a), write_response(b)};
   Merged m = run_merge(rs, 1, 10, 0);
@@ -278,7 +278,7 @@ TEST_F(MergeHits, DatabaseListedTwiceSumsWithoutPhantoms) {
 }
 
 TEST_F(MergeHits, TotalsAddByAbsoluteValueWithoutOverflow) {
-  ResponseSpec a, b;
+  ResponseFixture a, b;
   a.hits = {hit(1, 1, 4)};
   a.total = INT_MIN;
   b.hits = {hit(2, 1, 4)};
@@ -296,7 +296,7 @@ TEST_F(MergeHits, TotalsAddByAbsoluteValueWithoutOverflow) {
 }
 
 TEST_F(MergeHits, HitsBeyondTheDatabaseAreLeftOut) {
-  ResponseSpec a;
+  ResponseFixture a;
   a.documents = 10;
   a.hits = {hit(1, 3, 9), hit(1, 10, 50)};
   std::vector<std::vector<uint8_t>> rs = {write_response(a)};
@@ -310,7 +310,7 @@ TEST_F(MergeHits, HitsBeyondTheDatabaseAreLeftOut) {
 // value, and per term the hits that hold it with min(score + 1, norm).
 TEST_F(MergeHits, MergeModeWritesPerTermBlocks) {
   ASSERT_EQ(idf_scale(2, 400), 88);
-  ResponseSpec a;
+  ResponseFixture a;
   a.documents = 400;
   a.hits = {hit(1, 5, 4), hit(1, 6, 4), hit(1, 7, 3)};
   a.terms = {{"x", 2, 88, {hit(1, 5, 40), hit(1, 7, 88)}}, {"y", 2, 88, {hit(1, 6, 10)}}};
@@ -339,7 +339,7 @@ TEST_F(MergeHits, MergeModeWritesPerTermBlocks) {
 }
 
 TEST_F(MergeHits, TermsAreMatchedAcrossResponsesAndBoundedToEighty) {
-  ResponseSpec a, b;
+  ResponseFixture a, b;
   a.hits = {hit(1, 1, 4)};
   b.hits = {hit(2, 1, 4)};
   for (int i = 0; i < 50; ++i) a.terms.push_back({"a" + std::to_string(i), 1, 10, {}});
@@ -362,7 +362,7 @@ TEST_F(MergeHits, TermsAreMatchedAcrossResponsesAndBoundedToEighty) {
 }
 
 TEST_F(MergeHits, QueryStringAndCollectionOfTheFirstResponse) {
-  ResponseSpec a, b;
+  ResponseFixture a, b;
   a.query = "first";
   a.collection = "c1";
   b.query = "second";
@@ -385,7 +385,7 @@ TEST_F(MergeHits, QueryStringAndCollectionOfTheFirstResponse) {
 }
 
 TEST_F(MergeHits, DateEntriesFollowTheirHits) {
-  ResponseSpec a;
+  ResponseFixture a;
   a.type = kResponseDated;
   a.hits = {hit(1, 1, 10), hit(1, 2, 50)};
   a.dates = {{11, din_day_word(100)}, {22, din_day_word(200)}};
@@ -400,7 +400,7 @@ TEST_F(MergeHits, DateEntriesFollowTheirHits) {
 }
 
 TEST_F(MergeHits, SingleDatabaseResponsesKeepTheirPercentages) {
-  ResponseSpec a;
+  ResponseFixture a;
   a.type = kResponseSingle;
   a.merge_flag = 0;
   a.hits = {hit(1, 1, 77), hit(1, 2, 12)};
@@ -416,7 +416,7 @@ TEST_F(MergeHits, SingleDatabaseResponsesKeepTheirPercentages) {
 }
 
 TEST_F(MergeHits, BadInputStopsTheMerge) {
-  ResponseSpec good;
+  ResponseFixture good;
   good.hits = {hit(1, 1, 4)};
   good.terms = {{"t", 1, 10, {hit(1, 1, 5)}}};
   const std::vector<uint8_t> base = write_response(good);
@@ -458,7 +458,7 @@ TEST_F(MergeHits, BadInputStopsTheMerge) {
     cases.push_back({"merge flag of 7", r});
   }
   for (Case& c : cases) {
-    ResponseSpec other;
+    ResponseFixture other;
     other.hits = {hit(2, 1, 4)};
     std::vector<std::vector<uint8_t>> rs = {write_response(other), c.response};
     Merged m = run_merge(rs, 1, 10, 0);
@@ -473,7 +473,7 @@ TEST_F(MergeHits, BadInputStopsTheMerge) {
 }
 
 TEST_F(MergeHits, NothingIsWrittenBeyondTheOutputArea) {
-  ResponseSpec a;
+  ResponseFixture a;
   for (uint32_t d = 0; d < 100; ++d) a.hits.push_back(hit(1, d, 5));
   std::vector<std::vector<uint8_t>> rs = {write_response(a)};
   std::vector<uint8_t*> ptrs = {rs[0].data()};
@@ -485,7 +485,7 @@ TEST_F(MergeHits, NothingIsWrittenBeyondTheOutputArea) {
 }
 
 TEST_F(MergeHits, BadRequestTypeAndBoundsOfStartAndCount) {
-  ResponseSpec a;
+  ResponseFixture a;
   for (uint32_t d = 0; d < 120; ++d) a.hits.push_back(hit(1, d, 50 - d % 40));
   std::vector<std::vector<uint8_t>> rs = {write_response(a, 16384)};
   EXPECT_EQ(run_merge(rs, 1, 10, 0, 5).result, 0);
@@ -500,7 +500,7 @@ TEST_F(MergeHits, BadRequestTypeAndBoundsOfStartAndCount) {
 }
 
 TEST_F(MergeHits, SummedFrequenciesSaturate) {
-  ResponseSpec a, b;
+  ResponseFixture a, b;
   a.hits = {hit(1, 1, 4)};
   b.hits = {hit(2, 1, 4)};
   a.terms = {{"t", 0x1FFFFFF, 10, {}}};
@@ -517,11 +517,11 @@ TEST_F(MergeHits, SummedFrequenciesSaturate) {
 TEST_F(MergeHits, LargestMergeOnASmallStack) {
   std::vector<std::vector<uint8_t>> rs;
   for (uint32_t r = 0; r < 48; ++r) {
-    ResponseSpec s;
+    ResponseFixture s;
     s.documents = 100000;
     for (uint32_t d = 0; d < 500; ++d) s.hits.push_back(hit(r + 1, d * 7 + r, 1 + (d * 13 + r) % 100));
     for (int t = 0; t < 80; ++t) {
-      TermSpec term{"term" + std::to_string(t), 1000, 40, {}};
+      TermFixture term{"term" + std::to_string(t), 1000, 40, {}};
       for (uint32_t d = 0; d < 6; ++d) term.block.push_back(hit(r + 1, (d + t) * 7 + r, 30));
       s.terms.push_back(term);
     }
@@ -576,7 +576,7 @@ TEST(HitMap, FullMapAndAbsentKeyTerminate) {
 // hit of a document that is not among the hits ends its probe, is logged
 // and carries ordinal 0.
 TEST_F(MergeHits, BlockHitMissingFromAFullMap) {
-  ResponseSpec a;
+  ResponseFixture a;
   a.hits = {hit(1, 1, 4), hit(1, 2, 4), hit(1, 3, 4)};
   a.terms = {{"t", 3, 50, {hit(1, 1, 20), hit(1, 99, 20)}}};
   std::vector<std::vector<uint8_t>> rs = {write_response(a)};

@@ -126,6 +126,10 @@ class Arguments(unittest.TestCase):
         query("python", [Fixture.one])
         self.assertEqual(sorn.reap_query_buffers(), 1)
 
+    def test_reap_takes_no_argument(self):
+        with self.assertRaises(TypeError):
+            sorn.reap_query_buffers(1)
+
     def test_bytes_and_str_texts_agree(self):
         self.assertEqual(query(b"python", [Fixture.one]), query("python", [Fixture.one]))
 
