@@ -175,7 +175,7 @@ class Indexer:
             (body, b"", 1, 1, 1, 1, 3),
             # A title's words weigh more, and are not throttled as words
             # repeated too often in the body are.
-            (title, b"", 10, 1, 1, 1, -1),
+            (title, b"", 40, 1, 1, 1, -1),
             (title, b"title:", 1, 1, 1, 1, -1),
             (app.to_engine(url), b"url:", 1, 0, 0, 1, 3),
             (checksum_hex(cs).encode(), b"checksum:", 1, 0, 0, 1, -1),
