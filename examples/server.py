@@ -63,13 +63,32 @@ class Databases:
         with self.lock:
             stamp = self._stamp()
             if self.current is None or stamp != self.stamp:
-                old = self.current
-                self.current = [app.open_for_search(app.searchable(self.data)), 1]  # 1: held as current
-                self.stamp = stamp
-                if old is not None:
-                    self._release(old)
+                fresh = self._open()
+                if fresh is not None:
+                    old = self.current
+                    self.current = [fresh, 1]  # 1: held as current
+                    self.stamp = stamp
+                    if old is not None:
+                        self._release(old)
+                elif self.current is None:
+                    self.current = [[], 1]
             self.current[1] += 1
             return self.current
+
+    def _open(self):
+        """The identifiers of the searchable databases, or None when one
+        cannot be opened (the indexer may be replacing them): the next
+        request tries again."""
+        opened = []
+        try:
+            for path in app.searchable(self.data):
+                opened.append(sorn.open_db(path, "", 1, 0))
+        except (sorn.error, OSError, ValueError) as e:
+            print("server: cannot open the databases of %s: %s" % (self.data, e), file=sys.stderr)
+            for ident in opened:
+                sorn.quit_db(ident)
+            return None
+        return opened
 
     def give(self, dbs):
         with self.lock:

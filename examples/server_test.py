@@ -152,6 +152,18 @@ class Serving(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertTrue(page_urls(body))
 
+    def test_reindexing_while_serving(self):
+        # The indexer adds the FAQ pages beside the tutorial's while the
+        # server runs; the next request searches the new merged database.
+        self.assertEqual(page_urls(get("/?q=%s" % urllib.parse.quote_plus("url:faq"))[1]), [])
+        docs = os.path.join(Fixture.tmp, "docs")
+        shutil.copytree(os.path.join(DOCS, "faq"), os.path.join(docs, "faq"))
+        subprocess.run([SERVER, "-child", os.path.join(EXAMPLES, "index.py"), "--data", Fixture.data, docs],
+                       check=True, capture_output=True, timeout=300)
+        found = page_urls(get("/?q=%s&count=50" % urllib.parse.quote_plus("url:faq"))[1])
+        self.assertEqual(len(found), len(os.listdir(os.path.join(DOCS, "faq"))))
+        self.assertEqual(found, cli_urls("url:faq", count=50))
+
     def test_requests_at_once(self):
         results = []
 
