@@ -62,6 +62,13 @@ class Progress:
         sys.stderr.flush()
 
 
+def size(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
 def checksum_hex(cs):
     return "%08x%08x" % struct.unpack("<II", cs)
 
@@ -214,12 +221,17 @@ class Indexer:
         return False
 
     def run(self, files, base_urls):
-        total = sum(os.path.getsize(p) for p, _, _ in files)
+        total = sum(size(p) for p, _, _ in files)
         progress = Progress(len(files), total)
         done_bytes = 0
         for i, (path, kind, folder) in enumerate(files):
-            with open(path, "rb") as f:
-                data = f.read()
+            try:
+                with open(path, "rb") as f:
+                    data = f.read()
+            except OSError as e:
+                print("index: %s: %s, left out" % (path, e.strerror), file=sys.stderr)
+                self.skipped += 1
+                continue
             done_bytes += len(data)
             url = documents.file_url(path, folder, base_urls)
             cs = sorn.checksum(data)
@@ -297,10 +309,15 @@ def main(argv):
         ap.error("--capacity must be 1..%d" % MAX_CAPACITY)
     folders = args.folders or [documents.DEFAULT_FOLDER]
     files = []
+    seen = set()
     for folder in folders:
         if not os.path.isdir(folder):
             ap.error("%s: not a folder" % folder)
-        files.extend((p, k, folder) for p, k in documents.walk(folder))
+        for p, k in documents.walk(folder):
+            # A file below two of the folders given is indexed once.
+            if os.path.realpath(p) not in seen:
+                seen.add(os.path.realpath(p))
+                files.append((p, k, folder))
 
     os.makedirs(args.data, exist_ok=True)
     lock = open(os.path.join(args.data, "lock"), "a")
