@@ -259,6 +259,13 @@ bool new_layout(hdb_table* t, uint32_t expected) {
   return true;
 }
 
+uint32_t default_cache(int fd) {
+  struct stat st;
+  uint64_t size = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  if (size < kDefaultCacheBytes) return kDefaultCacheBytes;
+  return size > kDefaultCacheMaxBytes ? kDefaultCacheMaxBytes : static_cast<uint32_t>(size);
+}
+
 bool read_header(hdb_table* t) {
   uint8_t bytes[kHeaderBytes];
   size_t done = 0;
@@ -337,7 +344,7 @@ hdb_handle* hdb_open(const char* file, int flags, int mode, int type, const hdb_
     ok = read_header(t);
   }
   if (ok) {
-    uint32_t cache = params && params->cache_size ? params->cache_size : kDefaultCacheBytes;
+    uint32_t cache = params && params->cache_size ? params->cache_size : default_cache(t->fd);
     t->pool = hdb_pool_open(t->fd, t->header.bucket_size, cache / t->header.bucket_size);
     if (!t->pool) ok = false;
     else hdb_pool_set_hooks(t->pool, hdb_page_in, hdb_page_out, t);

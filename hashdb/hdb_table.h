@@ -34,17 +34,19 @@ constexpr unsigned kPutNoOverwrite = 8;
 constexpr unsigned kSeqFirst = 3;
 constexpr unsigned kSeqNext = 7;
 
-// Page buffers of a table opened without a cache size. Buffers are made as
-// pages are first used, so a small file takes no more than its own pages; a
-// large one keeps this much of itself in memory instead of reading a page
-// from the file at almost every lookup.
+// Page buffers of a table opened without a cache size: as many bytes as the
+// file has when it is opened, at least kDefaultCacheBytes and at most
+// kDefaultCacheMaxBytes. Buffers are made as pages are first used, so memory
+// follows the pages a caller touches; a reader of a large file keeps its
+// pages instead of reading one from the file at almost every lookup.
 constexpr unsigned kDefaultCacheBytes = 16u << 20;
+constexpr unsigned kDefaultCacheMaxBytes = 128u << 20;
 
 struct hdb_params {
   unsigned bucket_size;        // new file: rounded up to a power of two, 64..65536
   unsigned fill_factor;        // new file
   unsigned expected_elements;  // new file; default 1
-  unsigned cache_size;         // bytes of page buffers; default kDefaultCacheBytes
+  unsigned cache_size;         // bytes of page buffers; default: see kDefaultCacheBytes
   hdb_hash_fn hash;            // default hdb_default_hash
   int byte_order;              // new file: 4321 (default) or 1234
 };
