@@ -21,8 +21,9 @@ function(vorlane_cxx_test name)
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
-# vorlane_script_test(NAME SCRIPT [LABELS ...]): a unittest file run inside the
-# embedded interpreter. Skipped in sanitizer builds (the interpreter is not
+# vorlane_script_test(NAME SCRIPT [ARGS ...] [LABELS ...]): a unittest file run
+# inside the embedded interpreter, with ARGS (such as test class names) after
+# it. Skipped in sanitizer builds (the interpreter is not
 # instrumented there).
 function(vorlane_script_test name script)
   cmake_parse_arguments(T "" "" "LABELS" ${ARGN})
@@ -30,7 +31,7 @@ function(vorlane_script_test name script)
     return()
   endif()
   add_test(NAME ${name}
-    COMMAND $<TARGET_FILE:vorlane-server> -child ${script})
+    COMMAND $<TARGET_FILE:vorlane-server> -child ${script} ${T_UNPARSED_ARGUMENTS})
   set_tests_properties(${name} PROPERTIES
     LABELS "script;${T_LABELS}"
     ENVIRONMENT "TZ=UTC;PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/py;VORLANE_BUILD=${CMAKE_BINARY_DIR};VORLANE_SOURCE=${CMAKE_SOURCE_DIR}")

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hashdb/hdb_errno.h"
 #include "store/script/script_text.h"
 
 namespace vorlane::hashdb {
@@ -369,7 +370,10 @@ PyObject* raise_db_error(int code) {
   // An interrupted call whose signal handler raised leaves that exception.
   // The system error sits in the low digits, under the failing site's code.
   if (low == EINTR && PyErr_CheckSignals() != 0) return nullptr;
-  PyObject* value = Py_BuildValue("(is)", code, std::strerror(low));
+  // A limit of the file format names the limit; other failures carry the
+  // system's text for their low digits.
+  const char* limit = hdb_limit_text(code);
+  PyObject* value = Py_BuildValue("(is)", code, limit ? limit : std::strerror(low));
   if (value) {
     PyErr_SetObject(bsddb_error, value);
     Py_DECREF(value);

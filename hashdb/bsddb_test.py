@@ -80,6 +80,24 @@ class Opening(Base):
         self.assertEqual(db[b"key299"], b"value299")
         db.close()
 
+    def test_a_limit_of_the_format_is_named(self):
+        # 64-byte pages: 32 bitmap pages of 512 bits cover 16,384 overflow
+        # slots, and a value of 800,000 bytes needs about 17,400 big pages.
+        db = bsddb.hashopen(self.path, "n", 0o666, 64)
+        db[b"small"] = b"kept"
+        with self.assertRaises(bsddb.error) as cm:
+            db[b"big"] = b"x" * 800000
+        code, text = cm.exception.args
+        self.assertEqual(code // 1000, 1402)
+        self.assertEqual(text, "hash database limit: overflow pages would need a 33rd bitmap page")
+        self.assertEqual(db[b"small"], b"kept")
+        db[b"after"] = b"stored"
+        db.close()
+        db = bsddb.hashopen(self.path)
+        self.assertEqual(db[b"small"], b"kept")
+        self.assertEqual(db[b"after"], b"stored")
+        db.close()
+
     def test_path_forms(self):
         db = bsddb.hashopen(os.fsencode(self.path), "c")
         db.close()

@@ -209,6 +209,15 @@ uint8_t* start_page(hdb_table* t, hdb_cursor* c, const hdb_position& pos, uint32
   return page;
 }
 
+// Keys of one table often share their first bytes: the last byte tells most
+// of them apart before the whole comparison.
+bool same_key(const uint8_t* stored, uint32_t size, const hdb_bytes& key) {
+  if (size != key.size) return false;
+  if (size == 0) return true;
+  const uint8_t* wanted = static_cast<const uint8_t*>(key.data);
+  return stored[size - 1] == wanted[size - 1] && std::memcmp(stored, wanted, size - 1) == 0;
+}
+
 }  // namespace
 
 int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_bytes* data) {
@@ -244,7 +253,31 @@ int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_byte
       }
       found = m == 1;
     } else {
-      found = pos.key_size == key.size && std::memcmp(c.page + pos.key_off, key.data, key.size) == 0;
+      found = same_key(c.page + pos.key_off, pos.key_size, key);
+      // The rest of this page's regular entries are compared here, without
+      // a walk step each (the page was checked when the walk fetched it).
+      const uint8_t* page = c.page;
+      const uint32_t count = pg_count(page);
+      uint32_t end = pos.data_off;  // where the next regular entry's key ends
+      uint32_t j = c.page_index;
+      for (; !found && j < count; ++j) {
+        uint16_t ko = pg_key_off(page, j), dof = pg_data_off(page, j);
+        if (ko == 0) break;  // a big entry: the walk step takes it
+        ++chain_length;
+        if (same_key(page + ko, end - ko, key)) {
+          found = true;
+          pos.key_off = ko;
+          pos.data_off = dof;
+          pos.key_size = end - ko;
+          pos.data_size = static_cast<uint32_t>(ko - dof);
+          // The loop's step leaves the cursor on the entry after it.
+        }
+        end = dof;
+      }
+      c.bucket_index = static_cast<uint16_t>(c.bucket_index + (j - c.page_index));
+      c.page_index = static_cast<uint16_t>(j);
+      pos.page_index = c.page_index;
+      pos.bucket_index = c.bucket_index;
     }
     if (found) break;
   }
@@ -261,7 +294,15 @@ int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_byte
     hdb_new_pair pair{key, *data, 0};
     if (hdb_add_pair(t, page, number, pair, &added, &where) != 0) return -1;
     ++t->header.key_count;
-    if (chain_length > t->header.fill_factor || added) return hdb_grow(t);
+    // Growth keeps the average number of pairs per bucket at the fill
+    // factor, and splits early when the chain just walked holds more than
+    // twice that or an overflow page was added. (Growing whenever one chain
+    // passed the fill factor kept pages a fifth full, since the buckets not
+    // yet split hold twice the average.)
+    const hdb_header& h = t->header;
+    if (h.key_count / (uint64_t{h.last_bucket} + 1) > h.fill_factor || chain_length > 2ull * h.fill_factor ||
+        added)
+      return hdb_grow(t);
     return 0;
   }
 

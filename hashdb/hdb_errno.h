@@ -49,4 +49,21 @@ inline void set_site_errno(int site) {
 // errno for a damaged page or chain met by an operation (plain EIO).
 inline void set_damaged() { errno = EIO; }
 
+// The text of a size or address limit of the file format reached at the
+// site of a site-coded errno, or none when the code is no such limit. These
+// sites set no system error, so the low digits would only say "Success".
+inline const char* hdb_limit_text(int code) {
+  switch (code / 1000) {
+    case kSitePoolLimit: return "hash database limit: a new page would pass the 2 GB file size";
+    case kSiteBucketLimit: return "hash database limit: a new bucket page would pass the 2 GB file size";
+    case kSiteSplitPoints:
+    case kSiteSplitPointsAfterBitmap: return "hash database limit: overflow pages would need a 33rd split point";
+    case kSiteBitmapPages: return "hash database limit: overflow pages would need a 33rd bitmap page";
+    case kSiteAppendLimit:
+    case kSiteSlotLimit: return "hash database limit: an overflow page would pass the 2 GB file size";
+    case kSiteSlotOffset: return "hash database limit: a split point has no overflow slot left (2046 at most)";
+    default: return nullptr;
+  }
+}
+
 }  // namespace vorlane::hashdb

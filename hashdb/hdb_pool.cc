@@ -43,15 +43,18 @@ void lru_insert_tail(hdb_buffer* head, hdb_buffer* b) {
 }
 
 hdb_buffer* lookup(hdb_pool* pool, uint32_t page_number) {
-  hdb_buffer* head = &pool->chains[hdb_pool_chain_of(page_number)];
-  for (hdb_buffer* b = head->hash_next; b != head; b = b->hash_next)
+  hdb_buffer* head = &pool->chains[hdb_pool_chain_of(pool, page_number)];
+  ++pool->lookups;
+  for (hdb_buffer* b = head->hash_next; b != head; b = b->hash_next) {
+    ++pool->lookup_steps;
     if (b->page_number == page_number) return b;
+  }
   return nullptr;
 }
 
 void touch(hdb_pool* pool, hdb_buffer* b) {
   hash_unlink(b);
-  hash_insert_head(&pool->chains[hdb_pool_chain_of(b->page_number)], b);
+  hash_insert_head(&pool->chains[hdb_pool_chain_of(pool, b->page_number)], b);
   lru_unlink(b);
   lru_insert_tail(&pool->lru, b);
 }
@@ -106,7 +109,7 @@ hdb_buffer* take_buffer(hdb_pool* pool) {
 
 void place(hdb_pool* pool, hdb_buffer* b, uint32_t page_number) {
   b->page_number = page_number;
-  hash_insert_head(&pool->chains[hdb_pool_chain_of(page_number)], b);
+  hash_insert_head(&pool->chains[hdb_pool_chain_of(pool, page_number)], b);
   lru_insert_tail(&pool->lru, b);
 }
 
@@ -120,16 +123,22 @@ hdb_pool* hdb_pool_open(int fd, uint32_t page_size, uint32_t buffer_limit) {
     set_site_errno(kSitePoolNotRegular);
     return nullptr;
   }
+  uint32_t chain_count = kPoolMinChains;
+  while (chain_count < buffer_limit && chain_count < (1u << 31)) chain_count <<= 1;
   hdb_pool* pool = static_cast<hdb_pool*>(std::calloc(1, sizeof(hdb_pool)));
+  hdb_buffer* chains = static_cast<hdb_buffer*>(std::calloc(chain_count, sizeof(hdb_buffer)));
   uint8_t* scratch = static_cast<uint8_t*>(std::malloc(page_size));
-  if (!pool || !scratch) {
+  if (!pool || !chains || !scratch) {
     std::free(pool);
+    std::free(chains);
     std::free(scratch);
     set_site_errno(kSitePoolMemory);
     return nullptr;
   }
   list_init_lru(&pool->lru);
-  for (hdb_buffer& head : pool->chains) list_init_hash(&head);
+  pool->chains = chains;
+  pool->chain_count = chain_count;
+  for (uint32_t i = 0; i < chain_count; ++i) list_init_hash(&chains[i]);
   pool->buffer_limit = buffer_limit;
   pool->page_size = page_size;
   uint64_t pages = static_cast<uint64_t>(st.st_size) / page_size;
@@ -249,6 +258,7 @@ int hdb_pool_close(hdb_pool* pool) {
     b = next;
   }
   std::free(pool->scratch);
+  std::free(pool->chains);
   std::free(pool);
   return 0;
 }

@@ -1,5 +1,7 @@
 // Page pool: a bounded cache of page buffers over one hash database file,
-// indexed by page number through 128 hash chains, with a least-recently-used
+// indexed by page number through hash chains (at least as many as the pool
+// has buffers, so a lookup walks a chain of about one buffer whatever the
+// cache size), with a least-recently-used
 // list, pin counts and dirty marks, and two hooks that convert a page between
 // its stored byte order and the machine's when it is read or written.
 //
@@ -23,7 +25,7 @@ using hdb_page_hook = void (*)(void* cookie, uint32_t page_number, uint8_t* page
 constexpr int kPoolNoPin = 2;       // hdb_pool_get: do not pin
 constexpr int kPoolDirty = 1;       // hdb_pool_put: mark dirty
 constexpr int kPoolRequest = 1;     // hdb_pool_new: the caller names the page
-constexpr uint32_t kPoolChains = 128;
+constexpr uint32_t kPoolMinChains = 128;  // chains of a pool of up to 128 buffers
 
 struct hdb_buffer {
   hdb_buffer* hash_next;
@@ -40,7 +42,8 @@ constexpr uint8_t kBufferInUse = 4;
 
 struct hdb_pool {
   hdb_buffer lru;                     // list head: lru.lru_next is least recently used
-  hdb_buffer chains[kPoolChains];     // list heads
+  hdb_buffer* chains;                 // list heads, chain_count of them
+  uint32_t chain_count;               // a power of two
   uint32_t buffer_count;
   uint32_t buffer_limit;
   uint32_t page_count;
@@ -51,9 +54,13 @@ struct hdb_pool {
   void* cookie;
   uint8_t* scratch;                   // page-out conversions
   uint64_t reads, writes;             // counters for tests and benchmarks
+  uint64_t lookups, lookup_steps;     // lookups and the buffers they examined
 };
 
-inline uint32_t hdb_pool_chain_of(uint32_t page_number) { return (page_number + 127u) % kPoolChains; }
+// Page p is on chain (p + chains - 1) mod chains: page 1 on chain 0.
+inline uint32_t hdb_pool_chain_of(const hdb_pool* pool, uint32_t page_number) {
+  return (page_number + pool->chain_count - 1u) & (pool->chain_count - 1u);
+}
 
 hdb_pool* hdb_pool_open(int fd, uint32_t page_size, uint32_t buffer_limit);
 void hdb_pool_set_hooks(hdb_pool* pool, hdb_page_hook page_in, hdb_page_hook page_out, void* cookie);

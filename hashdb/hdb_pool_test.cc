@@ -55,6 +55,34 @@ TEST_F(PoolTest, ChainsAndZeroPagesPastTheEnd) {
   hdb_pool_close(pool);
 }
 
+// A lookup walks about one buffer whatever the pool's size: a pool filled to
+// its limit and then read at random finds every page cached, with the chain
+// steps per lookup bounded by a small constant. (With a fixed number of
+// chains a 65536-buffer pool would walk hundreds per lookup.)
+TEST_F(PoolTest, LookupStepsStayBoundedAsThePoolGrows) {
+  for (uint32_t limit : {16u, 256u, 4096u, 65536u}) {
+    hdb_pool* pool = hdb_pool_open(fd_, kPage, limit);
+    ASSERT_NE(pool, nullptr);
+    for (uint32_t p = 0; p < limit; ++p) {
+      uint8_t* page = hdb_pool_get(pool, p, 0);
+      ASSERT_NE(page, nullptr);
+      hdb_pool_put(pool, page, 0);
+    }
+    uint64_t reads = pool->reads;
+    pool->lookups = pool->lookup_steps = 0;
+    uint32_t x = 12345;
+    for (uint32_t i = 0; i < 4 * limit; ++i) {
+      x = x * 1103515245u + 12345u;
+      uint8_t* page = hdb_pool_get(pool, (x >> 8) % limit, 0);
+      ASSERT_NE(page, nullptr);
+      hdb_pool_put(pool, page, 0);
+    }
+    EXPECT_EQ(pool->reads, reads) << limit << " buffers: every page stays cached";
+    EXPECT_LE(pool->lookup_steps, 2 * pool->lookups) << limit << " buffers";
+    hdb_pool_close(pool);
+  }
+}
+
 TEST_F(PoolTest, OneBufferPerPageAndPinsAreCounted) {
   hdb_pool* pool = hdb_pool_open(fd_, kPage, 1);
   uint8_t* a = hdb_pool_get(pool, 0, 0);

@@ -8,13 +8,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "hashdb/hdb_access.h"
 #include "hashdb/hdb_cursor.h"
 #include "hashdb/hdb_errno.h"
 #include "hashdb/hdb_overflow.h"
+#include "platform/disk_sector.h"
 
 namespace vorlane::hashdb {
 
@@ -28,22 +28,8 @@ bool hdb_is_bitmap_page(const hdb_table* t, uint32_t page_number) {
 }
 
 uint32_t hdb_sector_size(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return 4096;
-  const char* forms[] = {"/sys/dev/block/%u:%u/queue/logical_block_size",
-                         "/sys/dev/block/%u:%u/../queue/logical_block_size"};
-  for (const char* form : forms) {
-    char path[128];
-    std::snprintf(path, sizeof path, form, major(st.st_dev), minor(st.st_dev));
-    FILE* f = std::fopen(path, "re");
-    if (!f) continue;
-    unsigned value = 0;
-    int got = std::fscanf(f, "%u", &value);
-    std::fclose(f);
-    if (got == 1 && value >= kMinBucketSize && value <= kMaxBucketSize && (value & (value - 1)) == 0)
-      return value;
-  }
-  return 4096;
+  uint32_t bytes = platform::bytes_per_sector(fd);
+  return bytes >= kMinBucketSize && bytes <= kMaxBucketSize ? bytes : 4096;
 }
 
 namespace {
@@ -273,6 +259,13 @@ bool new_layout(hdb_table* t, uint32_t expected) {
   return true;
 }
 
+uint32_t default_cache(int fd) {
+  struct stat st;
+  uint64_t size = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  if (size < kDefaultCacheBytes) return kDefaultCacheBytes;
+  return size > kDefaultCacheMaxBytes ? kDefaultCacheMaxBytes : static_cast<uint32_t>(size);
+}
+
 bool read_header(hdb_table* t) {
   uint8_t bytes[kHeaderBytes];
   size_t done = 0;
@@ -351,7 +344,7 @@ hdb_handle* hdb_open(const char* file, int flags, int mode, int type, const hdb_
     ok = read_header(t);
   }
   if (ok) {
-    uint32_t cache = params && params->cache_size ? params->cache_size : 65536;
+    uint32_t cache = params && params->cache_size ? params->cache_size : default_cache(t->fd);
     t->pool = hdb_pool_open(t->fd, t->header.bucket_size, cache / t->header.bucket_size);
     if (!t->pool) ok = false;
     else hdb_pool_set_hooks(t->pool, hdb_page_in, hdb_page_out, t);

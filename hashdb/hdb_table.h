@@ -34,11 +34,19 @@ constexpr unsigned kPutNoOverwrite = 8;
 constexpr unsigned kSeqFirst = 3;
 constexpr unsigned kSeqNext = 7;
 
+// Page buffers of a table opened without a cache size: as many bytes as the
+// file has when it is opened, at least kDefaultCacheBytes and at most
+// kDefaultCacheMaxBytes. Buffers are made as pages are first used, so memory
+// follows the pages a caller touches; a reader of a large file keeps its
+// pages instead of reading one from the file at almost every lookup.
+constexpr unsigned kDefaultCacheBytes = 16u << 20;
+constexpr unsigned kDefaultCacheMaxBytes = 128u << 20;
+
 struct hdb_params {
   unsigned bucket_size;        // new file: rounded up to a power of two, 64..65536
   unsigned fill_factor;        // new file
   unsigned expected_elements;  // new file; default 1
-  unsigned cache_size;         // bytes of page buffers; default 65536
+  unsigned cache_size;         // bytes of page buffers; default: see kDefaultCacheBytes
   hdb_hash_fn hash;            // default hdb_default_hash
   int byte_order;              // new file: 4321 (default) or 1234
 };
@@ -96,7 +104,8 @@ struct hdb_handle {
 hdb_handle* hdb_open(const char* file, int flags, int mode, int type, const hdb_params* params);
 void hdb_disable(hdb_handle* handle);
 
-// The bytes per sector of the device holding the open file, or 4096.
+// The bytes per sector of the disk holding the open file (the unit it
+// writes, platform/disk_sector.h), or 4096 when unknown: a new file's pages.
 uint32_t hdb_sector_size(int fd);
 
 // Within the hash database: the table's overflow allocator and hooks use

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config binutils
   python3 python3-dev
-  python3-gdbm
+  python3-gdbm python3-lmdb
   libgtest-dev libgmock-dev libbenchmark-dev
   libexpat1-dev nettle-dev
   locales

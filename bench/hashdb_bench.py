@@ -1,0 +1,228 @@
+"""Hash database files at the script level, as a user pays it, beside
+Python's dbm.gnu, LMDB (python3-lmdb) and sqlite3 on the same workload in the
+same run. Run it with
+    build/bin/vorlane-server -child bench/hashdb_bench.py [N] [CACHESIZE]
+
+N small pairs (default 1,000,000; keys "k" and 9 digits, values 20 bytes)
+are stored in one random order, the store is closed and reopened read-only,
+every key is read in another random order, and every pair is walked once.
+For each store the rates (operations per second), the file's size and its
+allocated size are printed, and for bsddb its ratio to each peer. CACHESIZE
+(bytes, default 0: the module's default) is bsddb's cachesize.
+"""
+import dbm.gnu
+import os
+import random
+import shutil
+import sqlite3
+import sys
+import tempfile
+import time
+
+import bsddb
+
+try:
+    import lmdb
+except ImportError:  # python3-lmdb
+    lmdb = None
+
+
+def key(i):
+    return b"k%09d" % i
+
+
+def value(i):
+    return b"value-%014d" % ((i * 2654435761) % 2**32)
+
+
+def sizes(path):
+    if os.path.isdir(path):
+        files = [os.path.join(path, name) for name in os.listdir(path)]
+    else:
+        files = [path]
+    size = sum(os.stat(f).st_size for f in files)
+    allocated = sum(os.stat(f).st_blocks * 512 for f in files)
+    return size, allocated
+
+
+def timed(fn):
+    t0 = time.perf_counter()
+    fn()
+    return time.perf_counter() - t0
+
+
+def run_bsddb(path, keys, values, get_order, cachesize):
+    def puts():
+        db = bsddb.hashopen(path, "n", 0o666, 0, 0, 0, cachesize)
+        for k, v in zip(keys, values):
+            db[k] = v
+        db.close()
+
+    holder = []
+
+    def gets():
+        db = bsddb.hashopen(path, "r", 0o666, 0, 0, 0, cachesize)
+        holder.append(db)
+        for i in get_order:
+            if len(db[keys[i]]) != 20:
+                raise AssertionError("bsddb: wrong value")
+
+    def walk():
+        db = holder[0]
+        n = 0
+        try:
+            k, v = db.first()
+            while True:
+                n += 1
+                k, v = db.next()
+        except KeyError:
+            pass
+        db.close()
+        if n != len(keys):
+            raise AssertionError("bsddb: walk saw %d pairs" % n)
+
+    return timed(puts), timed(gets), timed(walk)
+
+
+def run_gdbm(path, keys, values, get_order):
+    def puts():
+        db = dbm.gnu.open(path, "nf")
+        for k, v in zip(keys, values):
+            db[k] = v
+        db.sync()
+        db.close()
+
+    holder = []
+
+    def gets():
+        db = dbm.gnu.open(path, "r")
+        holder.append(db)
+        for i in get_order:
+            if len(db[keys[i]]) != 20:
+                raise AssertionError("dbm.gnu: wrong value")
+
+    def walk():
+        db = holder[0]
+        n = 0
+        k = db.firstkey()
+        while k is not None:
+            db[k]
+            n += 1
+            k = db.nextkey(k)
+        db.close()
+        if n != len(keys):
+            raise AssertionError("dbm.gnu: walk saw %d pairs" % n)
+
+    return timed(puts), timed(gets), timed(walk)
+
+
+def run_lmdb(path, keys, values, get_order):
+    map_size = 1 << 34
+
+    def puts():
+        env = lmdb.open(path, map_size=map_size, sync=False, metasync=False)
+        with env.begin(write=True) as txn:
+            for k, v in zip(keys, values):
+                txn.put(k, v)
+        env.sync(True)
+        env.close()
+
+    holder = []
+
+    def gets():
+        env = lmdb.open(path, map_size=map_size, readonly=True, lock=False)
+        txn = env.begin()
+        holder.append((env, txn))
+        for i in get_order:
+            if len(txn.get(keys[i])) != 20:
+                raise AssertionError("lmdb: wrong value")
+
+    def walk():
+        env, txn = holder[0]
+        n = 0
+        for k, v in txn.cursor():
+            n += 1
+        txn.abort()
+        env.close()
+        if n != len(keys):
+            raise AssertionError("lmdb: walk saw %d pairs" % n)
+
+    return timed(puts), timed(gets), timed(walk)
+
+
+def run_sqlite(path, keys, values, get_order):
+    def puts():
+        db = sqlite3.connect(path)
+        db.execute("create table kv (k blob primary key, v blob) without rowid")
+        with db:
+            db.executemany("insert or replace into kv values (?, ?)", zip(keys, values))
+        db.close()
+
+    holder = []
+
+    def gets():
+        db = sqlite3.connect(path)
+        holder.append(db)
+        query = "select v from kv where k = ?"
+        for i in get_order:
+            if len(db.execute(query, (keys[i],)).fetchone()[0]) != 20:
+                raise AssertionError("sqlite3: wrong value")
+
+    def walk():
+        db = holder[0]
+        n = 0
+        for k, v in db.execute("select k, v from kv"):
+            n += 1
+        db.close()
+        if n != len(keys):
+            raise AssertionError("sqlite3: walk saw %d pairs" % n)
+
+    return timed(puts), timed(gets), timed(walk)
+
+
+def main():
+    n = int(sys.argv[1]) if len(sys.argv) > 1 else 1000000
+    cachesize = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+    order = list(range(n))
+    random.Random(1).shuffle(order)
+    keys = [key(i) for i in order]
+    values = [value(i) for i in order]
+    get_order = list(range(n))
+    random.Random(2).shuffle(get_order)
+
+    directory = tempfile.mkdtemp(prefix="hashdb-bench-")
+    results = []
+    try:
+        stores = [
+            ("bsddb", "bench.db", lambda p: run_bsddb(p, keys, values, get_order, cachesize)),
+            ("dbm.gnu", "bench.gdbm", lambda p: run_gdbm(p, keys, values, get_order)),
+        ]
+        if lmdb is not None:
+            stores.append(("lmdb", "bench.lmdb", lambda p: run_lmdb(p, keys, values, get_order)))
+        stores.append(("sqlite3", "bench.sqlite", lambda p: run_sqlite(p, keys, values, get_order)))
+        for name, file_name, run in stores:
+            path = os.path.join(directory, file_name)
+            t_put, t_get, t_walk = run(path)
+            size, allocated = sizes(path)
+            results.append((name, n / t_put, n / t_get, n / t_walk, size, allocated))
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
+
+    print("%d pairs (10-byte keys, 20-byte values), script level; bsddb cachesize %d" % (n, cachesize))
+    print("%-8s %10s %10s %10s %10s %10s" % ("store", "puts/s", "gets/s", "walk/s", "size MB", "alloc MB"))
+    for name, puts, gets, walk, size, allocated in results:
+        print("%-8s %10.0f %10.0f %10.0f %10.1f %10.1f" % (name, puts, gets, walk, size / 1e6, allocated / 1e6))
+    ours = results[0]
+    for peer in results[1:]:
+        print("bsddb/%-8s puts x%.2f  gets x%.2f  walk x%.2f  allocated x%.2f"
+              % (peer[0], ours[1] / peer[1], ours[2] / peer[2], ours[3] / peer[3], ours[5] / peer[5]))
+    if lmdb is None:
+        print("lmdb: not measured (python3-lmdb is not installed)")
+
+
+if __name__ == "__main__":
+    main()
