@@ -15,6 +15,7 @@ packages=(
   libexttextcat-data
   wamerican wordnet-base
   iproute2
+  python3-xapian  # the peer of bench/text_analysis_compare.py only
 )
 
 missing=()
