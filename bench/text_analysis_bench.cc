@@ -1,6 +1,10 @@
-// Throughput of the engine's text analysis on real English text: the licence
-// texts of /usr/share/common-licenses (or the files named in
-// VORLANE_TEXT_CORPUS, separated by ':'), one document per file.
+// Throughput of the engine's text analysis on real English text: the plain
+// text sources of the Python library reference that python3.11-doc installs
+// (/usr/share/doc/python3.11/html/_sources/library, about 6.8 MB), or the
+// files named in VORLANE_TEXT_CORPUS (separated by ':'), one document per
+// file; the licence texts of /usr/share/common-licenses when neither is there.
+// bench/text_analysis_compare.py runs this beside Xapian's TermGenerator on
+// the same files.
 //
 // Stems come from the default English resource set built into
 // build/resources/english (or the set whose path VORLANE_ENGLISH names); when
@@ -9,6 +13,7 @@
 //   build/bin/text_analysis_bench
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +34,8 @@ namespace fs = std::filesystem;
 using namespace vorlane;
 using namespace vorlane::engine;
 
+constexpr const char* kPythonLibraryDoc = "/usr/share/doc/python3.11/html/_sources/library";
+
 const std::vector<std::string>& corpus() {
   static const std::vector<std::string> texts = [] {
     std::vector<std::string> out;
@@ -38,8 +45,13 @@ const std::vector<std::string>& corpus() {
       for (std::string f; std::getline(in, f, ':');) files.emplace_back(f);
     } else {
       std::error_code ec;
-      for (const auto& e : fs::directory_iterator("/usr/share/common-licenses", ec))
-        if (e.is_regular_file()) files.push_back(e.path());
+      for (const auto& e : fs::recursive_directory_iterator(kPythonLibraryDoc, ec))
+        if (e.is_regular_file() && e.path().extension() == ".txt") files.push_back(e.path());
+      if (files.empty()) {
+        for (const auto& e : fs::directory_iterator("/usr/share/common-licenses", ec))
+          if (e.is_regular_file()) files.push_back(e.path());
+      }
+      std::sort(files.begin(), files.end());
     }
     for (const auto& f : files) {
       std::ifstream in(f, std::ios::binary);

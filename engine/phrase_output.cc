@@ -1,6 +1,8 @@
 #include "engine/phrase_output.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/stem_output.h"
 #include "store/log.h"
@@ -22,10 +24,54 @@ bool is_placeholder_glue(const ParseToken& t) {
 
 bool name_like(char type) { return type == kTokCapital || type == kTokOther; }
 
+// The stems of one state's tokens, each made once per option: a word is
+// written in up to three windows, and again folded when it names. Only
+// stems made with the full room of one stem are kept (with less room a stem
+// may come out differently), so a copy holds what WordOrStem would write.
+class StemCache {
+ public:
+  explicit StemCache(uint32_t tokens) : slots_(2 * static_cast<size_t>(tokens)) {}
+
+  // WordOrStem(token, out, room, handle, option) for token index.
+  char* write(const ParseToken& token, uint32_t index, char* out, ptrdiff_t room, const zop_handle& handle,
+              int option) {
+    if (option == kStemNone || room < kStemRoom || index >= slots_.size() / 2)
+      return WordOrStem(token, out, room, handle, option);
+    Slot& slot = slots_[2 * static_cast<size_t>(index) + (option == kStemShortestFolded ? 1 : 0)];
+    if (slot.option == option) {
+      if (slot.at < 0) return nullptr;
+      memcpy(out, bytes_.data() + slot.at, static_cast<size_t>(slot.length) + 1);
+      return out + slot.length;
+    }
+    char* nul = WordOrStem(token, out, room, handle, option);
+    if (slot.option == kUnset) {
+      slot.option = option;
+      if (nul) {
+        slot.at = static_cast<int32_t>(bytes_.size());
+        slot.length = static_cast<int32_t>(nul - out);
+        bytes_.append(out, static_cast<size_t>(slot.length) + 1);
+      } else {
+        slot.at = -1;
+      }
+    }
+    return nul;
+  }
+
+ private:
+  static constexpr int kUnset = -1;
+  struct Slot {
+    int option = kUnset;
+    int32_t at = 0;
+    int32_t length = 0;
+  };
+  std::vector<Slot> slots_;
+  std::string bytes_;
+};
+
 class PhraseWriter {
  public:
-  PhraseWriter(char* out, size_t size, const zop_handle& handle)
-      : p_(out), end_(out + size), limit_(size ? out + size - 1 : out), handle_(handle) {}
+  PhraseWriter(char* out, size_t size, const zop_handle& handle, uint32_t tokens)
+      : p_(out), end_(out + size), limit_(size ? out + size - 1 : out), handle_(handle), stems_(tokens) {}
 
   char* position() const { return p_; }
   ptrdiff_t left() const { return end_ - p_; }
@@ -44,7 +90,7 @@ class PhraseWriter {
         *q++ = '.';
       }
       if (e[j].token.length == 0) continue;  // a placeholder writes nothing
-      char* nul = WordOrStem(e[j].token, q, limit_ - q, handle_, option);
+      char* nul = stems_.write(e[j].token, e[j].index, q, limit_ - q, handle_, option);
       if (!nul) return false;
       q = nul;
     }
@@ -55,8 +101,8 @@ class PhraseWriter {
   }
 
   // A word followed by a suffix ("++", "s").
-  bool word_with(const ParseToken& t, const char* suffix, int option) {
-    char* nul = WordOrStem(t, p_, limit_ - p_, handle_, option);
+  bool word_with(const ParseToken& t, uint32_t index, const char* suffix, int option) {
+    char* nul = stems_.write(t, index, p_, limit_ - p_, handle_, option);
     size_t n = strlen(suffix);
     if (!nul || limit_ - nul <= static_cast<ptrdiff_t>(n)) return false;
     memcpy(nul, suffix, n + 1);
@@ -74,6 +120,7 @@ class PhraseWriter {
   char* const end_;
   char* const limit_;
   const zop_handle& handle_;
+  StemCache stems_;
 };
 
 }  // namespace
@@ -85,7 +132,7 @@ int PhraseTokens(const ParseState& state, char* out, size_t size, const zop_hand
   if (log_mask.load(std::memory_order_relaxed) & LOG_TRACE)
     for (uint32_t k = 0; k < N; ++k) log_msg(LOG_TRACE, "PhraseTokens: %s", FormatToken(&T[k], buffer));
 
-  PhraseWriter w(out, size, handle);
+  PhraseWriter w(out, size, handle, N);
   int count = 0;
   uint32_t i = 0;
   while (i < N && !is_word_type(T[i].type)) ++i;
@@ -168,7 +215,7 @@ int PhraseTokens(const ParseState& state, char* out, size_t size, const zop_hand
     if (N - i > 1 && is_word_type(t.type) && T[i + 1].length > 1 && T[i + 1].start[0] == '+' &&
         T[i + 1].start[1] == '+' && w.room(static_cast<ptrdiff_t>(t.length) + 5)) {
       char* at = w.position();
-      if (!w.word_with(t, "++", option)) {
+      if (!w.word_with(t, i, "++", option)) {
         full = true;
         continue;
       }
@@ -178,14 +225,14 @@ int PhraseTokens(const ParseState& state, char* out, size_t size, const zop_hand
     if (N - i > 2 && is_word_type(t.type) && T[i + 1].length == 1 && T[i + 1].start[0] == '\'' &&
         T[i + 2].length == 1 && T[i + 2].start[0] == 's' && w.room(2 * static_cast<ptrdiff_t>(t.length) + 10)) {
       char* at = w.position();
-      if (!w.word_with(t, "s", option)) {
+      if (!w.word_with(t, i, "s", option)) {
         full = true;
         continue;
       }
       ++count;
       log_msg(LOG_TRACE, "PhraseTokens (possessive): %.40s", at);
       if (option != kStemNone && mode == 0 && name_like(t.type)) {
-        if (!w.word_with(t, "s", kStemShortestFolded)) {
+        if (!w.word_with(t, i, "s", kStemShortestFolded)) {
           full = true;
           continue;
         }

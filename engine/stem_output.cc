@@ -11,7 +11,6 @@ namespace vorlane::engine {
 namespace {
 
 inline constexpr int32_t kStemArea = 500;
-inline constexpr int32_t kShortestRoom = 200;
 
 const char* status_text(int32_t status, char* buffer, int32_t size) {
   buffer[0] = '\0';
@@ -28,7 +27,19 @@ char* put_string(char* out, int32_t room, const char* text) {
   return out + n;
 }
 
-bool is_markup(unsigned char c, const char* set) { return c != 0 && strchr(set, c) != nullptr; }
+// A set of markup bytes of the stemmer's output, as a table (NUL is in none).
+struct MarkupSet {
+  bool in[256] = {};
+  constexpr explicit MarkupSet(const char* bytes) {
+    for (; *bytes; ++bytes) in[static_cast<unsigned char>(*bytes)] = true;
+  }
+  constexpr bool operator()(unsigned char c) const { return in[c]; }
+};
+
+constexpr MarkupSet kStemMarkup("#-<=>_|");   // dropped from whole stems
+constexpr MarkupSet kJoinMarkup("<=>|");      // dropped from compound parts
+constexpr MarkupSet kPartMarkup("#-_");       // ends a compound part
+constexpr MarkupSet kShortestMarkup("|#-<>=");
 
 // All stems (option 3 and any option other than 7 and 10806).
 char* all_stems(const char* lower, const char* written, bool capitalised, bool inner, char* out, int32_t size,
@@ -61,7 +72,7 @@ char* all_stems(const char* lower, const char* written, bool capitalised, bool i
     char* begin = q;
     for (int32_t k = 0; k < kStemArea && strings < n; ++k) {
       unsigned char c = static_cast<unsigned char>(area[k]);
-      if (is_markup(c, "#-<=>_|")) continue;
+      if (kStemMarkup(c)) continue;
       if (c == 0) {
         ++strings;
         if (q == begin) continue;  // a stem of markup only writes nothing
@@ -96,8 +107,8 @@ char* all_stems(const char* lower, const char* written, bool capitalised, bool i
     bool split = false;
     for (int32_t k = 0; k < kStemArea && strings < n; ++k) {
       unsigned char c = static_cast<unsigned char>(area[k]);
-      if (is_markup(c, "<=>|")) continue;
-      if (c == 0 || is_markup(c, "#-_")) {
+      if (kJoinMarkup(c)) continue;
+      if (c == 0 || kPartMarkup(c)) {
         if (c != 0) split = true;
         if (c != 0 || split) {
           if (q > part_begin) {  // empty parts are not written
@@ -147,7 +158,7 @@ char* all_stems(const char* lower, const char* written, bool capitalised, bool i
 char* shortest_stem(const char* lower, const char* written, bool capitalised, bool inner, char* out, int32_t size,
                     int* count, const zop_handle& handle, int option, const void* dictionary, int32_t reserved) {
   const char* word = option == kStemShortestFolded ? lower : written;
-  int32_t room = size < kShortestRoom ? size : kShortestRoom;
+  int32_t room = size < kStemRoom ? size : kStemRoom;
   auto give_word = [&]() {
     char* end = put_string(out, room, word);
     *count = end ? 1 : 0;
@@ -199,7 +210,7 @@ char* shortest_stem(const char* lower, const char* written, bool capitalised, bo
 
   char* q = out;
   for (char* s = out; *s; ++s)
-    if (!is_markup(static_cast<unsigned char>(*s), "|#-<>=")) *q++ = *s;
+    if (!kShortestMarkup(static_cast<unsigned char>(*s))) *q++ = *s;
   *q = '\0';
   if (q == out || strcmp(out, lower) == 0) return give_word();
   *count = 1;
@@ -249,7 +260,7 @@ char* WordOrStem(const ParseToken& token, char* out, ptrdiff_t room, const zop_h
     if (token.length < 0 || room < static_cast<ptrdiff_t>(token.length) + 1) return nullptr;
     return CopyTokenText(token, out, 1);
   }
-  int32_t size = room < kShortestRoom ? static_cast<int32_t>(room) : kShortestRoom;
+  int32_t size = room < kStemRoom ? static_cast<int32_t>(room) : kStemRoom;
   int count = 0;
   return PrintWordStemMulti(token, out, size, &count, handle, option, handle.dictionary, 0);
 }

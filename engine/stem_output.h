@@ -36,8 +36,11 @@ inline constexpr int32_t kMaxStemmedWord = 50;
 char* PrintWordStemMulti(const ParseToken& token, char* out, int32_t size, int* count, const zop_handle& handle,
                          int option, const void* dictionary, int32_t reserved);
 
+// The room WordOrStem gives a stem (less when less is left).
+inline constexpr int32_t kStemRoom = 200;
+
 // One word of a phrase: option 0 the token lower-cased, else its stem with a
-// room of 200 bytes (less when less is left). Returns the position of the NUL
+// room of kStemRoom bytes (less when less is left). Returns the position of the NUL
 // written, or null when it does not fit in room.
 char* WordOrStem(const ParseToken& token, char* out, ptrdiff_t room, const zop_handle& handle, int option);
 

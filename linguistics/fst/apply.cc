@@ -43,6 +43,9 @@ class Walk {
 
   int32_t forward(int32_t net_index, bool partial, int32_t* offsets, int32_t offsets_length);
   int32_t inverse(int32_t net_index);
+  // The number of client bytes from the start that the walk has written to
+  // (successful results only; bytes between them may be left as they were).
+  int32_t written() const { return written_; }
 
  private:
   // Pushes a frame from the current registers with the given resume point.
@@ -151,6 +154,7 @@ class Walk {
       if (style_ != 2) return finish(kFstBadFunction, result);
       int32_t n = fst_decode(coded_, client_ + pos_, room, decode_arg_, true, fsm_);
       if (n < 0) return finish(n, result);
+      wrote(pos_, n);
       if (!keep_distinct(n)) return finish(kFstNoMemory, result);
       return Next::kContinue;
     }
@@ -161,17 +165,20 @@ class Walk {
         int32_t n = static_cast<int32_t>(std::strlen(reinterpret_cast<const char*>(coded_)));
         if (n >= room) return finish(kFstTooLong, result);
         std::memcpy(client_ + pos_, coded_, static_cast<size_t>(n) + 1);
+        wrote(pos_, n);
         if (!keep_distinct(n)) return finish(kFstNoMemory, result);
         return Next::kContinue;
       }
       case 2: {
         int32_t n = fst_decode(coded_, client_ + pos_, room, decode_arg_, false, fsm_);
         if (n < 0) return finish(n, result);
+        wrote(pos_, n);
         if (!keep_distinct(n)) return finish(kFstNoMemory, result);
         return Next::kContinue;
       }
       case 4: {
         int32_t n = fst_decode(coded_, client_ + pos_, room, decode_arg_, false, fsm_);
+        if (n >= 0) wrote(pos_, n);
         return finish(n < 0 ? n : 1, result);
       }
       case 5: {
@@ -179,6 +186,7 @@ class Walk {
         if (!kept_ || length < kept_length_) {
           int32_t n = fst_decode(coded_, client_, client_size_, decode_arg_, false, fsm_);
           if (n < 0) return finish(n, result);
+          wrote(0, n);
           kept_ = true;
           kept_length_ = length;
         }
@@ -212,12 +220,19 @@ class Walk {
       n = fst_decode(coded_, client_ + pos_, client_size_ - pos_, decode_arg_, true, fsm_);
       if (n < 0) return finish(n, result);
     }
+    wrote(pos_, n);
     if (offsets_ == nullptr || tokens_ >= offsets_length_) return finish(kFstTooLong, result);
     offsets_[tokens_++] = end;
     pos_ += n + 1;
     ++count_;
     if (style_ == 6) return finish(1, result);
     return Next::kContinue;
+  }
+
+  // Records that the client bytes [start, start + n] (a result and its NUL)
+  // were written.
+  void wrote(int32_t start, int32_t n) {
+    if (start + n + 1 > written_) written_ = start + n + 1;
   }
 
   Next finish(int32_t value, int32_t* result) {
@@ -249,6 +264,7 @@ class Walk {
   int32_t top_;
   char* client_;
   int32_t client_size_;
+  int32_t written_ = 0;
   int32_t style_;
   int32_t decode_arg_;
   int32_t* offsets_ = nullptr;
@@ -698,24 +714,30 @@ uint64_t fst_step_budget(uint32_t net_bytes, uint32_t input_length) {
 
 int32_t apply_fst(const uint8_t* input, uint8_t* coded_out, int32_t coded_size, int32_t net, bool partial,
                   FstFrame* frames, int32_t frame_count, char* client, int32_t client_size, int32_t* offsets,
-                  int32_t offsets_length, int32_t style, int32_t decode_arg, const FSM* fsm) {
+                  int32_t offsets_length, int32_t style, int32_t decode_arg, const FSM* fsm, int32_t* written) {
+  if (written != nullptr) *written = 0;
   if (input == nullptr || coded_out == nullptr || frames == nullptr || fsm == nullptr) return kFstNullPointer;
   if (net < 0 || static_cast<uint32_t>(net) >= fsm->net_count) return kFstBadFunction;
   if (coded_size < 1) return kFstInternalBufferSmall;
   if (client == nullptr) client_size = 0;
   Walk walk(fsm, input, coded_out, coded_size, frames, frame_count, client, client_size, style, decode_arg);
-  return walk.forward(net, partial, offsets, offsets_length);
+  int32_t result = walk.forward(net, partial, offsets, offsets_length);
+  if (written != nullptr) *written = walk.written();
+  return result;
 }
 
 int32_t apply_fst_inverse(const uint8_t* input, uint8_t* coded_out, int32_t coded_size, int32_t net,
                           FstFrame* frames, int32_t frame_count, char* client, int32_t client_size, int32_t style,
-                          int32_t decode_arg, const FSM* fsm) {
+                          int32_t decode_arg, const FSM* fsm, int32_t* written) {
+  if (written != nullptr) *written = 0;
   if (input == nullptr || coded_out == nullptr || frames == nullptr || fsm == nullptr) return kFstNullPointer;
   if (net < 0 || static_cast<uint32_t>(net) >= fsm->net_count) return kFstBadFunction;
   if (coded_size < 1) return kFstInternalBufferSmall;
   if (client == nullptr) client_size = 0;
   Walk walk(fsm, input, coded_out, coded_size, frames, frame_count, client, client_size, style, decode_arg);
-  return walk.inverse(net);
+  int32_t result = walk.inverse(net);
+  if (written != nullptr) *written = walk.written();
+  return result;
 }
 
 }  // namespace vorlane

@@ -11,7 +11,9 @@
 // is kept); 6 the first token, 7 every token (with their input end positions
 // in the offsets array). apply_fst_inverse collects distinct decoded strings
 // (style 2 only). Results go to the client buffer as consecutive
-// NUL-terminated strings.
+// NUL-terminated strings. With written given, *written is the number of
+// client bytes from the start that successful results reached (a walk may
+// also leave a duplicate result behind the last one kept).
 //
 // Codes: -11 a style the walk does not take (at the first accepted path),
 // -12 a result or offset does not fit, -13 the frame stack is full, -16 the
@@ -57,11 +59,12 @@ inline constexpr int32_t kFstBadResume = -1993;
 
 int32_t apply_fst(const uint8_t* input, uint8_t* coded_out, int32_t coded_size, int32_t net, bool partial,
                   FstFrame* frames, int32_t frame_count, char* client, int32_t client_size, int32_t* offsets,
-                  int32_t offsets_length, int32_t style, int32_t decode_arg, const FSM* fsm);
+                  int32_t offsets_length, int32_t style, int32_t decode_arg, const FSM* fsm,
+                  int32_t* written = nullptr);
 
 int32_t apply_fst_inverse(const uint8_t* input, uint8_t* coded_out, int32_t coded_size, int32_t net,
                           FstFrame* frames, int32_t frame_count, char* client, int32_t client_size, int32_t style,
-                          int32_t decode_arg, const FSM* fsm);
+                          int32_t decode_arg, const FSM* fsm, int32_t* written = nullptr);
 
 // Applies a flag operand (the arc byte after INSTR) to a register: true on
 // success with *flags updated. Features above 7 read 0 and are never set.

@@ -269,6 +269,7 @@ void* read_fsm(const Source& src) {
 
   rc = build(fsm.get());
   if (rc != 0) return fst_error_handle(rc);
+  fsm->memo.reset(new (std::nothrow) LookupMemo);
   return fsm.release();
 }
 

@@ -9,7 +9,8 @@
 // functions trust the positions stored here. Multi-byte values are read from
 // the areas through big-endian accessors; nothing is converted in place.
 //
-// An FSM is read-only once built; any number of threads may use it at once.
+// An FSM is read-only once built (its lookup memo aside, which locks);
+// any number of threads may use it at once.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include <memory>
 
 #include "linguistics/fst/fst_format.h"
+#include "linguistics/fst/lookup_memo.h"
 
 namespace vorlane {
 
@@ -125,6 +127,10 @@ struct FSM {
   uint8_t tb = 1;
   uint8_t eof = 1;
   uint8_t eof_esc = 0;
+
+  // The walks' results of fst_lookup by word and mode, shared by every thread
+  // that uses the FSM (absent when it could not be made).
+  std::unique_ptr<LookupMemo> memo;
 
   const uint8_t* at(uint32_t table_position) const { return table.get() + table_position; }
 };

@@ -62,36 +62,13 @@ void fst_lookup_area(int32_t length, int64_t* frames, int64_t* coded) {
   }
 }
 
-int32_t fst_lookup(const char* word, int32_t length, char* output, int32_t size, int32_t mode, const void* object,
-                   const void* dictionary, int32_t) {
-  if (word == nullptr || output == nullptr || object == nullptr) return kFstNullPointer;
-  if (length < 0 || size < 0) return kFstBadNumber;
-  const FSM* fsm;
-  int32_t rc = fst_check(object, &fsm);
-  if (rc != 0) return rc;
-  const Mode* m = nullptr;
-  for (const Mode& k : kModes) {
-    if (k.mode == mode) m = &k;
-  }
+namespace {
 
-  if (m != nullptr && m->dict_flags != 0 && dictionary != nullptr) {
-    // The dictionary needs a NUL-terminated word.
-    char small[kWordCopy];
-    char* copy = nullptr;
-    const char* key = word;
-    if (length < kFstWholeWord) {
-      size_t n = strnlen(word, static_cast<size_t>(length));
-      copy = n < kWordCopy ? small : static_cast<char*>(std::malloc(n + 1));
-      if (copy == nullptr) return kFstNoMemory;
-      std::memcpy(copy, word, n);
-      copy[n] = '\0';
-      key = copy;
-    }
-    rc = dict_lookup(key, nullptr, output, size, m->dict_flags, 0, dictionary);
-    if (copy != small) std::free(copy);
-    if (rc != 0) return rc;
-  }
-
+// Encodes the word and walks the mode's net, growing the lookup buffer until
+// the walk fits. *written: the output bytes the walk wrote to.
+int32_t walk_word(const char* word, int32_t length, char* output, int32_t size, const Mode* m, const FSM* fsm,
+                  int32_t* written) {
+  *written = 0;
   int64_t frame_count, coded_size;
   fst_lookup_area(length, &frame_count, &coded_size);
   FstFrame local_frames[kLookupFrames];
@@ -123,15 +100,17 @@ int32_t fst_lookup(const char* word, int32_t length, char* output, int32_t size,
       uint8_t* coded_out = coded + n + 1;
       int32_t out_size = static_cast<int32_t>(coded_size) - n - 1;
       int32_t decode_arg = (m->mode == 2 || m->mode == 8) ? 1 : 0;
+      int32_t reached = 0;
       if (out_size < 1) {
         result = kFstInternalBufferSmall;
       } else if (m->inverse) {
         result = apply_fst_inverse(coded, coded_out, out_size, net, frames, static_cast<int32_t>(frame_count), output,
-                                   size, 2, decode_arg, fsm);
+                                   size, 2, decode_arg, fsm, &reached);
       } else {
         result = apply_fst(coded, coded_out, out_size, net, false, frames, static_cast<int32_t>(frame_count), output,
-                           size, nullptr, 0, m->style, decode_arg, fsm);
+                           size, nullptr, 0, m->style, decode_arg, fsm, &reached);
       }
+      if (reached > *written) *written = reached;
       if (result != kFstStackOverflow && result != kFstInternalBufferSmall) return result;
     }
     // Grow both parts and try again, up to the ceiling.
@@ -142,6 +121,63 @@ int32_t fst_lookup(const char* word, int32_t length, char* output, int32_t size,
     frames = area.frames;
     coded = area.coded;
   }
+}
+
+// Words longer than this are walked every time.
+constexpr size_t kMemoWord = 64;
+
+}  // namespace
+
+int32_t fst_lookup(const char* word, int32_t length, char* output, int32_t size, int32_t mode, const void* object,
+                   const void* dictionary, int32_t) {
+  if (word == nullptr || output == nullptr || object == nullptr) return kFstNullPointer;
+  if (length < 0 || size < 0) return kFstBadNumber;
+  const FSM* fsm;
+  int32_t rc = fst_check(object, &fsm);
+  if (rc != 0) return rc;
+  const Mode* m = nullptr;
+  for (const Mode& k : kModes) {
+    if (k.mode == mode) m = &k;
+  }
+
+  if (m != nullptr && m->dict_flags != 0 && dictionary != nullptr) {
+    // The dictionary needs a NUL-terminated word.
+    char small[kWordCopy];
+    char* copy = nullptr;
+    const char* key = word;
+    if (length < kFstWholeWord) {
+      size_t n = strnlen(word, static_cast<size_t>(length));
+      copy = n < kWordCopy ? small : static_cast<char*>(std::malloc(n + 1));
+      if (copy == nullptr) return kFstNoMemory;
+      std::memcpy(copy, word, n);
+      copy[n] = '\0';
+      key = copy;
+    }
+    rc = dict_lookup(key, nullptr, output, size, m->dict_flags, 0, dictionary);
+    if (copy != small) std::free(copy);
+    if (rc != 0) return rc;
+  }
+
+  // The walk depends on the FSM, the mode, the word's bytes and the output
+  // size only (for words that take the default lookup buffer), so its
+  // results are remembered by those: every byte the walk wrote comes back,
+  // which is all a caller can tell apart. The dictionary, which may change,
+  // was asked above.
+  int32_t written = 0;
+  if (m != nullptr && (length == kFstWholeWord || static_cast<size_t>(length) <= kMemoWord) && fsm->memo) {
+    size_t n = strnlen(word, length < kFstWholeWord ? static_cast<size_t>(length) : kMemoWord + 1);
+    if (n <= kMemoWord) {
+      MemoKey key;
+      key.add(static_cast<int8_t>(m->mode)).add(size).add_text(word, n);
+      int32_t result;
+      size_t bytes;
+      if (fsm->memo->find(key.view(), &result, output, static_cast<size_t>(size), &bytes)) return result;
+      result = walk_word(word, length, output, size, m, fsm, &written);
+      if (result >= 0) fsm->memo->store(key.view(), result, output, static_cast<size_t>(written));
+      return result;
+    }
+  }
+  return walk_word(word, length, output, size, m, fsm, &written);
 }
 
 int32_t fst_lookup_word(const char* word, char* output, int32_t size, int32_t mode, const void* fsm) {

@@ -78,6 +78,10 @@ struct Tagging {
   bool title_mode = false;
   bool lower_mode = false;
   uint8_t lex = 255, guess = 255;
+  // Working lists of classify, kept for the sentence's words.
+  std::vector<uint16_t> found{}, codes{}, best_codes{};
+  std::vector<std::string> parts{}, forms{}, single{};
+  std::vector<int32_t> index{};
 };
 
 // Looks a candidate up with the given net; writes up to room class symbol
@@ -111,6 +115,16 @@ int32_t lookup_codes(Tagging* t, const std::string& text, uint8_t net, const voi
     if (k > 0) return k;
   }
   if (net == 255) return 0;
+  // The enumeration depends on the lexicon, the net, the text and the room
+  // only: its answers are remembered in the lexicon's memo.
+  MemoKey key;
+  key.add(kEnumMemoKind).add(net).add(room).add_text(text.data(), text.size());
+  const bool memo = clg->memo && key.fits();
+  if (memo) {
+    int32_t count;
+    size_t bytes;
+    if (clg->memo->find(key.view(), &count, out, sizeof(uint16_t) * static_cast<size_t>(room), &bytes)) return count;
+  }
   int32_t len = fst_encode(text.c_str(), static_cast<int32_t>(text.size()), b->coded.data(),
                            static_cast<int32_t>(b->coded.size()), false, false, true, clg);
   if (len == kFstNotInAlphabet) return 0;
@@ -118,8 +132,9 @@ int32_t lookup_codes(Tagging* t, const std::string& text, uint8_t net, const voi
   if (len < 0) return len;
   FstFrame frames[kEnumFrames];
   int32_t r = apply_fst_enum(b->coded.data(), out, room, net, frames, kEnumFrames, clg);
-  if (r == kFstTooLong) return room;
-  if (r == kFstStackOverflow || r == kFstIncompleteInput) return 0;
+  if (r == kFstTooLong) r = room;
+  if (r == kFstStackOverflow || r == kFstIncompleteInput) r = 0;
+  if (memo && r >= 0) clg->memo->store(key.view(), r, out, sizeof(uint16_t) * static_cast<size_t>(r));
   return r;
 }
 
@@ -161,11 +176,16 @@ int32_t classify(Tagging* t, int32_t i, bool start, int32_t* next, int32_t* cls)
   TaggerBuffer* b = t->b;
   const Hmm* hmm = t->hmm;
   const int32_t room = hmm->ntag;
-  std::vector<uint16_t> found(static_cast<size_t>(room));
-  std::vector<std::string> parts, forms;
-  std::vector<int32_t> index;
+  std::vector<uint16_t>& found = t->found;
+  found.resize(static_cast<size_t>(room));
+  std::vector<std::string>& parts = t->parts;
+  std::vector<std::string>& forms = t->forms;
+  std::vector<int32_t>& index = t->index;
+  parts.clear();
+  index.clear();
   int32_t best = 0;
-  std::vector<uint16_t> best_codes;
+  std::vector<uint16_t>& best_codes = t->best_codes;
+  best_codes.clear();
   for (int32_t j = i; j < t->n;) {
     if (!index.empty()) {
       while (j < t->n && static_cast<uint8_t>(t->tok[static_cast<size_t>(j)][0]) < 33) b->blank[static_cast<size_t>(j++)] = 1;
@@ -174,7 +194,8 @@ int32_t classify(Tagging* t, int32_t i, bool start, int32_t* next, int32_t* cls)
     parts.emplace_back(t->tok[static_cast<size_t>(j)]);
     index.push_back(j);
     variants(t, parts, start, &forms);
-    std::vector<uint16_t> codes;
+    std::vector<uint16_t>& codes = t->codes;
+    codes.clear();
     for (const std::string& form : forms) {
       int32_t c = lookup_codes(t, form, t->lex, t->title, found.data(), room);
       if (c < 0) return c;
@@ -201,7 +222,8 @@ int32_t classify(Tagging* t, int32_t i, bool start, int32_t* next, int32_t* cls)
     return 0;
   }
   // The guesser, for the single token and its variants.
-  std::vector<std::string> single = {parts[0]};
+  std::vector<std::string>& single = t->single;
+  single.assign(1, parts[0]);
   variants(t, single, start, &forms);
   int32_t filled = 0;
   const int32_t guess_room = static_cast<int32_t>(b->guessed.size());
@@ -219,8 +241,10 @@ int32_t classify(Tagging* t, int32_t i, bool start, int32_t* next, int32_t* cls)
 // One pass over the tokens: blank flags, multi-word flags, word classes.
 int32_t classify_pass(Tagging* t, bool* title_pending) {
   TaggerBuffer* b = t->b;
-  std::fill(b->blank.begin(), b->blank.end(), 0);
-  std::fill(b->mwt.begin(), b->mwt.end(), 0);
+  // Only the sentence's tokens are read.
+  const size_t n = std::min(static_cast<size_t>(t->n > 0 ? t->n : 0), b->blank.size());
+  std::fill(b->blank.begin(), b->blank.begin() + static_cast<std::ptrdiff_t>(n), 0);
+  std::fill(b->mwt.begin(), b->mwt.begin() + static_cast<std::ptrdiff_t>(std::min(n, b->mwt.size())), 0);
   b->words = 0;
   bool start = true;
   for (int32_t i = 0; i < t->n;) {
