@@ -26,9 +26,12 @@ TEST(DiskSector, AnswersTheUnitTheDiskWrites) {
     ::close(fd);
     EXPECT_EQ(bytes & (bytes - 1), 0u) << path;
     EXPECT_LE(bytes, 65536u) << path;
-    if (vfs.f_bsize >= 512 && vfs.f_bsize <= 65536 && (vfs.f_bsize & (vfs.f_bsize - 1)) == 0)
+    if (vfs.f_bsize >= 512 && vfs.f_bsize <= 65536 && (vfs.f_bsize & (vfs.f_bsize - 1)) == 0) {
       EXPECT_GE(bytes, vfs.f_bsize) << path;
-    if (path == root.file("f")) EXPECT_GE(bytes, 512u);
+    }
+    if (path == root.file("f")) {
+      EXPECT_GE(bytes, 512u);
+    }
   }
   EXPECT_EQ(bytes_per_sector(-1), 0u);
 }

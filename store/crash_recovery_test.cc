@@ -175,16 +175,17 @@ TEST(CrashRecovery, KilledIndexerLosesNoDocumentWhoseInsertReturned) {
     EXPECT_FALSE(save_done);
     saves_cut += save_started;
     if (save_started) {
-      // A save cut short leaves a directory that no query open accepts, unless
-      // only the journal's deletion was missing: then the saved database is
-      // whole.
+      // A save cut short before its commit point leaves the database saved
+      // before it (none for a new one) whole; one cut after it, when only the
+      // journal's deletion was missing, leaves the new one whole. Either way a
+      // query open sees a whole database of the first documents.
       idbm_db* q = idbm_openInner(path.c_str(), 0, 0, 0, 0, nullptr, IDBM_KEEP_DIR);
       if (q) {
         const uint32_t saved_docs = q->ndocs;
         idbm_close(q);
-        EXPECT_EQ(static_cast<int64_t>(saved_docs), acked + 1);
+        EXPECT_LE(static_cast<int64_t>(saved_docs), acked + 1);
         expect_saved_matches(path, seed, saved_docs);
-        ++saves_whole;
+        saves_whole += static_cast<int64_t>(saved_docs) == acked + 1;
       }
     }
     idbm_db* db = idbm_open(path.c_str(), 0, kCapacity, 1, nullptr);  // incremental, the journal exists
