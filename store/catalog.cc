@@ -1,8 +1,11 @@
 #include "store/catalog.h"
 
 #include <new>
+#include <string>
 
 #include "store/alloc.h"
+#include "store/db_commit.h"
+#include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/mapfile.h"
 #include "store/strings.h"
@@ -18,6 +21,15 @@ idbm_db* idbm_load(const char* path) {
   if (!db) {
     report_error("idbm_load: can't allocate db structure", path);
     return nullptr;
+  }
+  // The "cat" of a database directory whose commit was cut short is the
+  // committed one once the commit is finished.
+  const std::string file(path);
+  const size_t slash = file.find_last_of('/');
+  if (slash != std::string::npos && file.compare(slash + 1, std::string::npos, kCatFile) == 0) {
+    const std::string dir = file.substr(0, slash);
+    db_dir_lock lock(dir.c_str());
+    if (lock.held()) db_finish_commit(dir.c_str());
   }
   if (!fmap(path, &db->ti0)) {
     report_error("idbm_load: can't map catalog", path);

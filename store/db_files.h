@@ -16,6 +16,9 @@
 //   "cat"         catalog entries
 //   "jnl"         journal of documents added since the database was opened
 //                 for incremental indexing
+// While a save or merge writes, ".dir.new", ".cat.new" and ".tf<N>.new" hold
+// its new files until they are committed (store/db_commit.h); a rebuild of
+// the directory writes ".dir" and keeps the old one as "dir~".
 //
 // Term record (idbm_rec), full form: 4 x (count + free + 5) bytes; on disk
 // free is always 0, so count x 4 + 20 bytes.

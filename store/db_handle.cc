@@ -6,11 +6,14 @@
 #include <fcntl.h>
 #include <new>
 #include <string>
+#include <vector>
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "store/alloc.h"
 #include "store/catalog.h"
+#include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/icube.h"
 #include "store/journal.h"
@@ -122,6 +125,13 @@ idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, ui
     return nullptr;
   }
   db->id = id;
+  // A save or merge that commits meanwhile waits until this open has what
+  // it reads; one whose renames were cut short is finished first.
+  db_dir_lock lock(path);
+  if (lock.held() && !db_finish_commit(path)) {
+    idbm_close(db);
+    return nullptr;
+  }
   auto fail = [db](const char* what, const std::string& name) -> idbm_db* {
     report_error(what, name.c_str());
     idbm_close(db);
@@ -255,37 +265,46 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
     report_error("idbm_open_incr: capacity larger than one title file", path);
     return nullptr;
   }
+  // The sizes of the title, deletion and date files: a refused open sets
+  // them back, so it leaves the database as it was.
+  struct kept_size {
+    std::string path;
+    off_t size;
+  };
+  std::vector<kept_size> sizes;
+  for (const char* name : {"ti0", kDelFile, kDinFile}) {
+    struct stat st;
+    const std::string p = db_file_path(path, name);
+    if (stat(p.c_str(), &st) == 0) sizes.push_back({p, st.st_size});
+  }
   idbm_db* db = idbm_newdb(path, posting_limit);
   if (!db) {
     report_error("idbm_open_incr:", "failed");
     return nullptr;
   }
+  auto refuse = [&](const char* what) -> idbm_db* {
+    report_error("idbm_open_incr:", what);
+    idbm_close(db);
+    for (const kept_size& k : sizes) {
+      struct stat st;
+      if (stat(k.path.c_str(), &st) == 0 && st.st_size > k.size && truncate(k.path.c_str(), k.size) != 0)
+        report_error("idbm_open_incr: can't restore size", k.path.c_str());
+    }
+    return nullptr;
+  };
   const uint64_t icube_words = std::min<uint64_t>(uint64_t{count} * 3584, 0x3FFFFFFFu);
   if (!idbm_trunc_titles(db, count) || !idbm_trunc_del(db, count) || !idbm_trunc_din(db, count) ||
-      !idbm_cache(db, count * 384) || !idbm_icube(db, static_cast<uint32_t>(icube_words))) {
-    report_error("idbm_open_incr:", "failed");
-    idbm_close(db);
-    return nullptr;
-  }
+      !idbm_cache(db, count * 384) || !idbm_icube(db, static_cast<uint32_t>(icube_words)))
+    return refuse("failed");
   db->catalog = catalog;
-  if (!idbm_recover_log(db, catalog != nullptr)) {
-    report_error("idbm_open_incr:", "can't recover from log");
-    idbm_close(db);
-    return nullptr;
-  }
+  if (!idbm_recover_log(db, catalog != nullptr)) return refuse("can't recover from log");
   if (db->score_incr == 0) {
     db->score_incr = score_incr;
     rewind(db->inf_stream);
-    if (fwrite(&score_incr, 4, 1, db->inf_stream) != 1 || fflush(db->inf_stream) != 0) {
-      report_error("idbm_open_incr:", "can't set incr");
-      idbm_close(db);
-      return nullptr;
-    }
+    if (fwrite(&score_incr, 4, 1, db->inf_stream) != 1 || fflush(db->inf_stream) != 0) return refuse("can't set incr");
     rewind(db->inf_stream);
   } else if (db->score_incr != score_incr) {
-    report_error("idbm_open_incr:", "incr conflict");
-    idbm_close(db);
-    return nullptr;
+    return refuse("incr conflict");
   }
   return db;
 }
@@ -315,6 +334,11 @@ idbm_db* idbm_newdb(const char* path, int32_t posting_limit) {
       log_msg(LOG_ERROR, "idbm_newdb can't create new dir %s: %s\n", path, strerror_r(errno, buf, sizeof buf));
       return nullptr;
     }
+    // The new directory (and a backup's new name) last as well.
+    std::string parent(path);
+    const size_t slash = parent.find_last_of('/');
+    parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+    durable_sync_dir(parent);
   }
   idbm_db* db = new (std::nothrow) idbm_db;
   if (!db) log_fatal("idbm_newdb: malloc failed");
@@ -323,21 +347,16 @@ idbm_db* idbm_newdb(const char* path, int32_t posting_limit) {
   idbm_score_map(db);
 
   std::string failed;
-  auto open_new = [&](FILE*& stream, const char* name) {
-    if (!failed.empty()) return;
-    std::string p = db_file_path(path, name);
-    stream = fopen(p.c_str(), "w+b");
-    if (!stream) failed = p;
-  };
   auto open_existing = [&](FILE*& stream, const char* name) {
     if (!failed.empty()) return;
     std::string p = db_file_path(path, name);
     stream = open_keep(p);
     if (!stream) failed = p;
   };
-  open_new(db->dir_stream, kDirFile);
-  open_new(db->cat_stream, kCatFile);
-  open_new(db->tf_stream, "tf0");
+  // The term files, directory and catalog are written under temporary
+  // names: the database's own stay as they are until a save or merge
+  // commits (store/db_commit.h).
+  if (!db_begin_new_files(db)) failed = db_file_path(path, kNewDirFile);
   open_existing(db->ti_stream, "ti0");
   open_existing(db->del_stream, kDelFile);
   open_existing(db->din_stream, kDinFile);
@@ -363,8 +382,10 @@ idbm_db* idbm_newdb(const char* path, int32_t posting_limit) {
 
 namespace {
 
-// Sets the stream's file to bytes, closes the stream and maps the file
-// read-write into out (left unmapped at size 0).
+// Sets the stream's file to at least bytes, closes the stream and maps its
+// first bytes read-write into out (left unmapped at size 0). A longer file is
+// not cut: another handle may have its end mapped, and the bytes past the
+// capacity are never read.
 int trunc_and_map(idbm_db* db, FILE*& stream, const char* file, uint64_t bytes, mapped_file& out, bool& heap,
                   const char* who) {
   std::string p = db_file_path(db->name, file);
@@ -372,7 +393,9 @@ int trunc_and_map(idbm_db* db, FILE*& stream, const char* file, uint64_t bytes, 
     report_error(who, p.c_str());
     return 0;
   }
-  bool ok = fflush(stream) == 0 && ftruncate(fileno(stream), static_cast<off_t>(bytes)) == 0;
+  const long long have = fflush(stream) == 0 ? fsize(fileno(stream)) : -1;
+  bool ok = have >= 0 && (static_cast<uint64_t>(have) >= bytes ||
+                          ftruncate(fileno(stream), static_cast<off_t>(bytes)) == 0);
   ok = fclose(stream) == 0 && ok;
   stream = nullptr;
   if (!ok) {
@@ -381,7 +404,7 @@ int trunc_and_map(idbm_db* db, FILE*& stream, const char* file, uint64_t bytes, 
   }
   release_map(out, heap);
   if (bytes == 0) return 1;
-  return fmapwrite(p.c_str(), &out);
+  return fmapwrite_size(p.c_str(), bytes, &out);
 }
 
 }  // namespace
@@ -404,6 +427,7 @@ int idbm_trunc_din(idbm_db* db, uint32_t n) {
 int idbm_close(idbm_db* db) {
   if (!db) return 1;
   const char* name = db->name ? db->name : "";
+  db_abandon_new_files(db);
   if (db->icube) {
     vfree(db->icube, uint64_t{db->icube_words} * 4);
     db->icube = nullptr;

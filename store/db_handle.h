@@ -102,6 +102,17 @@ struct idbm_db {
   // the first one, 0 raw frequencies, 1 normalised. A document indexed in the
   // other mode is refused whole (store/indexing.h).
   int32_t index_normalised = -1;
+
+  // The dir, cat and tf streams write the temporaries of a save or merge not
+  // yet committed (store/db_commit.h); new_part is the part tf_stream writes.
+  bool new_files = false;
+  uint32_t new_part = 0;
+  // A save or merge of this handle has passed its commit point: a later save
+  // begins new files.
+  bool saved = false;
+  // The journal could not be kept aligned with the documents in memory: the
+  // handle refuses every later insert.
+  bool journal_failed = false;
 };
 
 // Flags of idbm_openInner.
@@ -133,12 +144,16 @@ idbm_db* idbm_open_plain(const char* path, idbm_db* catalog);  // flags 0
 // Incremental open of a database with (or without) a journal, at a document
 // capacity of count. A capacity below the journal's record count is refused
 // before any file is touched, as is one of more than one title file. Replays
-// the journal.
+// the journal; a replay that does not fit the term table or the icube of the
+// capacity refuses the open and leaves the files as they were. The saved
+// term files, directory and catalog stay until the handle's save commits.
 idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr,
                         idbm_db* catalog);
 
-// Creates (or reuses) the directory and opens its files for writing. A path
-// that is missing or not writable is moved aside as "<path>.<seconds>" first.
+// Creates (or reuses) the directory and opens its files for writing: the
+// term files, directory and catalog under temporary names (store/db_commit.h),
+// the title, deletion, date and "inf" files as they are. A path that is
+// missing or not writable is moved aside as "<path>.<seconds>" first.
 idbm_db* idbm_newdb(const char* path, int32_t posting_limit);
 
 // 1, or 0 when a stream failed to close; null gives 1.
@@ -147,9 +162,11 @@ int idbm_close(idbm_db* db);
 // Fills raw_score and score_map.
 void idbm_score_map(idbm_db* db);
 
-// Set "ti0" to n x 448 bytes, "del" to n bytes, "din" to n x 8 bytes (cutting
-// or extending with zeros), close the stream and map the file read-write into
-// the handle. 1 or 0; the din step gives 1 when there is no din stream.
+// Set "ti0" to n x 448 bytes, "del" to n bytes, "din" to n x 8 bytes (a
+// shorter file is extended with zeros, a longer one keeps its tail, since
+// other handles may have it mapped), close the stream and map the first n
+// records read-write into the handle. 1 or 0; the din step gives 1 when there
+// is no din stream.
 int idbm_trunc_titles(idbm_db* db, uint32_t n);
 int idbm_trunc_del(idbm_db* db, uint32_t n);
 int idbm_trunc_din(idbm_db* db, uint32_t n);

@@ -1,10 +1,12 @@
 #include "store/db_reader.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
 
+#include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/log.h"
@@ -183,22 +185,13 @@ void idbm_buffer_free(idbm_reader* r) {
 
 int idbm_mkdir(idbm_db* db) {
   const char* name = db->name ? db->name : "";
+  // No save or merge commits while the directory is rebuilt from the parts.
+  db_dir_lock lock(db->name);
   uint32_t header[4] = {};
   if (db->dir.address) memcpy(header, db->dir.address, kDirHeaderSize);
-  if (db->dir_copy) {
-    free(db->dir.address);
-    db->dir = mapped_file{};
-    db->dir_copy = false;
-  } else if (db->dir.address) {
-    if (!funmap(&db->dir)) return report_error("idbm_mkdir: unmap", name);
-    if (db->dir.fd >= 0 && close(db->dir.fd) != 0) {
-      db->dir = mapped_file{};
-      return report_error("idbm_mkdir: close", name);
-    }
-    db->dir = mapped_file{};
-  }
-  // Keep the header's figures in the handle while the directory is rebuilt.
-  const std::string tmp = db_file_path(db->name, ".dir");
+  // The handle keeps its directory until the new one has taken the name: a
+  // rebuild that fails leaves the handle and the files as they were.
+  const std::string tmp = db_file_path(db->name, kRebuildDirFile);
   const std::string dir = db_file_path(db->name, kDirFile);
   FILE* out = fopen(tmp.c_str(), "wb");
   if (!out) return report_error("idbm_mkdir: fopen", tmp.c_str());
@@ -219,7 +212,7 @@ int idbm_mkdir(idbm_db* db) {
     if (!dir_entry_needed(static_cast<uint32_t>(r->record_offset), r->record_size)) continue;
     dir_entry e{rec_hash1(rec), rec_hash2(rec), static_cast<uint32_t>(r->record_offset),
                 (r->record_size << 8) | part};
-    if (fwrite(&e, sizeof e, 1, out) != 1) {
+    if ((durable_hook && durable_hook("append", tmp.c_str()) != 0) || fwrite(&e, sizeof e, 1, out) != 1) {
       idbm_buffer_free(r);
       fclose(out);
       return report_error("idbm_mkdir: fwrite", tmp.c_str());
@@ -227,12 +220,28 @@ int idbm_mkdir(idbm_db* db) {
   }
   const bool complete = idbm_reader_at_end(r);
   idbm_buffer_free(r);
-  if (fclose(out) != 0) return report_error("idbm_mkdir: fclose", tmp.c_str());
+  // The new directory is on disk before it takes the name.
+  if (!durable_finish(out, tmp.c_str())) return report_error("idbm_mkdir: fclose", tmp.c_str());
   if (!complete) return 0;
-  const std::string backup = dir + "~";
-  if (rename(dir.c_str(), backup.c_str()) != 0) return report_error("idbm_mkdir: rename", dir.c_str());
-  if (rename(tmp.c_str(), dir.c_str()) != 0) return report_error("idbm_mkdir: rename", tmp.c_str());
+  // The old directory stays as "dir~"; "dir" is replaced in one rename, so
+  // it exists at every moment.
+  const std::string backup = db_file_path(db->name, kOldDirFile);
+  if (!durable_unlink(backup)) return report_error("idbm_mkdir: rename", backup.c_str());
+  if (link(dir.c_str(), backup.c_str()) != 0 && errno != ENOENT) return report_error("idbm_mkdir: rename", dir.c_str());
+  if (!durable_rename(tmp, dir)) return report_error("idbm_mkdir: rename", tmp.c_str());
+  const bool synced = durable_sync_dir(db->name);
+  if (db->dir_copy) {
+    free(db->dir.address);
+    db->dir = mapped_file{};
+    db->dir_copy = false;
+  } else if (db->dir.address) {
+    const int fd = db->dir.fd;
+    if (!funmap(&db->dir)) return report_error("idbm_mkdir: unmap", name);
+    db->dir = mapped_file{};
+    if (fd >= 0 && close(fd) != 0) return report_error("idbm_mkdir: close", name);
+  }
   if (!fmap(dir.c_str(), &db->dir)) return report_error("idbm_mkdir: fmap", dir.c_str());
+  if (!synced) return report_error("idbm_mkdir: rename", name);
   return 1;
 }
 

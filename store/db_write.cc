@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/log.h"
@@ -34,13 +35,6 @@ int report_docid(const char* what, uint32_t docid, uint32_t ndocs, const idbm_db
   return report_error(what, detail);
 }
 
-// Flushes a stream and its file to disk. 1 or 0.
-bool sync_stream(FILE* f) { return !f || (fflush(f) == 0 && fsync(fileno(f)) == 0); }
-
-bool sync_map(const mapped_file& m, bool heap) {
-  return heap || !m.address || flush_range(m.address, m.size, MS_SYNC) == 0;
-}
-
 // Copies a record with a norm into work, its scores turned back into stored
 // classes: score_map[min(100, (raw * 100 + norm / 2) / norm)].
 const uint32_t* rescale(const idbm_db* db, const uint32_t* rec, std::vector<uint32_t>& work) {
@@ -59,17 +53,6 @@ const uint32_t* rescale(const idbm_db* db, const uint32_t* rec, std::vector<uint
   }
   work[4 + count] = kRecEndMark;
   return work.data();
-}
-
-// Closes the current part (synced) and opens part number part for writing.
-bool start_part(idbm_db* db, uint32_t part) {
-  if (db->tf_stream) {
-    sync_stream(db->tf_stream);
-    fclose(db->tf_stream);
-    db->tf_stream = nullptr;
-  }
-  db->tf_stream = fopen(db_part_path(db->name, part).c_str(), "w+b");
-  return db->tf_stream != nullptr;
 }
 
 }  // namespace
@@ -125,9 +108,12 @@ int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position) {
     }
   }
 
+  if (durable_hook && durable_hook("append", db_name(db)) != 0) return report_error("idbm_append: tf fwrite", db_name(db));
   if (offset + size >= idbm_part_limit) {
     if (part >= kMaxParts - 1) return report_error("idbm_append:", "too many parts");
-    if (!start_part(db, part + 1)) return report_error("idbm_append:", "can't start new part");
+    // The finished part is flushed, synced and closed; any failure of those
+    // fails the append.
+    if (!db_start_new_part(db, part + 1)) return report_error("idbm_append:", "can't start new part");
     ++part;
     offset = 0;
   }
@@ -174,19 +160,14 @@ int idbm_write_score_incr(idbm_db* db, int32_t value) {
 
 int idbm_write(idbm_db* db, int32_t score_incr) {
   const char* name = db_name(db);
-  if (!db->tf_stream || !db->dir_stream || !db->cat_stream || !db->inf_stream)
+  // A handle made for writing: its files begun (idbm_newdb) or committed.
+  if (!db->inf_stream || (!db->saved && !db->new_files))
     return report_error("idbm_write: db files not already open", name);
   if (!idbm_write_score_incr(db, score_incr)) return 0;
 
-  // Start the term files, directory and catalog again: a second save rewrites
-  // the same database.
-  if (!start_part(db, 0)) return report_error("idbm_write: can't create", db_part_path(db->name, 0).c_str());
-  if (fflush(db->cat_stream) != 0 || ftruncate(fileno(db->cat_stream), 0) != 0)
-    return report_error("idbm_write: cat fflush", name);
-  rewind(db->cat_stream);
-  if (fflush(db->dir_stream) != 0 || ftruncate(fileno(db->dir_stream), 0) != 0)
-    return report_error("idbm_write: dir putw", name);
-  rewind(db->dir_stream);
+  // New term files, directory and catalog under temporary names; the
+  // database's own stay whole until the commit (store/db_commit.h).
+  if (!db_begin_new_files(db)) return 0;
   const uint32_t zero_header[4] = {};
   if (fwrite(zero_header, 4, 4, db->dir_stream) != 4) return report_error("idbm_write: dir putw", name);
 
@@ -229,15 +210,11 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   free(records);
   step("records");
 
-  // Everything but the directory header goes out and reaches the disk first,
-  // while the header is still zero: a save cut short before the header is in
-  // place leaves a directory that no query open accepts (never one whose term
-  // files end early), and the journal still gives back every document.
   if (fflush(db->dir_stream) != 0) return report_error("idbm_write: dir fflush", name);
   if (fflush(db->cat_stream) != 0) return report_error("idbm_write: cat fflush", name);
   if (fflush(db->tf_stream) != 0) return report_error("idbm_write: tf fflush", name);
 
-  // Areas held in heap buffers go to their streams.
+  // Areas held in heap buffers go to their streams, from the start.
   struct heap_area {
     const mapped_file& map;
     bool heap;
@@ -256,35 +233,25 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   for (const heap_area& a : areas) {
     if (!a.heap || !a.stream || !a.map.address) continue;
     const uint64_t bytes = std::min(a.bytes, a.map.size);
+    rewind(a.stream);
     if (fwrite(a.map.address, 1, bytes, a.stream) != bytes) return report_error(a.write_msg, name);
     if (fflush(a.stream) != 0) return report_error(a.flush_msg, name);
   }
-
-  if (!sync_stream(db->tf_stream) || !sync_stream(db->dir_stream) || !sync_stream(db->cat_stream) ||
-      !sync_stream(db->inf_stream) || !sync_stream(db->ti_stream) || !sync_stream(db->del_stream) ||
-      !sync_stream(db->din_stream) || !sync_map(db->ti0, db->ti0_heap) || !sync_map(db->del, db->del_heap) ||
-      !sync_map(db->din, db->din_heap))
-    return report_error("idbm_write: sync", name);
   step("synced");
 
-  // The header makes the saved files a database; it too reaches the disk
-  // before the journal goes.
+  // The commit: every file synced, then the new directory in place of the
+  // old one. A save that fails before it leaves the old database (and the
+  // journal) as they were.
   const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, db->ndocs, limit};
-  rewind(db->dir_stream);
-  if (fwrite(header, 4, 4, db->dir_stream) != 4) return report_error("idbm_write: dir putw", name);
-  if (fflush(db->dir_stream) != 0) return report_error("idbm_write: dir fflush", name);
-  fseeko(db->dir_stream, 0, SEEK_END);
-  if (!sync_stream(db->dir_stream)) return report_error("idbm_write: sync", name);
+  if (!db_commit_new_files(db, header)) return report_error("idbm_write: sync", name);
   step("header");
-
-  // Parts left over from an earlier, larger save.
-  for (uint32_t p = (position.size_part & 0xFFu) + 1; p < kMaxParts; ++p)
-    if (unlink(db_part_path(db->name, p).c_str()) != 0) break;
 
   if (db->jnl_stream) {
     fclose(db->jnl_stream);
     db->jnl_stream = nullptr;
-    if (unlink(db_file_path(db->name, kJnlFile).c_str()) != 0) return report_error("idbm_write: unlink", name);
+    const std::string jnl = db_file_path(db->name, kJnlFile);
+    if (!durable_unlink(jnl)) return report_error("idbm_write: unlink", name);
+    if (!durable_sync_dir(db->name)) return report_error("idbm_write: sync", name);
   }
   step("journal");
   return 1;

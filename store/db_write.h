@@ -2,11 +2,12 @@
 // save of an incremental database and its score setting.
 //
 // A save writes every record of the handle's term table in hash-pair order
-// into the term files (starting again from tf0 at offset 0, so a second save
-// rewrites the same database), with the sparse directory; the directory
-// header stays four zero words until every record is written. The saved files
-// and maps are synced to disk before the journal is deleted, last: a save cut
-// short at any point leaves a database that reopens from its journal.
+// into new term files (from part 0 at offset 0), with the sparse directory and
+// an empty catalog, all under temporary names, and commits them by renaming
+// the new directory over "dir" once everything is synced (store/db_commit.h).
+// Until then the old files are whole; the journal is deleted only after the
+// commit. A save cut short at any point, or failing, leaves the database that
+// was there (or the journal) and the handle can save again.
 #pragma once
 
 #include <cstdint>
@@ -36,18 +37,17 @@ extern uint64_t idbm_part_limit;
 int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position);
 
 // Called, when set, as idbm_write passes each of its steps: "records" (every
-// record handed to the streams), "synced" (the saved files on disk, the
-// directory header still zero), "header" (the header in place) and "journal"
-// (the journal deleted). Tests set it to end the process at a chosen step.
+// record handed to the streams), "synced" (every new file written, nothing
+// committed), "header" (the new directory committed) and "journal" (the
+// journal deleted). Tests set it to end the process at a chosen step.
 extern void (*idbm_write_step)(const char* step);
 
-// Saves a database opened for incremental indexing (tf, dir, cat and inf
-// streams open): the score setting, every term record (each cut to its first
-// posting_limit postings), the title, deletion and date areas held in heap
-// buffers, all synced while the directory header is still zero; then the
-// header (synced), and last it closes and deletes the journal. A save cut
-// short anywhere leaves either a directory no query open accepts or a whole
-// database, and the journal until the database is whole. 1 or 0.
+// Saves a database opened for incremental indexing (a handle of idbm_newdb
+// or idbm_open_incr; "inf" open): the score setting, every term record (each
+// cut to its first posting_limit postings), the title, deletion and date areas
+// held in heap buffers, all synced and committed; last it closes and deletes
+// the journal. A later save of the same handle writes new files again. 1, or
+// 0 after the message of the failed step (the journal then stays).
 int idbm_write(idbm_db* db, int32_t score_incr);
 
 // Writes the score setting into "inf": value, or the stored one when value is

@@ -83,12 +83,13 @@ TEST_F(DbWriteTest, AppendWritesCompactAndFullFormsWithTheirEntries) {
   EXPECT_EQ(idbm_append(db, none, &pos), 0);  // nothing written
   fflush(db->tf_stream);
   fflush(db->dir_stream);
-  EXPECT_EQ(read_words(path() + "/tf0"),
+  // Before a commit the records go to the temporaries.
+  EXPECT_EQ(read_words(path() + "/.tf0.new"),
             (std::vector<uint32_t>{3 | kCompactFlag, 4, (2u << 7) | 5,                                  //
                                    5 | kCompactFlag, 6 | kCompactFlag, (2u << 7) | 5, (7u << 7) | 1,  //
                                    7, 8, 9, 3u << 15, (1u << 7) | 5, (3u << 7) | 6, (9u << 7) | 7, kRecEndMark}));
   // Only the record at offset 0 starts a new page.
-  EXPECT_EQ(read_words(path() + "/dir"), (std::vector<uint32_t>{0, 0, 0, 0, 3, 4, 0, 12u << 8}));
+  EXPECT_EQ(read_words(path() + "/.dir.new"), (std::vector<uint32_t>{0, 0, 0, 0, 3, 4, 0, 12u << 8}));
 
   struct bad {
     std::vector<uint32_t> rec;
@@ -140,7 +141,7 @@ TEST_F(DbWriteTest, NormalisedRecordsAreRescaledIntoStoredClasses) {
   const uint32_t rec[] = {7, 8, (40u << 25) | 3, 3u << 15, (1u << 7) | 40, (3u << 7) | 12, (9u << 7) | 0, kRecEndMark};
   ASSERT_EQ(idbm_append(db, rec, &pos), 1);
   fflush(db->tf_stream);
-  const auto w = read_words(path() + "/tf0");
+  const auto w = read_words(path() + "/.tf0.new");
   ASSERT_EQ(w.size(), 8u);
   EXPECT_EQ(w[2], 3u);  // norm cleared, docf kept
   EXPECT_EQ(w[4], (1u << 7) | static_cast<uint32_t>(db->score_map[100]));
@@ -162,7 +163,7 @@ TEST_F(DbWriteTest, NormalisedRecordOverFortyThousandPostingsIsWrittenWhole) {
   ASSERT_EQ(idbm_append(db, rec.data(), &pos), 1);
   EXPECT_EQ(pos.size_part, (n * 4 + 20) << 8);
   fflush(db->tf_stream);
-  const auto w = read_words(path() + "/tf0");
+  const auto w = read_words(path() + "/.tf0.new");
   ASSERT_EQ(w.size(), n + 5);
   EXPECT_EQ(w[2], n);
   EXPECT_EQ(w[3], n << 15);

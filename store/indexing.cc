@@ -230,6 +230,10 @@ int idbm_index_and_log(idbm_db* db, const doc_terms* terms, const unsigned char*
     log_msg(LOG_ERROR, "idbm_index_and_log: %s has no journal open, document refused", db_name(db));
     return 0;
   }
+  if (db->journal_failed) {
+    log_msg(LOG_ERROR, "idbm_index_and_log: %s refuses documents: its journal could not be written", db_name(db));
+    return 0;
+  }
   if (jnl_valid_terms(terms) * 9u > kJnlMaxReclen) {
     report_error("idbm_index_and_log: too many terms for one journal record", db_name(db));
     return 0;
@@ -239,7 +243,17 @@ int idbm_index_and_log(idbm_db* db, const doc_terms* terms, const unsigned char*
   if (db->ndocs == before) return result;  // nothing taken, nothing to journal
   // A document that failed after taking its docid is journaled without terms:
   // it stays deleted and later documents keep their docids on replay.
-  if (!jnl_write_record(db, result > 0 ? terms : nullptr)) return 0;
+  if (!jnl_write_record(db, result > 0 ? terms : nullptr)) {
+    // The journal holds an empty record for the docid (or ends before it and
+    // the handle takes no more): the document is deleted here too, so that
+    // what a save writes and what a replay gives agree.
+    auto* del = static_cast<uint8_t*>(db->del.address);
+    if (del && before < db->del.size && del[before] != 255) {
+      del[before] = 255;
+      flush_range(&del[before], 1, MS_SYNC);
+    }
+    return 0;
+  }
   return result;
 }
 

@@ -53,8 +53,11 @@ int idbm_index(idbm_db* db, const doc_terms* terms, const unsigned char* title, 
 // journal stream refuses the document before indexing it (0, with a
 // message). A document whose indexing failed after its docid was taken is
 // journaled as a record without terms (it stays deleted), so replay keeps
-// later docids aligned. 0 also when the journal record cannot be written (the
-// document stays indexed in memory).
+// later docids aligned. 0 also when the journal record cannot be written:
+// the journal is cut back to the record's start and given the empty record
+// of a failed insert, and the document is deleted, so later docids stay
+// aligned; when not even the empty record can be written, the handle refuses
+// every later document.
 int idbm_index_and_log(idbm_db* db, const doc_terms* terms, const unsigned char* title, uint8_t flag_byte,
                        uint32_t din_word0, uint32_t din_word1, int normalise);
 

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/doc_terms.h"
@@ -23,11 +25,36 @@ bool term_storable(const doc_terms* t, int32_t i) {
   return index_term_valid(t->pairs[i].hash1, t->pairs[i].hash2, t->freqs[i]);
 }
 
+// Writes count bytes at offset, continuing short writes. The bytes written.
+uint64_t write_at(int fd, const void* data, uint64_t count, off_t offset) {
+  uint64_t done = 0;
+  while (done < count) {
+    if (const int e = durable_hook ? durable_hook("write", "jnl") : 0) {
+      errno = e;
+      break;
+    }
+    const ssize_t w = pwrite(fd, static_cast<const char*>(data) + done, count - done, offset + static_cast<off_t>(done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) break;
+    done += static_cast<uint64_t>(w);
+  }
+  return done;
+}
+
 bool title_empty(const idbm_db* db, uint32_t docid) {
   const auto* t = static_cast<const unsigned char*>(db->ti0.address) + uint64_t{docid} * kTitleBytes;
   for (uint32_t i = 0; i < kTitleBytes; ++i)
     if (t[i]) return false;
   return true;
+}
+
+// A read error is not a torn tail: nothing is cut, the open fails.
+int read_failed(FILE* f, const std::string& path, uint32_t recovered) {
+  char buf[256];
+  log_msg(LOG_ERROR, "idbm_recover_log: read error in %s after %d docs: %s", path.c_str(), static_cast<int>(recovered),
+          strerror_r(errno, buf, sizeof buf));
+  fclose(f);
+  return 0;
 }
 
 }  // namespace
@@ -59,27 +86,42 @@ int jnl_write_record(idbm_db* db, const doc_terms* terms) {
     pairs = kept_pairs.data();
     freqs = kept_freqs.data();
   }
-  const off_t start = ftello(f);
+  // One write of the whole record at the end of the file, straight to the
+  // descriptor (the stream itself only reads, during the replay): what the
+  // call returns is with the system, and a failure leaves no torn bytes.
+  const int fd = fileno(f);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return report_error("idbm_index_and_log: log reclen fwrite", db_name(db));
+  const off_t start = st.st_size;
   const uint32_t reclen = n * 9;
-  if (fwrite(&reclen, 4, 1, f) != 1) return report_error("idbm_index_and_log: log reclen fwrite", db_name(db));
-  const char* failed = nullptr;
-  if (n && fwrite(pairs, sizeof(hash_pair), n, f) != n)
-    failed = "idbm_index_and_log: log hash fwrite";
-  else if (n && fwrite(freqs, 1, n, f) != n)
-    failed = "idbm_index_and_log: log freq fwrite";
-  if (failed) {
-    const int saved = errno;
-    const uint32_t zero = 0;
-    fseeko(f, start, SEEK_SET);
-    fwrite(&zero, 4, 1, f);
-    fflush(f);
-    // Nothing of the partial record may follow the empty one.
-    if (ftruncate(fileno(f), start + 4) == 0) fseeko(f, start + 4, SEEK_SET);
+  std::vector<unsigned char> record(4 + uint64_t{reclen});
+  memcpy(record.data(), &reclen, 4);
+  if (n) {
+    memcpy(record.data() + 4, pairs, uint64_t{n} * sizeof(hash_pair));
+    memcpy(record.data() + 4 + uint64_t{n} * 8, freqs, n);
+  }
+  const uint64_t written = write_at(fd, record.data(), record.size(), start);
+  if (written == record.size()) return 1;
+  const int saved = errno;
+  const char* failed = written < 4                   ? "idbm_index_and_log: log reclen fwrite"
+                       : written < 4 + uint64_t{n} * 8 ? "idbm_index_and_log: log hash fwrite"
+                                                       : "idbm_index_and_log: log freq fwrite";
+  // Back to the record's start, then the empty record of a failed insert, so
+  // that the next document keeps its docid on replay. When not even that can
+  // be written the journal ends before this document and the handle takes
+  // no more.
+  const uint32_t zero = 0;
+  if (ftruncate(fd, start) != 0 || write_at(fd, &zero, 4, start) != 4) {
+    if (ftruncate(fd, start) != 0) {}
+    db->journal_failed = true;
     errno = saved;
     report_error(failed, db_name(db));
+    log_msg(LOG_ERROR, "idbm_index_and_log: the journal of %s cannot be written; no more documents are taken",
+            db_name(db));
+    return 0;
   }
-  if (fflush(f) != 0) return report_error("idbm_index_and_log: log fflush", db_name(db));
-  return failed ? 0 : 1;
+  errno = saved;
+  return report_error(failed, db_name(db));
 }
 
 int idbm_recover_log(idbm_db* db, int normalise) {
@@ -88,6 +130,8 @@ int idbm_recover_log(idbm_db* db, int normalise) {
   if (!f && errno == ENOENT) {
     f = fopen(path.c_str(), "w+b");
     if (f) {
+      // The journal's name lasts as long as its records.
+      durable_sync_dir(db->name);
       db->jnl_stream = f;
       return 1;
     }
@@ -106,9 +150,14 @@ int idbm_recover_log(idbm_db* db, int normalise) {
   bool damaged = false;
   for (;;) {
     p = ftello(f);
+    if (const int e = durable_hook ? durable_hook("read", path.c_str()) : 0) {
+      errno = e;
+      return read_failed(f, path, recovered);
+    }
     uint32_t reclen = 0;
     const size_t got = fread(&reclen, 1, 4, f);
     if (got == 0 && feof(f)) break;
+    if (got < 4 && ferror(f)) return read_failed(f, path, recovered);
     if (got < 4) {
       log_msg(LOG_ERROR, "idbm_recover_log: reclen read expected %d got %d, (%d docs recovered)", 4,
               static_cast<int>(got), static_cast<int>(recovered));
@@ -137,6 +186,7 @@ int idbm_recover_log(idbm_db* db, int normalise) {
       break;
     }
     const size_t body_got = reclen ? fread(body.data(), 1, reclen, f) : 0;
+    if (body_got < reclen && ferror(f)) return read_failed(f, path, recovered);
     if (body_got < reclen) {
       log_msg(LOG_ERROR, "idbm_recover_log: rec read expected %d got %d, (%d docs recovered)",
               static_cast<int>(reclen), static_cast<int>(body_got), static_cast<int>(recovered));
@@ -170,7 +220,18 @@ int idbm_recover_log(idbm_db* db, int normalise) {
     terms.cells = static_cast<int32_t>(n);
     terms.pairs = pairs.data();
     terms.freqs = freqs.data();
-    if (idbm_index(db, &terms, nullptr, del[docid], w0, w1, normalise) <= 0) {
+    const uint8_t flag = del[docid];
+    const int indexed = idbm_index(db, &terms, nullptr, flag, w0, w1, normalise);
+    if (indexed < 0) {
+      // The capacity given holds fewer documents or terms than the journal:
+      // the open is refused, the deletion byte put back as it was.
+      del[docid] = flag;
+      log_msg(LOG_ERROR, "idbm_recover_log: too many docs at offset %lld, docid %d, reclen %d: the capacity is too small",
+              static_cast<long long>(p), static_cast<int>(docid), static_cast<int>(reclen));
+      fclose(f);
+      return 0;
+    }
+    if (indexed == 0) {
       log_msg(LOG_ERROR, "idbm_recover_log: idbm_index failed for (%d)\n", static_cast<int>(docid));
       // The document keeps its docid (deleted), so later ones stay aligned.
       if (db->ndocs == docid) {

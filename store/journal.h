@@ -19,6 +19,10 @@ struct doc_terms;
 // document ("too many docs": the open fails and the journal is left as it
 // is).
 //
+// A read error fails the replay without cutting anything; so does a
+// document that does not fit the term table or the icube (the capacity is too
+// small: the deletion byte is left as it was).
+//
 // The replay stops at the first damaged record (short length or body, a
 // reclen above 0xB4000 or not a multiple of 9, a hash word below 1, a
 // frequency outside 1..127, or a reclen of 0 for a document that is not
@@ -32,9 +36,12 @@ int idbm_recover_log(idbm_db* db, int normalise);
 uint32_t jnl_valid_terms(const doc_terms* terms);
 
 // Appends the journal record of a document (its storable terms; null for a
-// record without terms) and flushes the stream. When the pairs or the
-// frequencies cannot be written the record is rewritten with reclen 0. 1, or
-// 0 after its message.
+// record without terms) with one write to the journal's descriptor: once it
+// returns the record survives the end of the process (it is not synced, so a
+// power loss may take the last records). When the record cannot be written
+// whole, the journal is cut back to its start and an empty record written
+// there; when even that fails, the journal ends before the record and
+// journal_failed is set. 1, or 0 after its message.
 int jnl_write_record(idbm_db* db, const doc_terms* terms);
 
 }  // namespace vorlane

@@ -39,7 +39,8 @@ size_t forget_view(void* address) {
 
 void sleep_one_second() { sleep(1); }
 
-int map_whole(const char* path, mapped_file* out, bool writable) {
+// Maps a whole file, or its first want bytes when want is not 0.
+int map_whole(const char* path, mapped_file* out, bool writable, uint64_t want = 0) {
   const char* opening = writable ? "fmapwrite: opening" : "fmap: opening";
   const char* handle = writable ? "fmapwrite: map handle" : "fmap: map handle";
   const char* mapping = writable ? "fmapwrite: mapping" : "fmap: mapping";
@@ -49,13 +50,14 @@ int map_whole(const char* path, mapped_file* out, bool writable) {
   int fd = open(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) return report_error(opening, path);
   struct stat st;
-  if (fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > kMaxMappedSize) {
+  if (fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > kMaxMappedSize ||
+      static_cast<uint64_t>(st.st_size) < want) {
     int saved = errno;
     close(fd);
     errno = saved;
     return report_error(handle, path);
   }
-  size_t size = static_cast<size_t>(st.st_size);
+  size_t size = static_cast<size_t>(want ? want : static_cast<uint64_t>(st.st_size));
   out->size = size;
   void* view = mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) {
@@ -98,6 +100,16 @@ long long fsize(int fd) {
 
 int fmap(const char* path, mapped_file* out) { return map_whole(path, out, false); }
 int fmapwrite(const char* path, mapped_file* out) { return map_whole(path, out, true); }
+int fmapwrite_size(const char* path, uint64_t bytes, mapped_file* out) {
+  if (bytes == 0) {
+    out->address = nullptr;
+    out->size = 0;
+    out->fd = -1;
+    errno = EINVAL;
+    return report_error("fmapwrite: map handle", path);
+  }
+  return map_whole(path, out, true, bytes);
+}
 
 void* fmaplock(const char* path, size_t size, int* fd_out, void*, int mode) {
   int access = mode & 3;

@@ -36,6 +36,9 @@ long long fsize(int fd);
 // (an empty file, or one of 4 GiB or more) or "fmap: mapping".
 int fmap(const char* path, mapped_file* out);
 int fmapwrite(const char* path, mapped_file* out);
+// Maps the first bytes bytes of an existing file at least that long
+// read-write (out->size = bytes). Messages as fmapwrite's.
+int fmapwrite_size(const char* path, uint64_t bytes, mapped_file* out);
 
 // Maps a file read-write at a requested size and locks it in memory. mode &
 // 3: 0 read, 1 write, 2 or 3 read and write; 0x100 creates a missing file.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/db_reader.h"
@@ -256,15 +257,13 @@ int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* d
   }
   release();
 
-  FILE* dir = new_db->dir_stream;
-  if (fflush(dir) != 0) return report_error("idbm_merge: dir fflush", db_name(new_db));
-  const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, new_ndocs, limit};
-  rewind(dir);
-  if (fwrite(header, 4, 4, dir) != 4) return report_error("idbm_merge: dir putw", db_name(new_db));
-  if (fflush(dir) != 0) return report_error("idbm_merge: dir fflush", db_name(new_db));
-  fseeko(dir, 0, SEEK_END);
+  // The new files become the database in one commit, after every one of
+  // them is on disk (store/db_commit.h).
+  if (fflush(new_db->dir_stream) != 0) return report_error("idbm_merge: dir fflush", db_name(new_db));
   if (fflush(new_db->cat_stream) != 0) return report_error("idbm_merge: cat fflush", db_name(new_db));
   if (fflush(new_db->tf_stream) != 0) return report_error("idbm_merge: tf fflush", db_name(new_db));
+  const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, new_ndocs, limit};
+  if (!db_commit_new_files(new_db, header)) return report_error("idbm_merge: dir putw", db_name(new_db));
   return 1;
 }
 

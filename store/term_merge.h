@@ -39,9 +39,11 @@ struct idbm_db;
 
 inline constexpr int kMaxMergeSources = 800;
 
-// Merges n open source databases into new_db (tf, dir and cat streams open).
-// 1 on success, 0 after the failure's message; the new database's files are
-// then incomplete and its directory header zero.
+// Merges n open source databases into new_db (a handle of idbm_newdb). The
+// new term files, directory and catalog are committed at the end, after the
+// title, deletion, date and "inf" files are synced too (store/db_commit.h).
+// 1 on success, 0 after the failure's message; the directory then holds what
+// it held before (the uncommitted files go when new_db is closed).
 int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map);
 
 // The third word of the 16-byte entry (key1, key2, value, spare) of the

@@ -1,0 +1,358 @@
+#include "engine/query/query_each.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "engine/query/evalquery.h"
+#include "engine/query/hit_percent.h"
+#include "engine/query/posting_filter.h"
+#include "engine/query/process_query.h"
+#include "engine/query/term_pins.h"
+#include "engine/sorn_module.h"
+#include "store/db_handle.h"
+#include "store/indexing.h"
+#include "store/log.h"
+#include "store/mapfile.h"
+
+namespace vorlane::engine {
+
+namespace {
+
+// The parse areas and text copies of one thread's queries, kept for the
+// thread's life (script threads may run on small stacks).
+struct QueryScratch {
+  char text[kQueryTextBytes];
+  QueryTerm terms[kQueryTermSlots];
+  QueryTerm elements[kQueryElementSlots];
+  char query[kMaxQueryText + 1];  // the text as evaluated and echoed
+  char work[kMaxQueryText + 1];   // the copy ProcessQuery cuts at its separators
+  uint32_t words[kQueryTermSlots];
+  const QueryTerm* terms_shown[kQueryTermSlots];
+};
+
+thread_local std::unique_ptr<QueryScratch> thread_scratch;
+
+QueryScratch* scratch() {
+  if (!thread_scratch) thread_scratch.reset(new (std::nothrow) QueryScratch);
+  return thread_scratch.get();
+}
+
+int report(const char* text) {
+  report_error("query_each:", text);
+  return 0;
+}
+
+int clamp_int(int64_t v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v); }
+
+// The response of no hits: H 0, total 0, T 0, the query and the collection.
+int write_no_hits(ResponseWriter* w, const char* query, const QueryRequest& r, size_t response_size) {
+  response_commit_hits(w, 0);
+  response_set_total(w, 0);
+  if (!response_put_term_words(w, nullptr, 0) || !response_put_string(w, query, strlen(query)) ||
+      !response_put_string(w, r.collection, r.collection_length) || !response_finish(w)) {
+    log_msg(LOG_ERROR, "query_each: BUFFER OVERRUN(5) appending query string (%s) %d > %d", query,
+            clamp_int(static_cast<int64_t>(response_needed(*w))), clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+  return 1;
+}
+
+// The quality value of a document: quality_offsets[4 + its level].
+int32_t document_quality(const idbm_db* db, uint32_t docid) {
+  int32_t flag = 0;
+  if (db->del.address && docid < db->del.size) flag = static_cast<int8_t>(static_cast<const uint8_t*>(db->del.address)[docid]);
+  return quality_offsets[4 + quality_level(flag)];
+}
+
+din_entry date_entry_of(const idbm_db* db, uint32_t docid) {
+  din_entry e{0, 0};
+  if (db->din.address && (uint64_t{docid} + 1) * sizeof(din_entry) <= db->din.size) {
+    memcpy(&e, static_cast<const uint8_t*>(db->din.address) + size_t{docid} * sizeof e, sizeof e);
+  }
+  if (db->del.address && docid < db->del.size) {
+    // Byte 4 of the entry (the low byte of its day word) carries the
+    // document's deletion byte.
+    e.day = (e.day & ~0xFFu) | static_cast<const uint8_t*>(db->del.address)[docid];
+  }
+  return e;
+}
+
+}  // namespace
+
+int demote_hits(idbm_db* db, const HitHeap* list, const QueryRequest& request, uint32_t id, uint8_t value) {
+  int changed = 0;
+  const uint8_t* del = static_cast<const uint8_t*>(db->del.address);
+  for (uint32_t i = 1; i <= hit_size(list); ++i) {
+    const uint32_t docid = posting_doc(list[i].posting);
+    bool excepted = false;
+    for (uint32_t k = 0; k < request.excepted_count && !excepted; ++k) {
+      const ExceptedDoc d = request_excepted(request, k);
+      excepted = d.db == id && d.docid == docid;
+    }
+    if (excepted) continue;
+    const bool known = del && docid < db->del.size;
+    const uint8_t before = known ? del[docid] : value;
+    if (idbm_demote(db, docid, value) == 1 && known && before != value) ++changed;
+  }
+  return changed;
+}
+
+int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8_t* response, size_t response_size,
+               QueryBuffers* work_areas, int merge, const zop_handle& language) {
+  // A failed response must never show what an earlier query left there.
+  if (response) memset(response, 0, response_size);
+  if (!db) return report("null db pointer");
+  if (!response || response_size < kMinResponseSize) return report("no room for a response");
+  {
+    QueryResponseHeader h{};
+    h.documents = db->ndocs;
+    memcpy(response, &h, sizeof h);
+  }
+
+  QueryRequest req;
+  const RequestCheck check = read_query_request(request, request_length, &req);
+  if (check == RequestCheck::bad_type) return report(request_check_text(check));
+  const uint32_t m = max_hits;
+  if (!work_areas || !work_areas->heap ||
+      static_cast<uint64_t>(work_areas->heap_left < 0 ? 0 : work_areas->heap_left) < hit_area_entries(m) * 3) {
+    return report("heapbuf too small for ProcessQuery");
+  }
+  if (check != RequestCheck::ok) return report(request_check_text(check));
+
+  QueryScratch* s = scratch();
+  if (!s) return report("no memory for the parse areas");
+  memset(s->text, 0, sizeof s->text);
+  memset(static_cast<void*>(s->terms), 0, sizeof s->terms);
+  memset(static_cast<void*>(s->elements), 0, sizeof s->elements);
+  QueryBuffers& b = *work_areas;
+  b.list_position = b.list_base;
+  b.list_room = b.list_size;
+  b.list_used = 0;
+  b.text_base = b.text_position = s->text;
+  b.text_size = b.text_room = kQueryTextBytes;
+  b.text_used = 0;
+  b.term_base = b.term_position = s->terms;
+  b.term_capacity = b.term_room = kQueryTermSlots;
+  b.terms_used = 0;
+  b.element_base = b.element_position = s->elements;
+  b.element_capacity = b.element_room = kQueryElementSlots;
+  b.elements_used = 0;
+  TermPinScope pins;
+  b.pins = pins.get();
+  struct Unset {
+    QueryBuffers* b;
+    ~Unset() { b->pins = nullptr; }
+  } unset{&b};
+
+  const bool demote = req.type == kRequestDemote;
+  const bool dated = req.type == kRequestDated;
+  const uint32_t merge_flag = req.type == kRequestSingle ? 0 : (merge != 0 ? 1 : 0);
+  int64_t start, end;
+  if (demote) {
+    start = 1;
+    end = m;
+  } else {
+    start = req.start;
+    if (start < 1) {
+      log_msg(LOG_ERROR, "query_each(start=%d) reset to 1", req.start);
+      start = 1;
+    }
+    int64_t hits = req.hits;
+    if (hits < 1) {
+      log_msg(LOG_ERROR, "query_each(nhits=%d) reset to 100", req.hits);
+      hits = 100;
+    }
+    end = start + hits - 1;
+    if (end > kMaxResponseEnd) {
+      log_msg(LOG_TRACE, "query_each() size=%d reset to %d", clamp_int(end), static_cast<int>(kMaxResponseEnd));
+      end = kMaxResponseEnd;
+    }
+  }
+
+  size_t length = req.text_length < kMaxQueryText ? req.text_length : kMaxQueryText;
+  memcpy(s->query, req.text, length);
+  if (length > 0 && s->query[length - 1] == '\n') --length;
+  s->query[length] = '\0';
+  const char* query = s->query;
+
+  ResponseWriter w;
+  response_begin(&w, response, response_size, req.type + 1, merge_flag, static_cast<uint32_t>(clamp_int(start)),
+                 db->ndocs);
+  if (end < start) {
+    log_msg(LOG_WARNING, "query_each(start=%d) return no hits", clamp_int(start));
+    return write_no_hits(&w, query, req, response_size);
+  }
+  if (merge_flag) {
+    start = 1;
+    response_set_start(&w, 1);
+  }
+  log_msg(LOG_TRACE, "query_each: query=%s", query);
+  EvalStats stats{db->catalog ? db->catalog->ndocs : 0, 0, 0, 0};
+  memcpy(s->work, s->query, length + 1);
+  HitHeap* list = ProcessQuery(db, s->work, static_cast<int32_t>(end), req.mode, req.window_low, req.window_high,
+                               language, b, &stats, 1);
+  if (b.pins->shortage) {
+    log_msg(LOG_ERROR, "query_each(%s): term records of %s could not be had; the query failed", query,
+            db->name ? db->name : "");
+    return 0;
+  }
+  if (!list) return write_no_hits(&w, query, req, response_size);
+  if (demote && hit_size(list) > 4 && strncmp(query, "checksum:", 9) == 0) {
+    log_msg(LOG_ERROR, "Checksum Collision in query_each(%s): %d hits in %s\n", query,
+            static_cast<int>(hit_size(list)), db->name ? db->name : "");
+    return write_no_hits(&w, query, req, response_size);
+  }
+  log_msg(LOG_TRACE, "query_each: done ProcessQuery");
+  if (log_mask.load(std::memory_order_relaxed) & LOG_MERGE_QUEUE) {
+    fputs("\nIn query_each after ProcessQuery\n", stderr);
+    dump_hits(list);
+  }
+  if (demote) {
+    const uint8_t value = static_cast<uint8_t>(req.demote_value & 0xFF);
+    const int changed = demote_hits(db, list, req, db->id, value);
+    if (changed) {
+      log_msg(LOG_NOTICE, "%s: %d demoted to %02X (%s)", db->name ? db->name : "", changed, value, query);
+    }
+    if (hit_size(list) > kMaxDemotedHits) hit_size(list) = kMaxDemotedHits;
+    end = hit_size(list);
+  } else if (hit_size(list) > end) {
+    hit_size(list) = static_cast<uint32_t>(end);
+  } else {
+    end = hit_size(list);
+  }
+  const int32_t d = stats.denominator ? stats.denominator : 1;
+  log_msg(LOG_DB_QUERY, "query_each(%s)after ProcessQuery: %d hits, %d returned", query, stats.total,
+          clamp_int(end));
+  const uint32_t h = end >= start ? static_cast<uint32_t>(end - start + 1) : 0;
+  response_set_total(&w, stats.estimated ? -stats.total : stats.total);
+  const int64_t hits_bytes = 64 + int64_t{h} * 8;
+  if (hits_bytes > static_cast<int64_t>(response_size)) {
+    log_msg(LOG_ERROR, "query_each: Output BUFFER OVERRUN(1) not enough space for %d hits(%s) %d > %d",
+            static_cast<int>(h), query, clamp_int(hits_bytes), clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+  if (dated && h > 0 && hits_bytes + int64_t{h} * 8 > static_cast<int64_t>(response_size)) {
+    log_msg(LOG_ERROR, "query_each: Output BUFFER OVERRUN(1.5) not enough space for %d dins (%s) %d > %d",
+            static_cast<int>(h), query, clamp_int(hits_bytes + int64_t{h} * 8),
+            clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+
+  // Percentages, then the page in their order (equal ones as evaluated).
+  const uint32_t first = static_cast<uint32_t>(start), last = static_cast<uint32_t>(end);
+  if (h > 0) {
+    for (uint32_t i = first; i <= last; ++i) list[i].score = blended_percent(list[i].score, d);
+    sort_hits_stable(list, first, last);
+  }
+  uint8_t* out = response_hit_area(&w, h);
+  if (!out) {
+    log_msg(LOG_ERROR, "query_each: Output BUFFER OVERRUN(3) after hits (%s) %d > %d", query,
+            clamp_int(static_cast<int64_t>(response_needed(w))), clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+  for (uint32_t i = first; h > 0 && i <= last; ++i) {
+    const uint32_t docid = posting_doc(list[i].posting);
+    out = pack_hit(out, db->id, docid, merge_flag ? document_quality(db, docid) : list[i].score);
+  }
+  response_commit_hits(&w, h);
+  if (dated && h > 0) {
+    uint8_t* dates = response_date_area(&w);
+    if (!dates) {
+      log_msg(LOG_ERROR, "query_each: Output BUFFER OVERRUN(1.5) not enough space for %d dins (%s) %d > %d",
+              static_cast<int>(h), query, clamp_int(static_cast<int64_t>(response_needed(w))),
+              clamp_int(static_cast<int64_t>(response_size)));
+      return 0;
+    }
+    for (uint32_t i = first; i <= last; ++i) {
+      const din_entry e = date_entry_of(db, posting_doc(list[i].posting));
+      memcpy(dates, &e, sizeof e);
+      dates += sizeof e;
+    }
+    response_commit_dates(&w);
+  }
+
+  // Terms: those with a record and a display text, in array order.
+  uint32_t t_count = 0;
+  for (int i = 0; i < kQueryTermSlots && s->terms[i].count != 0; ++i) {
+    const QueryTerm& t = s->terms[i];
+    if (!t.record || !t.display) continue;
+    s->terms_shown[t_count] = &t;
+    s->words[t_count++] = term_word(term_rec_docf(t.record), term_rec_norm(t.record));
+  }
+  log_msg(LOG_DB_QUERY, "%d terms\n", static_cast<int>(t_count));
+  if (!response_put_term_words(&w, s->words, t_count)) {
+    log_msg(LOG_ERROR, "query_each: Output BUFFER OVERRUN(3) after hits (%s) %d > %d", query,
+            clamp_int(static_cast<int64_t>(response_needed(w))), clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+
+  if (merge_flag) {
+    log_msg(LOG_DB_QUERY, "Doing distributed search qsort");
+    qsort(list + 1, hit_size(list), sizeof(HitHeap), compare_docids);
+    for (uint32_t i = 1; i <= hit_size(list); ++i) list[i].score = 0;
+    log_msg(LOG_DB_QUERY, "Doing distributed search results normalization");
+    // The evaluation is over: the heap area after the result list is free.
+    HitHeap* copy = b.heap + hit_area_entries(m);
+    for (uint32_t j = 0; j < t_count; ++j) {
+      const QueryTerm& t = *s->terms_shown[j];
+      log_msg(LOG_DB_QUERY, "term: %s termlist: %lx\n", t.source ? t.source : "",
+              static_cast<unsigned long>(reinterpret_cast<uintptr_t>(t.record)));
+      if (hit_size(list) > kMaxResponseEnd) hit_size(list) = kMaxResponseEnd;
+      copy_hits(list, copy);
+      hit_base(copy) -= kBonus;
+      join(copy, term_rec_postings(t.record), term_rec_size(t.record), kBonus);
+      const uint32_t c = compact_hits(copy, 0);
+      log_msg(LOG_DB_QUERY, "out of %d total hits, term %s ocurred in %d docs", static_cast<int>(hit_size(list)),
+              t.display, static_cast<int>(c));
+      uint8_t* block = response_open_block(&w) ? response_block_area(&w, c) : nullptr;
+      if (!block) {
+        log_msg(LOG_ERROR, "query_each: Output BUFFER OVERRUN(2) not enough space for %d hits(%s) %d > %d",
+                static_cast<int>(c), query, clamp_int(static_cast<int64_t>(response_needed(w))),
+                clamp_int(static_cast<int64_t>(response_size)));
+        return 0;
+      }
+      for (uint32_t k = 1; k <= c; ++k) {
+        const uint32_t docid = posting_doc(copy[k].posting);
+        block = pack_hit(block, db->id, docid, copy[k].score);
+        log_msg(LOG_HIT_TERMS, "term %s: db %d, docid %d, score %d", t.display, static_cast<int>(db->id),
+                static_cast<int>(docid), copy[k].score);
+      }
+      response_commit_block_hits(&w, c);
+    }
+  }
+  if (w.pos >= response_size) {
+    log_msg(LOG_ERROR, "query_each: Output BUFFER OVERRUN(3) after hits (%s) %d > %d", query,
+            clamp_int(static_cast<int64_t>(w.pos)), clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+  for (uint32_t j = 0; j < t_count; ++j) {
+    const char* display = s->terms_shown[j]->display;
+    if (!response_put_string(&w, display, strlen(display))) {
+      log_msg(LOG_ERROR, "query_each: Output BUFFER OVERRUN(4) appending term strings (%s) %d > %d", query,
+              clamp_int(static_cast<int64_t>(response_needed(w))), clamp_int(static_cast<int64_t>(response_size)));
+      return 0;
+    }
+  }
+  if (!response_put_string(&w, query, length)) {
+    log_msg(LOG_ERROR, "query_each: BUFFER OVERRUN(5) appending query string (%s) %d > %d", query,
+            clamp_int(static_cast<int64_t>(response_needed(w))), clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+  if (!response_put_string(&w, req.collection, req.collection_length)) {
+    log_msg(LOG_ERROR, "query_each: BUFFER OVERRUN(6) appending collection (%s) %d > %d", query,
+            clamp_int(static_cast<int64_t>(response_needed(w))), clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+  if (!response_finish(&w)) {
+    log_msg(LOG_ERROR, "query_each: BUFFER OVERRUN(7) at end (%s) %d > %d", query,
+            clamp_int(static_cast<int64_t>(w.pos)), clamp_int(static_cast<int64_t>(response_size)));
+    return 0;
+  }
+  log_msg(LOG_DB_QUERY, "query_each: returning\n");
+  return 1;
+}
+
+}  // namespace vorlane::engine
