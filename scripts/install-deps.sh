@@ -15,6 +15,7 @@ packages=(
   libexttextcat-data
   wamerican wordnet-base
   iproute2
+  python3-xapian  # the side-by-side benchmark's peer (SQLite FTS5 is Python's own)
 )
 
 missing=()

@@ -1,0 +1,358 @@
+"""Indexes the HTML pages and plain text files of folders into the databases
+of a data directory, for the command-line search and the server.
+
+    vorlane-server -child examples/index.py [--data DIR] [--capacity N]
+        [--base-url URL] [--verbose] [FOLDER ...]
+
+FOLDER defaults to the HTML pages of the python3.11-doc package, DIR to
+data/ of the installation. A run adds only the files that are new or whose
+content changed since the last run (a changed file's old version is dropped);
+files that have gone from a folder stay indexed. Documents go into databases
+of CAP documents each (new ones are started when one is full) and are
+merged into one database at the end. A run that is killed keeps every
+document it reported: the next run takes them back from their journals and
+goes on. With --verbose every stored document is reported as it is
+acknowledged ("indexed URL").
+"""
+import argparse
+import fcntl
+import os
+import shutil
+import struct
+import sys
+import time
+import urllib.parse
+
+import sorn
+
+import documents
+import vorlane_app as app
+
+DEFAULT_CAPACITY = 1000
+MAX_CAPACITY = 100000
+
+
+class Progress:
+    """A progress bar on a terminal; nothing otherwise."""
+
+    def __init__(self, total_docs, total_bytes):
+        self.docs = total_docs
+        self.bytes = total_bytes
+        self.tty = sys.stderr.isatty()
+        self.start = time.monotonic()
+        self.last = 0.0
+
+    def show(self, done_docs, done_bytes, final=False):
+        if not self.tty:
+            return
+        now = time.monotonic()
+        if not final and now - self.last < 0.2:
+            return
+        self.last = now
+        elapsed = max(now - self.start, 1e-6)
+        rate = done_docs / elapsed
+        left = (self.docs - done_docs) / rate if rate > 0 else 0
+        width = 30
+        filled = width * done_docs // self.docs if self.docs else width
+        bar = "#" * filled + "." * (width - filled)
+        sys.stderr.write("\r[%s] %d/%d docs  %.1f/%.1f MB  %.1f docs/s  %d:%02d left " % (
+            bar, done_docs, self.docs, done_bytes / 1e6, self.bytes / 1e6, rate, left // 60, left % 60))
+        if final:
+            sys.stderr.write("\n")
+        sys.stderr.flush()
+
+
+def size(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+def checksum_hex(cs):
+    return "%08x%08x" % struct.unpack("<II", cs)
+
+
+class Indexer:
+    def __init__(self, data_dir, capacity, verbose):
+        self.data = data_dir
+        self.capacity = capacity
+        self.verbose = verbose
+        self.gen, self.main = app.current_generation(data_dir)
+        self.query_dbs = []      # (identifier, path) open for querying
+        self.part = None         # (identifier, path, documents) being written
+        self.next_part = 0
+        self.urls = {}           # url -> [(identifier, docid)]
+        self.added = self.changed = self.unchanged = self.skipped = 0
+        self.deleted = 0
+
+    # -- start: clean up, take back cut-off parts, open what is searchable --
+
+    def clean(self):
+        keep_main = self.main
+        for name in os.listdir(self.data):
+            path = os.path.join(self.data, name)
+            stale = False
+            if name.startswith("main.") and name != keep_main:
+                stale = True
+            elif name.startswith(("merge.", "new.")):
+                stale = True
+            elif name.startswith("part."):
+                p = app.parse_part(name)
+                stale = p is None or p[0] != self.gen
+            if stale and os.path.isdir(path):
+                shutil.rmtree(path)
+
+    def recover(self):
+        """Saves every part that still has its journal: its acknowledged
+        documents are replayed from it."""
+        for number, cap, path in app.parts(self.data, self.gen):
+            self.next_part = max(self.next_part, number + 1)
+            if os.path.exists(os.path.join(path, "jnl")):
+                db = sorn.open_db(path, "", 1, cap)
+                sorn.save_db(db)
+                sorn.quit_db(db)
+
+    def open_searchable(self):
+        for path in app.searchable(self.data):
+            self.query_dbs.append((sorn.open_db(path, "", 1, 0), path))
+        for db, _ in self.query_dbs:
+            n = sorn.numdocs(db)
+            for first in range(0, n, 400):
+                pairs = [(db, d) for d in range(first, min(n, first + 400))]
+                for (_, docid), t in zip(pairs, sorn.titles(pairs)):
+                    if t[2]:
+                        self.urls.setdefault(app.from_engine(t[2]), []).append((db, docid))
+
+    # -- one document --------------------------------------------------------
+
+    def is_current(self, url, cs_hex):
+        """Whether a searchable document with this URL has this content."""
+        ids = [db for db, _ in self.query_dbs]
+        if not ids:
+            return False
+        r = sorn.query(1, 20, [app.LANGUAGE], "checksum:" + cs_hex, ids, 0, 0, 0)
+        return any(app.from_engine(h[3]) == url for h in r[3])
+
+    def new_part(self, capacity):
+        name = "part.%d.%d.%d" % (self.gen, self.next_part, capacity)
+        self.next_part += 1
+        path = os.path.join(self.data, name)
+        # The directory appears with its journal in place, so that nothing
+        # takes it for a saved database.
+        tmp = os.path.join(self.data, "new." + name)
+        shutil.rmtree(tmp, ignore_errors=True)
+        os.mkdir(tmp)
+        open(os.path.join(tmp, "jnl"), "wb").close()
+        os.rename(tmp, path)
+        self.part = [sorn.open_db(path, "", 1, capacity), path, 0]
+
+    def close_part(self):
+        if self.part is None:
+            return
+        db, path, _ = self.part
+        sorn.save_db(db)
+        sorn.quit_db(db)
+        self.part = None
+        self.query_dbs.append((sorn.open_db(path, "", 1, 0), path))
+
+    def analyse(self, path, kind, url, data):
+        text = documents.decode(data, kind)
+        if kind == "html":
+            text = documents.plain_char_refs(text)
+        text = app.to_engine(text)
+        name = os.path.basename(path)
+        if kind == "html":
+            title, summary, body = sorn.parse_html(text, app.to_engine(url))[:3]
+            title, summary, body = title or b"", summary or b"", body or b""
+        else:
+            body = sorn.parse_plain(text)
+            first = next((line.strip() for line in text.splitlines() if line.strip()), b"")
+            title = first[:120]
+            summary = body[:300]
+        title = b" ".join(title.split())
+        if not title:
+            title = app.to_engine(name)
+        return title, summary, body
+
+    def store(self, path, kind, url, data, cs):
+        title, summary, body = self.analyse(path, kind, url, data)
+        host = urllib.parse.urlsplit(url).netloc
+        fields = [
+            (body, b"", 1, 1, 1, 1, 3),
+            # A title's words weigh more, and are not throttled as words
+            # repeated too often in the body are.
+            (title, b"", 40, 1, 1, 1, -1),
+            (title, b"title:", 1, 1, 1, 1, -1),
+            (app.to_engine(url), b"url:", 1, 0, 0, 1, 3),
+            (checksum_hex(cs).encode(), b"checksum:", 1, 0, 0, 1, -1),
+        ]
+        terms = [("site:" + host.lower(), 1)] if host else []
+        mtime = int(os.stat(path).st_mtime)
+        args = (title, summary, b"", app.to_engine(url), b"", 0, mtime, int(time.time()), 0,
+                1 if kind == "html" else 2, cs, 0, 0, [])
+        # A full database is saved and a new one started. A document too
+        # large for an empty database of the usual capacity gets one of
+        # its own, of a larger capacity (which sizes its term buffer).
+        capacity = self.capacity
+        while True:
+            if self.part is None:
+                self.new_part(capacity)
+            # Each try needs a fresh document: insert uses its table up.
+            doc = sorn.idoc()
+            try:
+                doc.update(fields, terms, app.LANGUAGE)
+            except sorn.limit:
+                pass  # a very long page keeps its first 81,920 terms
+            try:
+                doc.insert(self.part[0], *args)
+                self.part[2] += 1
+                return True
+            except sorn.error as e:
+                if str(e) != "Too many docs":
+                    raise
+                empty = self.part[2] == 0
+                self.close_part()
+                if empty:
+                    if capacity >= MAX_CAPACITY:
+                        break
+                    capacity = min(capacity * 4, MAX_CAPACITY)
+        print("index: %s: too large to index, left out" % path, file=sys.stderr)
+        return False
+
+    def run(self, files, base_urls):
+        total = sum(size(p) for p, _, _ in files)
+        progress = Progress(len(files), total)
+        done_bytes = 0
+        for i, (path, kind, folder) in enumerate(files):
+            try:
+                with open(path, "rb") as f:
+                    data = f.read()
+            except OSError as e:
+                print("index: %s: %s, left out" % (path, e.strerror), file=sys.stderr)
+                self.skipped += 1
+                continue
+            done_bytes += len(data)
+            url = documents.file_url(path, folder, base_urls)
+            cs = sorn.checksum(data)
+            if self.is_current(url, checksum_hex(cs)):
+                self.unchanged += 1
+            else:
+                old = self.urls.get(url, [])
+                if self.store(path, kind, url, data, cs):
+                    if self.verbose:
+                        print("indexed %s" % url, flush=True)
+                    if old:
+                        self.changed += 1
+                    else:
+                        self.added += 1
+                    # The new version is stored; now the old ones go.
+                    for db, docid in old:
+                        sorn.delete(db, docid)
+                        self.deleted += 1
+                    self.urls[url] = []
+                else:
+                    self.skipped += 1
+            progress.show(i + 1, done_bytes)
+        progress.show(len(files), done_bytes, final=True)
+        self.close_part()
+        return total
+
+    # -- end: one merged database -----------------------------------------
+
+    def merge(self):
+        sources = list(self.query_dbs)
+        has_parts = any(p != os.path.join(self.data, self.main or "") for _, p in sources)
+        if not has_parts and not self.deleted:
+            return False
+        gen = self.gen + 1
+        target = os.path.join(self.data, "merge.%d" % gen)
+        shutil.rmtree(target, ignore_errors=True)
+        empty = False
+        try:
+            sorn.merge_db(target, [db for db, _ in sources], 0, 0)
+        except sorn.error as e:
+            if str(e) != "empty merge result":
+                raise
+            empty = True
+        name = "main.%d" % gen
+        if empty:
+            shutil.rmtree(target, ignore_errors=True)
+        else:
+            os.rename(target, os.path.join(self.data, name))
+        tmp = os.path.join(self.data, "CURRENT.tmp")
+        with open(tmp, "w") as f:
+            f.write(name + "\n")
+            f.flush()
+            os.fsync(f.fileno())
+        os.rename(tmp, os.path.join(self.data, "CURRENT"))
+        for db, _ in sources:
+            sorn.quit_db(db)
+        self.query_dbs = []
+        self.gen = gen
+        self.main = None if empty else name
+        self.clean()
+        return True
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(prog="index.py", description=__doc__.split("\n\n")[0])
+    ap.add_argument("folders", nargs="*", metavar="FOLDER")
+    ap.add_argument("--data", default=os.path.join(app.installation(), "data"), metavar="DIR")
+    ap.add_argument("--capacity", type=int, default=DEFAULT_CAPACITY, metavar="N",
+                    help="documents per database (default %d)" % DEFAULT_CAPACITY)
+    ap.add_argument("--base-url", metavar="URL",
+                    help="URL of the folder's documents (default: their file: URLs)")
+    ap.add_argument("--verbose", action="store_true")
+    args = ap.parse_args(argv)
+    if not 1 <= args.capacity <= MAX_CAPACITY:
+        ap.error("--capacity must be 1..%d" % MAX_CAPACITY)
+    folders = args.folders or [documents.DEFAULT_FOLDER]
+    files = []
+    seen = set()
+    for folder in folders:
+        if not os.path.isdir(folder):
+            ap.error("%s: not a folder" % folder)
+        for p, k in documents.walk(folder):
+            # A file below two of the folders given is indexed once.
+            if os.path.realpath(p) not in seen:
+                seen.add(os.path.realpath(p))
+                files.append((p, k, folder))
+
+    os.makedirs(args.data, exist_ok=True)
+    lock = open(os.path.join(args.data, "lock"), "a")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print("index: another indexer is working on %s" % args.data, file=sys.stderr)
+        return 1
+
+    started = time.monotonic()
+    app.start_engine()
+    ix = Indexer(args.data, args.capacity, args.verbose)
+    ix.clean()
+    ix.recover()
+    ix.open_searchable()
+    total = ix.run(files, args.base_url)
+    merged = ix.merge()
+    for db, _ in ix.query_dbs:
+        sorn.quit_db(db)
+    elapsed = time.monotonic() - started
+    print("index: %d files (%.1f MB) in %.1f s: %d new, %d changed, %d unchanged, %d left out; "
+          "%s; %d documents searchable in %s" % (
+              len(files), total / 1e6, elapsed, ix.added, ix.changed, ix.unchanged, ix.skipped,
+              "merged" if merged else "nothing to merge", searchable_docs(args.data), args.data))
+    return 0
+
+
+def searchable_docs(data_dir):
+    n = 0
+    for path in app.searchable(data_dir):
+        db = sorn.open_db(path, "", 1, 0)
+        n += sorn.numdocs(db)
+        sorn.quit_db(db)
+    return n
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

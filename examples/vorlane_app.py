@@ -1,0 +1,154 @@
+"""What the indexer, the command-line search and the server share: where the
+installation and its English set are, the engine's set-up, the layout of a
+data directory, and one search over its databases.
+
+A data directory holds:
+  CURRENT            the name of the merged database now in use ("main.N"),
+                     replaced atomically; absent before the first merge
+  main.N/            the merged database of generation N
+  part.N.K.CAP/      databases of documents added since main.N (K counts up,
+                     CAP is the document capacity it was opened with); one
+                     that still holds "jnl" is being written or was cut off
+  lock               held by the one indexer that may run at a time
+"""
+import os
+
+import sorn
+
+LANGUAGE = "english"
+VERSION = "1.0"
+
+# Words too common to help a search; the indexer and every query use the
+# same list.
+STOP_WORDS = [
+    "a", "an", "and", "are", "as", "at", "be", "but", "by", "for", "if", "in",
+    "into", "is", "it", "no", "not", "of", "on", "or", "such", "that", "the",
+    "their", "then", "there", "these", "they", "this", "to", "was", "will",
+    "with",
+]
+
+# Documents are handed to the engine in cp1252, the code page its tables
+# know; what it gives back is turned into text the same way.
+CODEPAGE = "cp1252"
+
+
+def installation():
+    """The installation directory: the folder above the program's bin/."""
+    exe = os.path.realpath("/proc/self/exe")
+    return os.path.dirname(os.path.dirname(exe))
+
+
+def english_set():
+    return os.path.join(installation(), "resources", "english", "english")
+
+
+def start_engine(memory=64 << 20, max_hits=40000, pool=4):
+    """cache_init, the English set and its stop words: once per process."""
+    sorn.cache_init(memory, max_hits, pool)
+    sorn.lang_init(LANGUAGE, english_set())
+    sorn.init_stopword_table(LANGUAGE, STOP_WORDS)
+
+
+def to_engine(text):
+    """A str for the engine: bytes in its code page (characters it cannot
+    hold become '?')."""
+    if isinstance(text, bytes):
+        return text
+    return text.encode(CODEPAGE, errors="replace")
+
+
+def from_engine(value):
+    """Text the engine gave back (a str of bytes) as ordinary text."""
+    if isinstance(value, str):
+        value = value.encode("latin-1")
+    return value.decode(CODEPAGE, errors="replace")
+
+
+# ---- the data directory ----------------------------------------------------
+
+def current_generation(data_dir):
+    """(generation, name of the merged database or None)."""
+    try:
+        with open(os.path.join(data_dir, "CURRENT")) as f:
+            name = f.read().strip()
+    except FileNotFoundError:
+        return 0, None
+    if not name.startswith("main.") or not name[5:].isdigit():
+        raise ValueError("%s: CURRENT names no database: %r" % (data_dir, name))
+    gen = int(name[5:])
+    if not os.path.isdir(os.path.join(data_dir, name)):
+        return gen, None  # an empty merge result leaves no database
+    return gen, name
+
+
+def parse_part(name):
+    """(generation, number, capacity) of a part's directory name, or None."""
+    fields = name.split(".")
+    if len(fields) != 4 or fields[0] != "part" or not all(f.isdigit() for f in fields[1:]):
+        return None
+    return int(fields[1]), int(fields[2]), int(fields[3])
+
+
+def parts(data_dir, gen):
+    """The part directories of generation gen, in order, as (number, capacity,
+    path)."""
+    out = []
+    for name in os.listdir(data_dir):
+        p = parse_part(name)
+        if p and p[0] == gen:
+            out.append((p[1], p[2], os.path.join(data_dir, name)))
+    return sorted(out)
+
+
+def searchable(data_dir):
+    """Paths of the databases a search covers: the merged one and every part
+    of its generation that is saved (no journal)."""
+    if not os.path.isdir(data_dir):
+        return []
+    gen, main = current_generation(data_dir)
+    paths = [os.path.join(data_dir, main)] if main else []
+    for _, _, path in parts(data_dir, gen):
+        if not os.path.exists(os.path.join(path, "jnl")) and os.path.exists(os.path.join(path, "dir")):
+            paths.append(path)
+    return paths
+
+
+def open_for_search(paths):
+    """open_db for querying; returns the identifiers."""
+    return [sorn.open_db(p, "", 1, 0) for p in paths]
+
+
+# ---- searching -------------------------------------------------------------
+
+MAX_START = 500   # the engine ranks at most 500 hits of a query
+MAX_COUNT = 100
+
+
+class Hit:
+    __slots__ = ("rank", "score", "title", "url", "summary", "db", "docid", "terms")
+
+    def __init__(self, rank, t):
+        self.rank = rank
+        self.score = t[0]
+        self.title = from_engine(t[1])
+        self.summary = from_engine(t[2])
+        self.url = from_engine(t[3])
+        self.db = t[12]
+        self.docid = t[13]
+        self.terms = [(from_engine(term), fraction) for term, fraction in t[14]]
+
+
+class Result:
+    def __init__(self, start, r):
+        self.total = r[0]
+        self.documents = r[1]
+        self.terms = [(from_engine(t), n) for t, n in r[2]]
+        self.hits = [Hit(start + i, t) for i, t in enumerate(r[3])]
+
+
+def search(text, dbs, start=1, count=10, details=False):
+    """One page of ranked hits of a query over the databases dbs."""
+    if not dbs:
+        return Result(start, (0, 0, [], []))
+    r = sorn.query(start, count, [LANGUAGE], to_engine(text), list(dbs), 0, 0, 1 if details else 0)
+    return Result(start, r)
