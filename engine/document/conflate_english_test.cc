@@ -79,7 +79,7 @@ TEST_F(ConflateEnglish, StemsComeWithTheirWords) {
   // Every stem of each word, and the word itself when it is not one of them.
   const std::string stems = run("The dogs were running", {0, 1, 1, 1, 0, 0});
   EXPECT_NE(stems.find("dog dogs "), std::string::npos) << stems;
-  EXPECT_NE(stems.find("running run "), std::string::npos) << stems;
+  EXPECT_NE(stems.find("run running "), std::string::npos) << stems;
   // Stemmed phrases.
   const std::string phrases = run("The dogs were running", {1, 0, 1, 1, 0, 0});
   EXPECT_NE(phrases.find("berun "), std::string::npos) << phrases;  // "were running"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
@@ -89,6 +90,43 @@ TEST_F(EnglishSetTest, TokensAndTags) {
   EXPECT_EQ(tag_list, (std::vector<std::string>{"DT", "NN", "VBZ", "RB", "IN", "DT", "NN", "POS", "NNS", "COMMA",
                                                  "VBZ", "PRP", "SENT"}));
   zop_local_free(set);
+}
+
+// Dots and hyphens between word characters stay in the word; one that ends
+// a word is a token of its own.
+TEST_F(EnglishSetTest, InnerDotsAndHyphens) {
+  zop_struct* set = zop_local_init(handle_, nullptr);
+  ASSERT_NE(set, nullptr);
+  struct Case {
+    const char* text;
+    std::vector<std::string> tokens;
+  };
+  const Case cases[] = {
+      {"Python 3.6 writes to sys.stderr.", {"Python", "3.6", "writes", "to", "sys.stderr", "."}},
+      {"Call os.path.join(a, b).", {"Call", "os.path.join", "(", "a", ",", "b", ")", "."}},
+      {"See FIPS 180-2 for module-level names.", {"See", "FIPS", "180-2", "for", "module-level", "names", "."}},
+      {"Done. Next, then end-", {"Done", ".", "Next", ",", "then", "end", "-"}},
+      {"Stop... (v1.2).", {"Stop", ".", ".", ".", "(", "v1.2", ")", "."}},
+  };
+  for (const Case& c : cases) {
+    const std::string text = c.text;
+    TokenRecord records[64];
+    char work[256];
+    int32_t count = 0;
+    ASSERT_EQ(tokenize_text(text.data(), static_cast<int32_t>(text.size()), set->tokenizer, 1, records, 64, work,
+                            sizeof work, &count),
+              static_cast<int32_t>(text.size()));
+    std::vector<std::string> list;
+    for (int32_t i = 0; i < count; ++i) {
+      list.push_back(records[i].text < 0 ? text.substr(records[i].offset, records[i].length)
+                                         : std::string(work + records[i].text));
+    }
+    EXPECT_EQ(list, c.tokens) << c.text;
+  }
+  zop_local_free(set);
+  const auto list = phrases("We moved to version 3.6 of the module-level cache.");
+  EXPECT_NE(std::find(list.begin(), list.end(), "version 3.6"), list.end());
+  EXPECT_NE(std::find(list.begin(), list.end(), "the module-level cache"), list.end());
 }
 
 TEST_F(EnglishSetTest, Phrases) {

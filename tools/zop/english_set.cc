@@ -5,9 +5,10 @@
 //
 //   english-set WORDLIST WORDNET_DIR OUTDIR
 //
-// The stemmer relates each listed word to its WordNet base forms: the word
-// itself when it is a lemma, the bases of the exception lists (mice, mouse),
-// and the bases that regular English endings give (running, run). The class
+// The stemmer relates words to their WordNet base forms (english_stems.h):
+// the word itself when it is a lemma, the bases of the exception lists
+// (mice, mouse) and the regular inflections of every lemma (running, run),
+// weighed by WordNet's sense counts (cntlist.rev). The class
 // lexicon gives each word the tags of those relations (NN, NNS, VB, VBZ,
 // VBD, VBN, VBG, JJ, JJR, JJS, RB, NNP for capitalised words) or, for
 // function words and punctuation, the tags of the table below; unknown words
@@ -30,6 +31,7 @@
 #include "tools/fst/fst_pairs.h"
 #include "tools/fst/fst_writer.h"
 #include "tools/zop/grouper_net.h"
+#include "tools/zop/english_stems.h"
 #include "tools/zop/guesser_net.h"
 #include "tools/zop/hmm_writer.h"
 #include "tools/zop/tokenizer_net.h"
@@ -275,7 +277,14 @@ int main(int argc, char** argv) {
     std::cerr << "english-set: cannot read " << wordlist << "\n";
     return 1;
   }
-  std::map<std::string, std::set<std::string>> tags_of, stems_of;
+  std::map<std::string, std::set<std::string>> tags_of;
+  zopw::StemSources stem_sources;
+  stem_sources.lemmas = {nouns, verbs, adjs, advs};
+  stem_sources.exceptions = {noun_exc, verb_exc, adj_exc, read_exceptions(wn + "/adv.exc")};
+  if (!zopw::read_sense_counts(wn + "/cntlist.rev", &stem_sources)) {
+    std::cerr << "english-set: no sense counts in " << wn << "\n";
+    return 1;
+  }
   std::string line, word;
   auto apply_rules = [&](const std::string& w, const Rule* rules, size_t count, const Set& lemmas, bool doubled) {
     for (size_t r = 0; r < count; ++r) {
@@ -285,7 +294,6 @@ int main(int argc, char** argv) {
       if (lemmas.count(stem)) {
         tags_of[w].insert(rules[r].tag);
         if (std::string(rules[r].tag) == "VBD") tags_of[w].insert("VBN");
-        stems_of[w].insert(stem);
       }
       // A doubled final consonant: running, bigger.
       if (doubled && *rules[r].replace == 0 && stem.size() >= 3 && stem[stem.size() - 1] == stem[stem.size() - 2] &&
@@ -294,7 +302,6 @@ int main(int argc, char** argv) {
         if (lemmas.count(single)) {
           tags_of[w].insert(rules[r].tag);
           if (std::string(rules[r].tag) == "VBD") tags_of[w].insert("VBN");
-          stems_of[w].insert(single);
         }
       }
     }
@@ -309,21 +316,15 @@ int main(int argc, char** argv) {
       continue;
     }
     if (!lemma_word(word)) continue;
-    if (nouns.count(word)) tags_of[word].insert("NN"), stems_of[word].insert(word);
-    if (verbs.count(word)) tags_of[word].insert({"VB", "VBP"}), stems_of[word].insert(word);
-    if (adjs.count(word)) tags_of[word].insert("JJ"), stems_of[word].insert(word);
-    if (advs.count(word)) tags_of[word].insert("RB"), stems_of[word].insert(word);
-    if (auto it = noun_exc.find(word); it != noun_exc.end()) {
-      tags_of[word].insert("NNS");
-      stems_of[word].insert(it->second.begin(), it->second.end());
-    }
-    if (auto it = verb_exc.find(word); it != verb_exc.end()) {
-      tags_of[word].insert({"VBD", "VBN"});
-      stems_of[word].insert(it->second.begin(), it->second.end());
-    }
-    if (auto it = adj_exc.find(word); it != adj_exc.end()) {
+    stem_sources.words.insert(word);
+    if (nouns.count(word)) tags_of[word].insert("NN");
+    if (verbs.count(word)) tags_of[word].insert({"VB", "VBP"});
+    if (adjs.count(word)) tags_of[word].insert("JJ");
+    if (advs.count(word)) tags_of[word].insert("RB");
+    if (noun_exc.count(word)) tags_of[word].insert("NNS");
+    if (verb_exc.count(word)) tags_of[word].insert({"VBD", "VBN"});
+    if (adj_exc.count(word)) {
       tags_of[word].insert(word.size() > 3 && word.substr(word.size() - 3) == "est" ? "JJS" : "JJR");
-      stems_of[word].insert(it->second.begin(), it->second.end());
     }
     apply_rules(word, kNounRules, std::size(kNounRules), nouns, false);
     apply_rules(word, kVerbRules, std::size(kVerbRules), verbs, true);
@@ -333,8 +334,7 @@ int main(int argc, char** argv) {
   // lacks them.
   for (const Multi* exc : {&noun_exc, &verb_exc}) {
     for (const auto& [w, bases] : *exc) {
-      if (w.find_first_of("-'") != std::string::npos || stems_of.count(w)) continue;
-      stems_of[w].insert(bases.begin(), bases.end());
+      if (w.find_first_of("-'") != std::string::npos || tags_of.count(w)) continue;
       if (exc == &noun_exc) {
         tags_of[w].insert("NNS");
       } else {
@@ -346,6 +346,7 @@ int main(int argc, char** argv) {
 
   std::string error;
   // Stemmer.
+  const auto stems_of = zopw::build_stems(stem_sources);
   std::vector<fstw::Pair> pairs;
   for (const auto& [w, stems] : stems_of) {
     for (const std::string& s : stems) pairs.push_back({w, s});

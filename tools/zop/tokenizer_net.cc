@@ -73,24 +73,36 @@ bool tokenizer_desc(fstw::FileDesc* desc, std::string* error) {
   // an apostrophe, S after "'s", N1 N2 inside "n't", T after "n't", F the
   // end. Blanks are inserted through diacritic arcs, which the walk tries
   // first; the states are laid out so that only one path accepts a chunk.
+  // A dot or hyphen between word characters stays inside the word (3.6,
+  // sys.stderr, module-level): D is after such an inner mark; one that ends
+  // a word leads to P2, after which only a non-word token (from A3) may
+  // follow, so that the split reading of an inner mark never accepts.
   const int32_t A = 0, A2 = b.state(), W = b.state(), B = b.state(), P = b.state(), Q = b.state(),
-                S = b.state(), N1 = b.state(), N2 = b.state(), T = b.state(), F = b.state(true);
+                S = b.state(), N1 = b.state(), N2 = b.state(), T = b.state(), F = b.state(true), D = b.state(),
+                P2 = b.state(), A3 = b.state();
+  auto inner_mark = [](uint8_t ch) { return ch == '.' || ch == '-'; };
   for (int c = 33; c <= 255; ++c) {
     const auto ch = static_cast<uint8_t>(c);
     if (zop::is_token_letter(ch)) {
       b.chr(A, ch, W);
       if (ch != 's') b.chr(A2, ch, W);
       b.chr(W, ch, W);
+      b.chr(D, ch, W);
     } else if (ch == '\'') {
       b.chr(A, ch, Q);
       b.chr(A2, ch, Q);
+      b.chr(A3, ch, Q);
       b.chr(B, ch, Q);
     } else {
       b.chr(A, ch, P);
       b.chr(A2, ch, P);
-      b.chr(B, ch, P);
+      b.chr(A3, ch, P);
+      b.chr(B, ch, inner_mark(ch) ? P2 : P);
+      if (inner_mark(ch)) b.chr(W, ch, D);
     }
   }
+  b.blank(P2, A3);
+  b.arc(P2, fstw::kPlanEnd, F);
   b.blank(W, B);
   b.arc(W, fstw::kPlanEnd, F);
   b.chr(B, 'n', N1);

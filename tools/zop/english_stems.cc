@@ -1,0 +1,250 @@
+#include "tools/zop/english_stems.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace vorlane::zopw {
+namespace {
+
+enum Pos { kNoun = 0, kVerb = 1, kAdj = 2, kAdv = 3 };
+
+// How a surface relates to a stem.
+enum Kind { kLemma, kIrregular, kRegular, kComparative };
+
+struct Reading {
+  std::string stem;
+  int pos;
+  Kind kind;
+};
+
+bool vowel(char c) { return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u'; }
+bool letter(char c) { return c >= 'a' && c <= 'z'; }
+bool ends(const std::string& w, const char* s) {
+  const std::string suffix(s);
+  return w.size() >= suffix.size() && w.compare(w.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A final consonant-vowel-consonant that doubles before a vowel ending
+// (stop, stopped; big, bigger). Longer words double too in some spellings
+// (travelled, equipped), so every such word offers the doubled form.
+bool doubles(const std::string& w) {
+  if (w.size() < 3) return false;
+  const char c = w.back(), v = w[w.size() - 2], p = w[w.size() - 3];
+  return letter(c) && !vowel(c) && c != 'w' && c != 'x' && c != 'y' && vowel(v) && letter(p) && !vowel(p) &&
+         !(p == 'q');
+}
+
+// Vowel groups: a word of one doubles its last consonant before a vowel
+// ending always (stop, stopped), longer words only in some spellings.
+int syllables(const std::string& w) {
+  int n = 0;
+  for (size_t i = 0; i < w.size(); ++i) {
+    if (vowel(w[i]) && (i == 0 || !vowel(w[i - 1]))) ++n;
+  }
+  return n;
+}
+
+bool consonant_y(const std::string& w) {
+  return w.size() >= 2 && w.back() == 'y' && letter(w[w.size() - 2]) && !vowel(w[w.size() - 2]);
+}
+
+std::vector<std::string> s_forms(const std::string& w, bool noun) {
+  std::vector<std::string> out;
+  if (ends(w, "s") || ends(w, "x") || ends(w, "z") || ends(w, "ch") || ends(w, "sh")) {
+    out.push_back(w + "es");
+  } else if (consonant_y(w)) {
+    out.push_back(w.substr(0, w.size() - 1) + "ies");
+  } else if (ends(w, "o")) {
+    out.push_back(w + "s");
+    out.push_back(w + "es");
+  } else {
+    out.push_back(w + "s");
+  }
+  if (noun && w.size() > 3 && ends(w, "man")) out.push_back(w.substr(0, w.size() - 3) + "men");
+  return out;
+}
+
+std::vector<std::string> verb_forms(const std::string& w) {
+  std::vector<std::string> out = s_forms(w, false);
+  const bool always_doubled = doubles(w) && syllables(w) == 1;
+  if (ends(w, "e")) {
+    out.push_back(w + "d");
+  } else if (consonant_y(w)) {
+    out.push_back(w.substr(0, w.size() - 1) + "ied");
+  } else if (!always_doubled) {
+    out.push_back(w + "ed");
+  }
+  if (ends(w, "ie")) {
+    out.push_back(w.substr(0, w.size() - 2) + "ying");
+  } else if (ends(w, "e") && !ends(w, "ee") && !ends(w, "oe") && !ends(w, "ye") && w.size() > 2) {
+    out.push_back(w.substr(0, w.size() - 1) + "ing");
+  } else if (!always_doubled) {
+    out.push_back(w + "ing");
+  }
+  if (doubles(w)) {
+    out.push_back(w + w.back() + "ed");
+    out.push_back(w + w.back() + "ing");
+  }
+  return out;
+}
+
+std::vector<std::string> comparative_forms(const std::string& w) {
+  std::vector<std::string> out;
+  if (w.find('-') != std::string::npos) return out;
+  if (ends(w, "e")) {
+    out = {w + "r", w + "st"};
+  } else if (consonant_y(w)) {
+    const std::string b = w.substr(0, w.size() - 1);
+    out = {b + "ier", b + "iest"};
+  } else {
+    if (!doubles(w) || syllables(w) > 1) out = {w + "er", w + "est"};
+    if (doubles(w)) {
+      out.push_back(w + w.back() + "er");
+      out.push_back(w + w.back() + "est");
+    }
+  }
+  return out;
+}
+
+bool surface_word(const std::string& w) {
+  if (w.empty()) return false;
+  for (unsigned char c : w) {
+    if (!((c >= 'a' && c <= 'z') || c == '-' || c == '\'' || c >= 0xC0)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool read_sense_counts(const std::string& path, StemSources* sources) {
+  std::ifstream f(path);
+  if (!f) return false;
+  std::string line;
+  while (std::getline(f, line)) {
+    std::istringstream in(line);
+    std::string key;
+    int sense = 0, count = 0;
+    if (!(in >> key >> sense >> count)) continue;
+    const size_t pct = key.find('%');
+    if (pct == std::string::npos || pct + 1 >= key.size()) continue;
+    int pos;
+    switch (key[pct + 1]) {
+      case '1': pos = kNoun; break;
+      case '2': pos = kVerb; break;
+      case '3':
+      case '5': pos = kAdj; break;
+      case '4': pos = kAdv; break;
+      default: continue;
+    }
+    sources->counts[key.substr(0, pct)][pos] += count;
+  }
+  return true;
+}
+
+std::map<std::string, std::set<std::string>> build_stems(const StemSources& src) {
+  // Tagged senses of a lemma in one part of speech, or in all (pos < 0).
+  auto count = [&src](const std::string& lemma, int pos) {
+    auto it = src.counts.find(lemma);
+    if (it == src.counts.end()) return 0;
+    if (pos < 0) return it->second[0] + it->second[1] + it->second[2] + it->second[3];
+    return it->second[pos];
+  };
+  auto count_of = count;
+  std::unordered_map<std::string, std::vector<Reading>> readings;
+  auto add = [&readings](const std::string& surface, const std::string& stem, int pos, Kind kind) {
+    if (surface_word(surface) && surface_word(stem)) readings[surface].push_back({stem, pos, kind});
+  };
+  auto is_lemma = [&src](const std::string& w) {
+    for (const auto& set : src.lemmas) {
+      if (set.count(w)) return true;
+    }
+    return false;
+  };
+  for (int pos = 0; pos < 4; ++pos) {
+    for (const std::string& lemma : src.lemmas[pos]) {
+      add(lemma, lemma, pos, kLemma);
+      if (pos == kNoun) {
+        for (const std::string& f : s_forms(lemma, true)) add(f, lemma, pos, kRegular);
+      } else if (pos == kVerb) {
+        for (const std::string& f : verb_forms(lemma)) add(f, lemma, pos, kRegular);
+      } else if (pos == kAdj) {
+        for (const std::string& f : comparative_forms(lemma)) add(f, lemma, pos, kComparative);
+      }
+    }
+  }
+  // Irregular forms; an adverb's entry stands only for a form that is not an
+  // adjective's too ("better" is "good" rather than "well").
+  for (int pos = 0; pos < 4; ++pos) {
+    for (const auto& [form, bases] : src.exceptions[pos]) {
+      if (pos == kAdv && src.exceptions[kAdj].count(form)) continue;
+      // Of several bases, the ones near the commonest (better: good, not
+      // the rarer adjective well).
+      int most = 0;
+      for (const std::string& b : bases) most = std::max(most, count_of(b, pos));
+      for (const std::string& b : bases) {
+        if ((count_of(b, pos) + 0.5) * 4 >= most + 0.5) add(form, b, pos, kIrregular);
+      }
+    }
+  }
+  // Words of the word list that WordNet lacks (keyword, keywords): their
+  // regular forms that the list holds too.
+  for (const std::string& w : src.words) {
+    if (is_lemma(w) || readings.count(w) || !surface_word(w)) continue;
+    bool used = false;
+    std::vector<std::string> forms = s_forms(w, true);
+    for (const std::string& f : verb_forms(w)) forms.push_back(f);
+    for (const std::string& f : forms) {
+      if (f != w && src.words.count(f) && !readings.count(f)) {
+        readings[f].push_back({w, kNoun, kRegular});
+        used = true;
+      }
+    }
+    if (used) readings[w].push_back({w, kNoun, kLemma});
+  }
+
+  std::map<std::string, std::set<std::string>> result;
+  for (auto& [surface, list] : readings) {
+    // Weight of each stem: its most frequent reading.
+    std::map<std::string, double> weight;
+    std::map<std::string, bool> only_comparative;
+    // A verb's irregular form used as an adjective (frozen, torn) is that
+    // verb's form: the adjective's counts do not weigh its own reading.
+    const bool irregular_verb = src.exceptions[kVerb].count(surface) > 0;
+    bool irregular = false;
+    for (const Reading& r : list) irregular = irregular || r.kind == kIrregular;
+    for (const Reading& r : list) {
+      double w = (r.kind == kLemma ? count(surface, -1) : count(r.stem, r.pos)) + 0.5;
+      if (r.kind == kLemma && irregular_verb) w -= count(surface, kAdj);
+      auto [it, fresh] = weight.emplace(r.stem, w);
+      if (!fresh && w > it->second) it->second = w;
+      auto [ct, cfresh] = only_comparative.emplace(r.stem, r.kind == kComparative);
+      if (!cfresh) ct->second = ct->second && r.kind == kComparative;
+    }
+    const bool noun_or_verb = src.lemmas[kNoun].count(surface) || src.lemmas[kVerb].count(surface);
+    const int noun_verb_count = count(surface, kNoun) + count(surface, kVerb);
+    std::set<std::string> kept;
+    double best = 0;
+    for (const auto& [stem, w] : weight) best = std::max(best, w);
+    for (const auto& [stem, w] : weight) {
+      // A comparative reading of a noun or a verb (buffer, number, offer)
+      // only where the adjective is the commoner word (lower, longer).
+      if (only_comparative[stem] && noun_or_verb && count(stem, kAdj) <= noun_verb_count) continue;
+      // A spelling variant with a doubled last letter (instal, install):
+      // the commoner one.
+      if (auto d = weight.find(stem + stem.back()); d != weight.end() && d->second > w) continue;
+      if (!stem.empty() && stem.size() > 1 && stem.back() == stem[stem.size() - 2]) {
+        if (auto d = weight.find(stem.substr(0, stem.size() - 1)); d != weight.end() && d->second > w) continue;
+      }
+      // A reading far rarer than the word's commonest one; a word of the
+      // exception lists is mainly that inflected form (bent, rose), so its
+      // own reading must come nearer to it.
+      if (w * (stem == surface && irregular ? 8 : 25) < best) continue;
+      kept.insert(stem);
+    }
+    if (!kept.empty()) result[surface] = std::move(kept);
+  }
+  return result;
+}
+
+}  // namespace vorlane::zopw
