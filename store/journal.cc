@@ -19,8 +19,6 @@ namespace vorlane {
 
 namespace {
 
-const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
 bool term_storable(const doc_terms* t, int32_t i) {
   return index_term_valid(t->pairs[i].hash1, t->pairs[i].hash2, t->freqs[i]);
 }
