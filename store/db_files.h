@@ -137,6 +137,11 @@ inline constexpr uint32_t kTitleBytes = kTitleRecordSize;
 
 // Journal.
 inline constexpr uint32_t kJnlMaxReclen = 0xB4000u;
+inline constexpr uint32_t kJnlBytesPerTerm = 9;  // a hash pair and a frequency byte
+
+// Is reclen a journal record length a reader accepts (at most 0xB4000, a
+// multiple of 9)?
+inline bool jnl_reclen_valid(uint32_t reclen) { return reclen <= kJnlMaxReclen && reclen % kJnlBytesPerTerm == 0; }
 
 struct dir_header {
   uint32_t nparts;
