@@ -95,6 +95,9 @@ int process_spawn(const SpawnRequest& request, Process* out) {
   if (!rc) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   if (!rc && request.directory) rc = posix_spawn_file_actions_addchdir_np(&actions, request.directory);
 
+  // The clock is read before the spawn: the child may run for a while before
+  // this thread is scheduled again, and its elapsed time must cover that.
+  const long long start_ms = monotonic_ms();
   pid_t pid = -1;
   if (!rc) rc = posix_spawn(&pid, request.path, &actions, &attr, request.argv, request.envp ? request.envp : environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -102,7 +105,7 @@ int process_spawn(const SpawnRequest& request, Process* out) {
   if (rc) return rc;
 
   out->pid = pid;
-  out->start_ms = monotonic_ms();
+  out->start_ms = start_ms;
   out->pidfd = pidfd_open(pid);
   if (out->pidfd < 0) {
     int err = errno ? errno : ESRCH;

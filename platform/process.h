@@ -18,7 +18,7 @@ struct SpawnRequest {
 struct Process {
   pid_t pid = -1;
   int pidfd = -1;
-  long long start_ms = 0;  // CLOCK_MONOTONIC at the spawn, in milliseconds
+  long long start_ms = 0;  // CLOCK_MONOTONIC just before the spawn, in milliseconds
   bool reaped = false;
   int exit_code = 0;
 };
@@ -44,7 +44,8 @@ int process_wait_any(Process* const* processes, int count, int extra_fd);
 // read.
 bool process_user_time_ms(const Process& process, long long* ms);
 
-// Milliseconds since the child was started.
+// Milliseconds since the child was started, counted from before the spawn,
+// so never less than the child's CPU time (process_user_time_ms).
 long long process_elapsed_ms(const Process& process);
 
 // Ends the child with SIGKILL and reaps it; its exit code becomes code.

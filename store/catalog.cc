@@ -53,8 +53,8 @@ idbm_db* idbm_load(const char* path) {
     if (cat_docf(e) > db->ndocs) db->ndocs = cat_docf(e);
     const uint32_t h1 = e.hash1 & kHashMask;
     if (h1 == 0 || (e.hash2 & kHashMask) == 0) continue;
-    uint32_t cell = h1 % db->cat_size + 1;
-    while (db->cat_table[cell]) cell = cell == db->cat_size ? 1 : cell + 1;
+    uint32_t cell = probe_first(h1, db->cat_size);
+    while (db->cat_table[cell]) cell = probe_next(cell, db->cat_size);
     db->cat_table[cell] = reinterpret_cast<const uint32_t*>(&e);
   }
   idbm_score_map(db);
@@ -63,12 +63,12 @@ idbm_db* idbm_load(const char* path) {
 
 const cat_entry* idbm_cat_find(const idbm_db* catalog, uint32_t hash1, uint32_t hash2) {
   if (!catalog || !catalog->cat_table || catalog->cat_size == 0) return nullptr;
-  uint32_t cell = (hash1 & kHashMask) % catalog->cat_size + 1;
+  uint32_t cell = probe_first(hash1, catalog->cat_size);
   for (uint32_t steps = 0; steps < catalog->cat_size; ++steps) {
     const uint32_t* e = catalog->cat_table[cell];
     if (!e) return nullptr;
     if (pair_cmp(e[0], e[1], hash1, hash2) == 0) return reinterpret_cast<const cat_entry*>(e);
-    cell = cell == catalog->cat_size ? 1 : cell + 1;
+    cell = probe_next(cell, catalog->cat_size);
   }
   return nullptr;
 }

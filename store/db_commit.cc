@@ -33,8 +33,6 @@ bool exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
 int fail(const char* what, const std::string& name) { return report_error(what, name.c_str()); }
 
 // Removes the temporaries of unfinished writing (not the marker).

@@ -81,7 +81,7 @@ uint32_t jnl_count_records(const char* journal_path) {
   while (pos + 4 <= size) {
     uint32_t reclen;
     if (fseeko(f, static_cast<off_t>(pos), SEEK_SET) != 0 || fread(&reclen, 4, 1, f) != 1) break;
-    if (reclen > kJnlMaxReclen || reclen % 9 != 0) break;
+    if (!jnl_reclen_valid(reclen)) break;
     if (pos + 4 + reclen > size) break;
     pos += 4 + static_cast<uint64_t>(reclen);
     ++count;

@@ -137,6 +137,11 @@ inline constexpr uint32_t kTitleBytes = kTitleRecordSize;
 
 // Journal.
 inline constexpr uint32_t kJnlMaxReclen = 0xB4000u;
+inline constexpr uint32_t kJnlBytesPerTerm = 9;  // a hash pair and a frequency byte
+
+// Is reclen a journal record length a reader accepts (at most 0xB4000, a
+// multiple of 9)?
+inline bool jnl_reclen_valid(uint32_t reclen) { return reclen <= kJnlMaxReclen && reclen % kJnlBytesPerTerm == 0; }
 
 struct dir_header {
   uint32_t nparts;
@@ -144,6 +149,7 @@ struct dir_header {
   uint32_t ndocs;
   uint32_t posting_limit;
 };
+static_assert(sizeof(dir_header) == kDirHeaderSize, "the directory header is written whole");
 
 struct dir_entry {
   uint32_t hash1;
@@ -151,6 +157,7 @@ struct dir_entry {
   uint32_t offset;
   uint32_t size_part;  // size << 8 | part
 };
+static_assert(sizeof(dir_entry) == kDirEntrySize, "a directory entry is written whole");
 
 inline uint32_t dir_entry_size(const dir_entry& e) { return e.size_part >> 8; }
 inline uint32_t dir_entry_part(const dir_entry& e) { return e.size_part & 0xFFu; }
@@ -161,6 +168,7 @@ struct cat_entry {
   uint32_t docf_high;  // (docf << 7) + highest score
   uint32_t count_mean;  // (count << 7) + mean score
 };
+static_assert(sizeof(cat_entry) == 16, "a catalog entry is written whole");
 
 inline uint32_t cat_docf(const cat_entry& e) { return e.docf_high >> 7; }
 
@@ -168,6 +176,7 @@ struct din_entry {
   uint32_t host_hash;
   uint32_t day;  // (day number & 0xFFFF) << 16
 };
+static_assert(sizeof(din_entry) == 8, "a date entry is written whole");
 
 // The day word of a date entry for a day number, and the day number back
 // (bytes 6-7 of the entry).
@@ -184,10 +193,12 @@ inline bool dir_entry_needed(uint32_t offset, uint32_t size) {
 inline bool rec_is_compact(const uint32_t* r) { return (r[0] & kCompactFlag) != 0; }
 inline uint32_t rec_hash1(const uint32_t* r) { return r[0] & kHashMask; }
 inline uint32_t rec_hash2(const uint32_t* r) { return r[1] & kHashMask; }
-// Posting count, 1 or 2 for compact forms.
+// Posting count of the full form (every record in memory), and of any form,
+// 1 or 2 for compact ones.
+inline uint32_t rec_full_count(const uint32_t* r) { return r[3] >> 15; }
 inline uint32_t rec_count(const uint32_t* r) {
   if (rec_is_compact(r)) return (r[1] & kCompactFlag) ? 2 : 1;
-  return r[3] >> 15;
+  return rec_full_count(r);
 }
 inline uint32_t rec_free(const uint32_t* r) { return rec_is_compact(r) ? 0 : (r[3] & kFreeMask); }
 inline uint32_t rec_docf(const uint32_t* r) { return rec_is_compact(r) ? rec_count(r) : (r[2] & kDocfMask); }
@@ -195,7 +206,18 @@ inline uint32_t rec_norm(const uint32_t* r) { return rec_is_compact(r) ? 0 : (r[
 // Size in bytes: (count + free + 5) x 4 for the full form, 12 or 16 compact.
 inline uint64_t rec_size(const uint32_t* r) {
   if (rec_is_compact(r)) return (r[1] & kCompactFlag) ? 16 : 12;
-  return (static_cast<uint64_t>(r[3] >> 15) + (r[3] & kFreeMask) + 5) * 4;
+  return (static_cast<uint64_t>(rec_full_count(r)) + (r[3] & kFreeMask) + 5) * 4;
+}
+// Writers of the full form's header words, beside the readers above (free
+// is 0 in a record written to disk).
+inline void rec_set_count(uint32_t* r, uint32_t count, uint32_t free = 0) { r[3] = (count << 15) | free; }
+inline void rec_set_docf(uint32_t* r, uint32_t docf) { r[2] = (r[2] & ~kDocfMask) | docf; }
+inline void rec_set_header(uint32_t* r, uint32_t hash1, uint32_t hash2, uint32_t docf, uint32_t norm, uint32_t count,
+                           uint32_t free = 0) {
+  r[0] = hash1;
+  r[1] = hash2;
+  r[2] = (norm << 25) | docf;
+  rec_set_count(r, count, free);
 }
 // The first posting word.
 inline const uint32_t* rec_postings(const uint32_t* r) { return r + (rec_is_compact(r) ? 2 : 4); }

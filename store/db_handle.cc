@@ -234,12 +234,14 @@ idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, ui
 }
 
 idbm_db* idbm_open(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr, idbm_db* catalog) {
-  return idbm_openInner(path, 0, posting_limit, count, score_incr, catalog, 0x1300);
+  return idbm_openInner(path, 0, posting_limit, count, score_incr, catalog,
+                        IDBM_KEEP_DIR | IDBM_INCREMENTAL | IDBM_SCORE_MAP);
 }
 
 idbm_db* idbm_open_full(const char* path, uint32_t id, int32_t posting_limit, uint32_t count, int32_t score_incr,
                         idbm_db* catalog) {
-  return idbm_openInner(path, id, posting_limit, count, score_incr, catalog, 0x1311);
+  return idbm_openInner(path, id, posting_limit, count, score_incr, catalog,
+                        IDBM_DEL_REQUIRED | IDBM_DIN_REQUIRED | IDBM_KEEP_DIR | IDBM_INCREMENTAL | IDBM_SCORE_MAP);
 }
 
 idbm_db* idbm_open_plain(const char* path, idbm_db* catalog) {

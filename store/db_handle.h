@@ -19,6 +19,7 @@
 #include <cstdio>
 
 #include "store/mapfile.h"
+#include "store/term_hash.h"
 #include "store/sthread.h"
 
 namespace vorlane {
@@ -35,6 +36,11 @@ struct db_file {
 
 // A cache cell that lost its record (its slot was recycled); probes pass it.
 inline constexpr uintptr_t CACHE_DEL = 0xFFFFFFFCu;
+
+// The probe of a table of cells 1..size (the term cache, the catalog table):
+// it starts at the cell of hash1 and steps to the next cell, from size to 1.
+inline uint32_t probe_first(uint32_t hash1, uint32_t size) { return (hash1 & kHashMask) % size + 1; }
+inline uint32_t probe_next(uint32_t cell, uint32_t size) { return cell == size ? 1 : cell + 1; }
 
 struct idbm_db {
   char* name = nullptr;          // owned copy of the directory path
@@ -126,6 +132,9 @@ enum : uint32_t {
   IDBM_SCORE_MAP = 0x1000,
 };
 
+// The handle's directory path for messages; "" when it has none.
+inline const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
+
 // The header of the directory the handle keeps (mapped or copied).
 inline const uint32_t* idbm_dir_words(const idbm_db* db) {
   return static_cast<const uint32_t*>(db->dir.address);
@@ -136,10 +145,10 @@ inline const uint32_t* idbm_dir_words(const idbm_db* db) {
 idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, uint32_t count,
                         int32_t score_incr, idbm_db* catalog, uint32_t flags);
 idbm_db* idbm_open(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr,
-                   idbm_db* catalog);  // flags 0x1300
+                   idbm_db* catalog);  // keep dir, incremental, score map
 idbm_db* idbm_open_full(const char* path, uint32_t id, int32_t posting_limit, uint32_t count,
-                        int32_t score_incr, idbm_db* catalog);  // flags 0x1311
-idbm_db* idbm_open_plain(const char* path, idbm_db* catalog);  // flags 0
+                        int32_t score_incr, idbm_db* catalog);  // those, del and din required
+idbm_db* idbm_open_plain(const char* path, idbm_db* catalog);  // no flags
 
 // Incremental open of a database with (or without) a journal, at a document
 // capacity of count. A capacity below the journal's record count is refused

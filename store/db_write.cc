@@ -27,8 +27,6 @@ void step(const char* name) {
   if (idbm_write_step) idbm_write_step(name);
 }
 
-const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
 int report_docid(const char* what, uint32_t docid, uint32_t ndocs, const idbm_db* db) {
   char detail[512];
   snprintf(detail, sizeof detail, "%u >= %u: %s", docid, ndocs, db_name(db));
@@ -45,7 +43,7 @@ const uint32_t* rescale(const idbm_db* db, const uint32_t* rec, std::vector<uint
   work[0] = rec[0];
   work[1] = rec[1];
   work[2] = rec[2] & kDocfMask;
-  work[3] = count << 15;
+  rec_set_count(work.data(), count);
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t p = rec[4 + i];
     const uint32_t s = std::min<uint32_t>(100, ((p & 127u) * 100 + norm / 2) / norm);
@@ -85,7 +83,7 @@ int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position) {
     out[0] = rec[0];
     out[1] = rec[1];
     out[2] = rec[2];
-    out[3] = count << 15;  // free is 0 on disk
+    rec_set_count(out, count);  // free is 0 on disk
   } else {
     const uint32_t first = postings[0];
     if (posting_docid(first) >= db->ndocs)
@@ -193,13 +191,13 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   uint32_t nterms = 0;
   for (int32_t i = 0; i < n; ++i) {
     uint32_t* rec = records[i];
-    const uint32_t count = rec[3] >> 15;
+    const uint32_t count = rec_full_count(rec);
     if (count > limit) {
       // Keep the first limit postings (by docid); the rest becomes spare room.
       const uint32_t room = count + (rec[3] & kFreeMask);
       rec[4 + limit] = kRecEndMark;
       memset(rec + 5 + limit, 0, (uint64_t{room} - limit) * 4);
-      rec[3] = (limit << 15) | std::min(room - limit, kFreeMask);
+      rec_set_count(rec, limit, std::min(room - limit, kFreeMask));
     }
     if (!idbm_append(db, rec, &position)) {
       free(records);

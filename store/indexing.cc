@@ -25,8 +25,6 @@ namespace vorlane {
 
 namespace {
 
-const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
 // Document-frequency weight of a term new to the handle.
 uint32_t new_term_norm(const idbm_db* db, uint32_t hash1, uint32_t hash2) {
   int norm;
@@ -79,10 +77,7 @@ int add_posting(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2, uint
   if (!rec) {
     rec = icube_alloc(db, 2);
     if (!rec) return -1;
-    rec[0] = hash1;
-    rec[1] = hash2;
-    rec[2] = (norm << 25) | 1u;
-    rec[3] = (1u << 15) | 1u;
+    rec_set_header(rec, hash1, hash2, 1, norm, 1, 1);
     rec[4] = posting;
     rec[5] = kRecEndMark;
     db->cache_table[cell].store(reinterpret_cast<uintptr_t>(rec), std::memory_order_release);
@@ -90,7 +85,7 @@ int add_posting(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2, uint
     db->cache_used.fetch_add(1, std::memory_order_relaxed);
     return 1;
   }
-  uint32_t count = rec[3] >> 15;
+  uint32_t count = rec_full_count(rec);
   uint32_t free_words = rec[3] & kFreeMask;
   if (count > 0 && posting_docid(rec[4 + count - 1]) >= docid) {
     report_error("idbm_index:", "posting not above the record's last docid");
@@ -99,7 +94,7 @@ int add_posting(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2, uint
   const uint32_t docf = std::min((rec[2] & kDocfMask) + 1, kDocfMask);
   if (count >= kMaxRecCount) {
     // The count field is full: the document is counted, its posting not kept.
-    rec[2] = (rec[2] & ~kDocfMask) | docf;
+    rec_set_docf(rec, docf);
     return 1;
   }
   if (free_words == 0) {
@@ -113,8 +108,8 @@ int add_posting(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2, uint
   }
   rec[4 + count] = posting;
   rec[5 + count] = kRecEndMark;
-  rec[2] = (rec[2] & ~kDocfMask) | docf;
-  rec[3] = ((count + 1) << 15) | (free_words - 1);
+  rec_set_docf(rec, docf);
+  rec_set_count(rec, count + 1, free_words - 1);
   return 1;
 }
 

@@ -19,8 +19,6 @@ namespace vorlane {
 
 namespace {
 
-const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
 bool term_storable(const doc_terms* t, int32_t i) {
   return index_term_valid(t->pairs[i].hash1, t->pairs[i].hash2, t->freqs[i]);
 }
@@ -164,7 +162,7 @@ int idbm_recover_log(idbm_db* db, int normalise) {
       damaged = true;
       break;
     }
-    if (reclen > kJnlMaxReclen || reclen % 9 != 0) {
+    if (!jnl_reclen_valid(reclen)) {
       log_msg(LOG_ERROR, "idbm_recover_log: reclen %d limit %d, (%d docs recovered)", static_cast<int>(reclen),
               static_cast<int>(kJnlMaxReclen), static_cast<int>(recovered));
       damaged = true;

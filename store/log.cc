@@ -130,8 +130,10 @@ void LogMessage(uint32_t level, const char* format, va_list args) {
     line += "ERROR: ";
   else if (level & LOG_WARNING)
     line += "WARNING: ";
-  line += format_all(format, args);
-  line += '\n';
+  std::string message = format_all(format, args);
+  line += message;
+  // A message that ends its own line gets no second newline.
+  if (message.empty() || message.back() != '\n') line += '\n';
 
   write_line(s, line);
   if ((level & LOG_ERROR) && s != stderr) write_line(stderr, line);

@@ -9,6 +9,8 @@
 //
 //   <program name><<pid>/<thread>>: <24-char time>  [ERROR: |WARNING: ]message\n
 //
+// The newline is left out when the message ends in one already. The handler
+// (the default one or a script's) receives the message as it was given.
 // Each line is built whole and written with one call, so lines of threads and
 // processes sharing a file never interleave.
 #pragma once

@@ -142,6 +142,29 @@ TEST_F(LogTest, WarningNoticeAndInformation) {
   EXPECT_TRUE(std::regex_match(ev[1].strings[0], std::regex(".{24}\\. n 2")));
 }
 
+TEST_F(LogTest, MessageEndingInANewlineIsFollowedByNoEmptyLine) {
+  CaptureStderr err;
+  log_msg(LOG_NOTICE, "ends its line\n");
+  log_msg(LOG_ERROR, "%s\n", "error line");
+  log_msg(LOG_NOTICE, "two lines\nsecond\n");
+  log_msg(LOG_NOTICE, "plain");
+  std::string text = read_all(stream_);
+  EXPECT_EQ(text.find("\n\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  ends its line\n<orvel>"), std::string::npos) << text;
+  EXPECT_NE(text.find("  ERROR: error line\n<orvel>"), std::string::npos) << text;
+  EXPECT_NE(text.find("  two lines\nsecond\n<orvel>"), std::string::npos) << text;
+  EXPECT_EQ(text.size() - text.rfind("  plain\n"), 8u) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
+  std::string repeated = err.text();
+  EXPECT_EQ(std::count(repeated.begin(), repeated.end(), '\n'), 1) << repeated;
+
+  // The event text is the message as it was given.
+  auto ev = events();
+  ASSERT_EQ(ev.size(), 4u);
+  EXPECT_EQ(ev[1].type, "error");
+  EXPECT_NE(ev[1].strings[0].find(". error line"), std::string::npos) << ev[1].strings[0];
+}
+
 TEST_F(LogTest, LongMessageIsCutOnlyInTheEvent) {
   std::string big(5000, 'x');
   log_msg(LOG_NOTICE, "%s", big.c_str());

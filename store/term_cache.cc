@@ -19,8 +19,6 @@ ssize_t (*idbm_pread)(int fd, void* buffer, size_t count, uint64_t offset) = &vo
 
 namespace {
 
-const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
 }  // namespace
 
 CellCheck check_cell(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2, bool take, uint32_t** out) {
@@ -125,7 +123,7 @@ void idbm_cache_release(idbm_db* db) {
 uint32_t idbm_freq_find(idbm_db* db, uint32_t hash1, uint32_t hash2) {
   if (!db->cache_table) return 0;
   const uint32_t size = static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed));
-  uint32_t cell = (hash1 & kHashMask) % size + 1;
+  uint32_t cell = probe_first(hash1, size);
   for (uint32_t steps = 0; steps < size; ++steps) {
     uintptr_t value = db->cache_table[cell].load(std::memory_order_acquire);
     if (value == 0) return cell;
@@ -133,7 +131,7 @@ uint32_t idbm_freq_find(idbm_db* db, uint32_t hash1, uint32_t hash2) {
       const auto* r = reinterpret_cast<const uint32_t*>(value);
       if (pair_cmp(r[0], r[1], hash1, hash2) == 0) return cell;
     }
-    cell = cell == size ? 1 : cell + 1;
+    cell = probe_next(cell, size);
   }
   return 0;
 }
@@ -146,11 +144,11 @@ int idbm_purge(idbm_db* db) {
     uint32_t j = i;
     uint32_t run = 0;
     while (run < size && db->cache_table[j].load(std::memory_order_acquire) == CACHE_DEL) {
-      j = j == size ? 1 : j + 1;
+      j = probe_next(j, size);
       ++run;
     }
     if (run == size || db->cache_table[j].load(std::memory_order_acquire) != 0) continue;
-    for (uint32_t k = i, left = run; left > 0; --left, k = k == size ? 1 : k + 1) {
+    for (uint32_t k = i, left = run; left > 0; --left, k = probe_next(k, size)) {
       db->cache_table[k].store(0, std::memory_order_release);
       ++reclaimed;
     }
@@ -195,7 +193,7 @@ uint32_t* insert_locked(idbm_db* db, uint32_t* record, slot* s, uint32_t size, u
     return record;
   };
   for (;;) {
-    uint32_t cell = hash1 % size + 1;
+    uint32_t cell = probe_first(hash1, size);
     uint32_t first_deleted = 0;
     bool restart = false;
     for (uint32_t steps = 0; steps < size; ++steps) {
@@ -212,7 +210,7 @@ uint32_t* insert_locked(idbm_db* db, uint32_t* record, slot* s, uint32_t size, u
       }
       if (c == CellCheck::kDeleted && first_deleted == 0) first_deleted = cell;
       if (c == CellCheck::kEmpty) return first_deleted ? insert_at(first_deleted, false) : insert_at(cell, true);
-      cell = cell == size ? 1 : cell + 1;
+      cell = probe_next(cell, size);
     }
     if (restart) continue;
     if (first_deleted) return insert_at(first_deleted, false);
@@ -263,7 +261,7 @@ uint32_t* idbm_add(idbm_db* db, uint32_t* record, slot* s) {
 
 void idbm_trunc(uint32_t* record, uint32_t limit) {
   log_msg(LOG_WARNING, "idbm_trunc: termlist longer than 40K");
-  const uint32_t count = record[3] >> 15;
+  const uint32_t count = rec_full_count(record);
   if (count <= limit) return;
   uint32_t* postings = record + kRecHeaderWords;
   uint32_t per_score[128] = {};
@@ -294,7 +292,7 @@ void idbm_trunc(uint32_t* record, uint32_t limit) {
   memset(postings + kept + 1, 0, uint64_t{dropped} * 4);
   uint32_t free = (record[3] & kFreeMask) + dropped;
   if (free > kFreeMask) free = kFreeMask;
-  record[3] = (kept << 15) | free;
+  rec_set_count(record, kept, free);
 }
 
 uint32_t* idbm_norm(idbm_db* db, uint32_t* record, slot* s) {
@@ -374,10 +372,7 @@ uint32_t* idbm_norm(idbm_db* db, uint32_t* record, slot* s) {
     out[at] = posting;
   }
   out[count] = kRecEndMark;
-  dest[0] = hash1;
-  dest[1] = hash2;
-  dest[2] = (static_cast<uint32_t>(weight) << 25) | docf;
-  dest[3] = count << 15;
+  rec_set_header(dest, hash1, hash2, docf, static_cast<uint32_t>(weight), count);
   return idbm_add(db, dest, s);
 }
 

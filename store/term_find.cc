@@ -14,8 +14,6 @@ namespace vorlane {
 
 namespace {
 
-const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
 const uint32_t* fail(const idbm_db* db, bool* failed, const char* what) {
   report_error(what, db_name(db));
   *failed = true;
@@ -34,7 +32,7 @@ const uint32_t* normalised(const uint32_t* record, bool* failed) {
 const uint32_t* probe_cache(idbm_db* db, uint32_t hash1, uint32_t hash2, bool* hit, bool* full) {
   const uint32_t size = static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed));
   for (;;) {
-    uint32_t cell = (hash1 & kHashMask) % size + 1;
+    uint32_t cell = probe_first(hash1, size);
     bool restart = false;
     for (uint32_t steps = 0; steps < size; ++steps) {
       uint32_t* record = nullptr;
@@ -52,7 +50,7 @@ const uint32_t* probe_cache(idbm_db* db, uint32_t hash1, uint32_t hash2, bool* h
           break;
       }
       if (restart) break;
-      cell = cell == size ? 1 : cell + 1;
+      cell = probe_next(cell, size);
     }
     if (!restart) {
       *full = true;
@@ -63,9 +61,9 @@ const uint32_t* probe_cache(idbm_db* db, uint32_t hash1, uint32_t hash2, bool* h
 
 void trace_read(uint32_t hash1, uint32_t hash2, const db_file& part, uint64_t offset,
                 uint64_t length) {
-  if (log_passes(0x2020))
-    log_msg(0x2020, "idbm_find: looking up record for %d.%d. %s off %d len %d", static_cast<int>(hash1),
-            static_cast<int>(hash2), part.name ? part.name : "", static_cast<int>(offset),
+  if (log_passes(LOG_TERM_INFO | LOG_POSTINGS))
+    log_msg(LOG_TERM_INFO | LOG_POSTINGS, "idbm_find: looking up record for %d.%d. %s off %d len %d",
+            static_cast<int>(hash1), static_cast<int>(hash2), part.name ? part.name : "", static_cast<int>(offset),
             static_cast<int>(length));
 }
 

@@ -70,8 +70,6 @@ bool part0_empty(const idbm_db* db) {
   return stat(db->parts[0].name, &st) == 0 && st.st_size == 0;
 }
 
-const char* db_name(const idbm_db* db) { return db->name ? db->name : ""; }
-
 }  // namespace
 
 int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map) {
@@ -223,7 +221,7 @@ int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* d
     // e. The record, f. its catalog entry.
     if (kept > 0) {
       work[2] = static_cast<uint32_t>(df) & kDocfMask;
-      work[3] = kept << 15;
+      rec_set_count(work.data(), kept);
       work[4 + kept] = kRecEndMark;
       if (!idbm_append(new_db, work.data(), &position)) {
         release();
