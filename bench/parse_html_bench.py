@@ -9,20 +9,14 @@ import time
 
 import sorn
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import html_corpus  # noqa: E402
+
 DEFAULT = "/usr/share/doc/apache2-doc/manual:/usr/share/doc/python3.11/html"
 
 
 def corpus():
-    pages = []
-    for root in os.environ.get("VORLANE_HTML_CORPUS", DEFAULT).split(":"):
-        for directory, _, files in os.walk(root):
-            for name in sorted(files):
-                if name.endswith(".html"):
-                    path = os.path.join(directory, name)
-                    with open(path, "rb") as f:
-                        base = "http://docs.example.org/" + os.path.relpath(path, root)
-                        pages.append((f.read(), base.encode()))
-    return pages
+    return html_corpus.corpus(DEFAULT)
 
 
 def main():

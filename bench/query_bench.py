@@ -16,6 +16,9 @@ import time
 
 import sorn
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import html_corpus  # noqa: E402
+
 DEFAULT = "/usr/share/doc/python3.11/html:/usr/share/doc/apache2-doc/manual"
 HERE = os.path.dirname(os.path.abspath(__file__))
 ENGLISH = os.path.join(os.environ.get("VORLANE_BUILD", os.path.join(HERE, "..", "build")),
@@ -37,16 +40,7 @@ SPLIT = 10
 
 
 def corpus():
-    pages = []
-    for root in os.environ.get("VORLANE_HTML_CORPUS", DEFAULT).split(":"):
-        for directory, _, files in os.walk(root):
-            for name in sorted(files):
-                if name.endswith(".html"):
-                    path = os.path.join(directory, name)
-                    with open(path, "rb") as f:
-                        url = "http://docs.example.org/" + os.path.relpath(path, root)
-                        pages.append((f.read(), url.encode()))
-    return pages
+    return html_corpus.corpus(DEFAULT)
 
 
 def index(path, pages):
