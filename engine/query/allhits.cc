@@ -42,18 +42,7 @@ int ProcessQuery2(idbm_db* db, char* text, const zop_handle& handle, QueryBuffer
     buffers.heap += list_entries;
     buffers.heap_left -= static_cast<int32_t>(list_entries);
   }
-  buffers.list_position = buffers.list_base;
-  buffers.list_room = buffers.list_size;
-  buffers.list_used = 0;
-  buffers.text_position = buffers.text_base;
-  buffers.text_room = buffers.text_size;
-  buffers.text_used = 0;
-  buffers.term_position = buffers.term_base;
-  buffers.term_room = buffers.term_capacity;
-  buffers.terms_used = 0;
-  buffers.element_position = buffers.element_base;
-  buffers.element_room = buffers.element_capacity;
-  buffers.elements_used = 0;
+  rewind_query_areas(buffers);
 
   while (*text && c_isspace(static_cast<unsigned char>(*text))) ++text;
   if (!*text) return -1;

@@ -79,18 +79,7 @@ HitHeap* ProcessQuery(idbm_db* db, char* text, int32_t wanted, uint32_t mode, ui
   hit_size(result) = m;
   b.heap += entries;
   b.heap_left -= static_cast<int32_t>(entries);
-  b.list_position = b.list_base;
-  b.list_room = b.list_size;
-  b.list_used = 0;
-  b.text_position = b.text_base;
-  b.text_room = b.text_size;
-  b.text_used = 0;
-  b.term_position = b.term_base;
-  b.term_room = b.term_capacity;
-  b.terms_used = 0;
-  b.element_position = b.element_base;
-  b.element_room = b.element_capacity;
-  b.elements_used = 0;
+  rewind_query_areas(b);
 
   const uint64_t window = uint64_t{window_low} | (uint64_t{window_high} << 32);
   const DeletionMap delmap{static_cast<const uint8_t*>(db->del.address), db->del.address ? db->del.size : 0};

@@ -85,4 +85,21 @@ struct QueryBuffers {
   TermPins* pins;
 };
 
+// Puts the list, text, term and element areas back at their bases, empty, as
+// a query evaluation starts.
+inline void rewind_query_areas(QueryBuffers& b) {
+  b.list_position = b.list_base;
+  b.list_room = b.list_size;
+  b.list_used = 0;
+  b.text_position = b.text_base;
+  b.text_room = b.text_size;
+  b.text_used = 0;
+  b.term_position = b.term_base;
+  b.term_room = b.term_capacity;
+  b.terms_used = 0;
+  b.element_position = b.element_base;
+  b.element_room = b.element_capacity;
+  b.elements_used = 0;
+}
+
 }  // namespace vorlane::engine
