@@ -13,6 +13,9 @@ packages=(
   apache2-doc python3.11-doc
   openssl gss-ntlmssp python3-gssapi
   libexttextcat-data
+  manpages manpages-de manpages-fr manpages-es manpages-it manpages-nl manpages-pt-br
+  manpages-da manpages-nb manpages-sv manpages-fi manpages-ja  # running text of the language models
+  zlib1g-dev
   wamerican wordnet-base
   iproute2
   python3-xapian  # benchmark peer only (SQLite FTS5 is Python's own)

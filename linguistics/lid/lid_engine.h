@@ -74,6 +74,10 @@ void lid_destroy(lid_engine* engine);
 // units or a negative code.
 int lid_normalise_text(const lid_engine& engine, int encoding, const char* text, int length,
                        std::vector<uint16_t>* units);
+// The preparation alone, on units already converted: digits and separators
+// become blanks, words in capitals are lowered. The model builder prepares
+// its text with it, so that it counts what identification will look up.
+void lid_prepare_units(std::vector<uint16_t>* units);
 // Turns average scores into 0..200.
 void lid_scale_scores(const lid_engine& engine, lid_result* rows, int count);
 // Sorts rows by score, highest first, with a fixed tie order.

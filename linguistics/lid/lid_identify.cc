@@ -110,6 +110,11 @@ int lid_normalise_text(const lid_engine& engine, int encoding, const char* text,
     break;
   }
   units->resize(written);
+  lid_prepare_units(units);
+  return static_cast<int>(units->size());
+}
+
+void lid_prepare_units(std::vector<uint16_t>* units) {
   std::vector<uint16_t>& u = *units;
 
   bool after_digit = false;
@@ -134,7 +139,6 @@ int lid_normalise_text(const lid_engine& engine, int encoding, const char* text,
     bool neighbour = (i > 0 && upper[i - 1]) || (i + 1 < u.size() && upper[i + 1]);
     if (neighbour) u[i] = static_cast<uint16_t>(towlower_l(static_cast<wint_t>(u[i]), loc));
   }
-  return static_cast<int>(u.size());
 }
 
 void lid_scale_scores(const lid_engine& engine, lid_result* rows, int count) {
