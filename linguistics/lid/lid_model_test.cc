@@ -1,6 +1,6 @@
-// The language identifier with the models built from the public n-gram
-// profiles (build/resources/lid): real sentences, their languages and, for
-// Japanese, their encodings. Skipped when the models were not built.
+// The language identifier with the built models (build/resources/lid): real
+// sentences, their languages and, for Japanese, their encodings. Skipped when
+// the models were not built.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -62,11 +62,30 @@ const Sentence kSentences[] = {
     {"japanese", "SHIFT_JIS", 19, "東京は日本の首都であり、多くの人々が住んでいます。"},
     {"japanese", "EUC-JP", 20, "彼女は図書館で本を読むのが好きだと言っていました。"},
     {"japanese", "ISO-2022-JP", 18, "私の名前は田中です。よろしくお願いします。"},
+    // Japanese that names programs and options in ASCII.
+    {"japanese", "EUC-JP", 20, "詳細なマニュアルは、 emacs(1) の info モードでも閲覧することができます。"},
+    {"japanese", "SHIFT_JIS", 19, "帯域外データ (recv(2) と send(2) の MSG_OOB) は暗号化も圧縮もされない。"},
+    {"bokmal", "ISO-8859-1", 5, "Vi påtar oss ikke noe ansvar, i den grad dette tillates av gjeldende lovverk."},
+    {"danish", "ISO-8859-1", 5, "Dette er et frit program: du kan frit ændre og videredistribuere det."},
+    {"portuguese", "ISO-8859-1", 5, "Linux implementa os protocolos descritos na especificação, com algumas exceções."},
 };
+
 
 bool models_built() {
   struct stat st;
   return stat((kResources + "/vorlane.lng").c_str(), &st) == 0;
+}
+
+TEST(LidRealModels, TextWithoutLanguageGetsNoAnswer) {
+  if (!models_built()) GTEST_SKIP() << "no models in " << kResources;
+  int error = 0;
+  lid_engine* e = lid_create((kResources + "/vorlane.ini").c_str(), (kResources + "/vorlane.lng").c_str(), &error);
+  ASSERT_NE(e, nullptr) << error;
+  for (const std::string text : {"12.5, 3.75 - 1999 (2001) = 42", "1. 2", "\x01\x02\x03\x04\x05\x06"}) {
+    lid_result rows[20];
+    EXPECT_EQ(lid_identify(e, text.data(), static_cast<int>(text.size()), rows, 20, nullptr, 0), 0) << text;
+  }
+  lid_destroy(e);
 }
 
 TEST(LidRealModels, IdentifiesSentences) {
