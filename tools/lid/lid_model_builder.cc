@@ -32,21 +32,6 @@ int16_t score_of(double p) {
 const int16_t kTrigramLow = score_of(kUnseenTrigram);
 const int16_t kCharacterLow = score_of(kUnseenCharacter);
 
-// Decodes UTF-8; false on a malformed sequence.
-bool decode_utf8(const std::string& in, std::u32string* out) {
-  out->clear();
-  for (size_t i = 0; i < in.size();) {
-    unsigned char b = static_cast<unsigned char>(in[i]);
-    int extra = b < 0x80 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
-    if (extra < 0 || i + extra >= in.size()) return false;
-    char32_t cp = extra == 0 ? b : b & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) cp = cp << 6 | (static_cast<unsigned char>(in[i + k]) & 0x3F);
-    out->push_back(cp);
-    i += extra + 1;
-  }
-  return true;
-}
-
 // A sentence as ISO 8859-1 units: typographic marks become their ASCII
 // forms, zero-width characters go, anything else outside the set a blank.
 std::vector<uint16_t> latin1_units(const std::u32string& text) {
@@ -237,8 +222,8 @@ bool read_profile(const std::string& path, std::vector<std::u32string>* ngrams) 
     std::istringstream fields(line);
     std::string token;
     if (!(fields >> token)) continue;
-    std::u32string g;
-    if (decode_utf8(token, &g) && !g.empty()) ngrams->push_back(g);
+    std::u32string g = code_points(token);
+    if (!g.empty()) ngrams->push_back(g);
   }
   return true;
 }
@@ -261,9 +246,8 @@ bool build_lid_model(const std::string& profile_dir, const std::vector<LidSource
     if (r.bytes >= min_text_bytes) {
       r.from_text = true;
       r.sentences = text.size();
-      std::u32string cps;
       for (const std::string& s : text) {
-        if (!decode_utf8(s, &cps)) continue;
+        std::u32string cps = code_points(s);
         m.sentences.push_back(m.source.characters ? bmp_units(cps) : latin1_units(cps));
         if (m.source.characters) m.characters.add_units(m.sentences.back());
         else m.trigrams.add_units(m.sentences.back());

@@ -32,30 +32,6 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-// Code points of a UTF-8 text; a malformed byte stands for itself.
-std::u32string code_points(const std::string& in) {
-  std::u32string out;
-  for (size_t i = 0; i < in.size();) {
-    unsigned char b = static_cast<unsigned char>(in[i]);
-    int extra = b < 0x80 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
-    bool ok = extra >= 0 && i + extra < in.size();
-    char32_t cp = ok ? (extra == 0 ? b : b & (0x3F >> extra)) : b;
-    for (int k = 1; ok && k <= extra; ++k) {
-      unsigned char c = static_cast<unsigned char>(in[i + k]);
-      if ((c & 0xC0) != 0x80) ok = false;
-      cp = cp << 6 | (c & 0x3F);
-    }
-    if (!ok) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    out.push_back(cp);
-    i += extra + 1;
-  }
-  return out;
-}
-
 bool is_ascii_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_japanese(char32_t c) {
   return (c >= 0x3040 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF);
@@ -242,6 +218,29 @@ uint32_t fnv1a(const std::string& s) {
 }
 
 }  // namespace
+
+std::u32string code_points(const std::string& in) {
+  std::u32string out;
+  for (size_t i = 0; i < in.size();) {
+    unsigned char b = static_cast<unsigned char>(in[i]);
+    int extra = b < 0x80 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
+    bool ok = extra >= 0 && i + extra < in.size();
+    char32_t cp = ok ? (extra == 0 ? b : b & (0x3F >> extra)) : b;
+    for (int k = 1; ok && k <= extra; ++k) {
+      unsigned char c = static_cast<unsigned char>(in[i + k]);
+      if ((c & 0xC0) != 0x80) ok = false;
+      cp = cp << 6 | (c & 0x3F);
+    }
+    if (!ok) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    out.push_back(cp);
+    i += extra + 1;
+  }
+  return out;
+}
 
 std::vector<std::string> package_man_pages(const std::string& package) {
   std::vector<std::string> pages;

@@ -34,6 +34,9 @@ std::vector<std::string> roff_paragraphs(const std::string& roff);
 // after the ideographic full stop and the full-width marks), trimmed.
 std::vector<std::string> split_sentences(const std::string& paragraph);
 
+// Code points of a UTF-8 text; a malformed byte stands for itself.
+std::u32string code_points(const std::string& utf8);
+
 // Number of code points of a UTF-8 text.
 size_t utf8_length(const std::string& text);
 
