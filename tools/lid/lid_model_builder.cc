@@ -15,7 +15,11 @@ namespace vorlane::tools {
 namespace {
 
 constexpr double kScale = 100;               // score = kScale x ln p
-constexpr double kUnseenTrigram = 1e-5;      // probability behind a trigram model's low score
+// A trigram model's low score: what a trigram gets that its language makes
+// less likely than this (its entry is left out) or that no language has.
+// Higher floors make shorter runs and faster identification, but cost the
+// languages whose model comes from a profile (Latin) their answers.
+constexpr double kUnseenTrigram = 1e-5;
 // A character model's low score is also what ASCII units and blanks get:
 // not much below a typical character, since Japanese text mixes in names and
 // options in ASCII.
