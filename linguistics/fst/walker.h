@@ -9,8 +9,9 @@
 // pairs that consume nothing. A walk derives from FstWalker<Walk> and
 // supplies its own pieces:
 //
-//   static constexpr FstStep kResumes[9]  the step each resume point enters
-//       (FstStep::kEnd for a resume point the walk never pushes: -1993);
+//   static constexpr FstStep kResumes[9]  by resume point (FstResume), the
+//       step a resumed frame enters after its move (FstStep::kEnd for a
+//       resume point the walk never pushes: -1993);
 //   static constexpr int32_t kDiacriticResume  pushed at a diacritic on the
 //       matched side; static constexpr FstStep kAfterDiacritic  the step for
 //       the arc after it (INSTR always goes to its operands);
@@ -20,8 +21,7 @@
 //   bool accept(uint8_t arc)  the accept test at an arc; false when the walk
 //       ends there (with its result set);
 //   int32_t exhausted()  the result when no frame is left;
-//   and the steps kOutput, kProduce, kNonidEpsilon, kMatch where it uses
-//   them.
+//   and the steps kOutput, kNonidEpsilon, kMatch where it uses them.
 //
 // Calls go to the walk statically (no virtual call per arc), and the
 // walker allocates nothing.
@@ -41,14 +41,14 @@
 
 namespace vorlane {
 
-// What a walk does next.
+// What a walk does next (a state's first arc is dispatched right after
+// kNextState, so kArc follows it).
 enum class FstStep : uint8_t {
   kNextState,     // the first arc of the state after the arc at loc
   kArc,           // dispatch at the arc at loc (the walk's arc())
   kOperand,       // the flag operand at loc
   kTable,         // the table entry at the current entry
   kOutput,        // forward: an output-side arc
-  kProduce,       // inverse: the symbol of the arc at loc is produced
   kNonidEpsilon,  // inverse: an arc of a NID branch that outputs nothing
   kMatch,         // inverse: an output-side label matched against the input
   kBacktrack,     // resume the newest frame
@@ -86,9 +86,6 @@ class FstWalker {
         case FstStep::kOutput:
           s = walk().output();
           break;
-        case FstStep::kProduce:
-          s = walk().produce();
-          break;
         case FstStep::kNonidEpsilon:
           s = walk().nonid_epsilon();
           break;
@@ -120,7 +117,6 @@ class FstWalker {
 
   // Steps of a walk that does not use them; never entered.
   FstStep output() { return fail(kFstBadResume); }
-  FstStep produce() { return fail(kFstBadResume); }
   FstStep nonid_epsilon() { return fail(kFstBadResume); }
   FstStep match() { return fail(kFstBadResume); }
 
@@ -371,7 +367,6 @@ class FstWalker {
       return skip_to(then);  // the next alternative of the arc
     }
   }
-
 };
 
 }  // namespace vorlane
