@@ -103,9 +103,11 @@ class RecursiveWalk {
     if (has_more) --pending_;
   }
 
+  void record(int32_t out, int32_t in) {
+    accepted.push_back({std::string(reinterpret_cast<const char*>(out_.data()), static_cast<size_t>(out)), in});
+  }
   void accept(uint8_t b, int32_t in, int32_t out) {
-    if (final(b) && (partial_ || input_[in] == 0))
-      accepted.push_back({std::string(reinterpret_cast<const char*>(out_.data()), static_cast<size_t>(out)), in});
+    if (final(b) && (partial_ || input_[in] == 0)) record(out, in);
   }
 
   static bool operand(uint8_t b, uint8_t alphabase, uint16_t* flags) {
@@ -294,7 +296,7 @@ class RecursiveWalk {
     uint8_t x = label(b);
     bool m = x == input_[in];
     out_[out] = x;
-    if (m && final(b) && input_[in + 1] == 0) accepted.push_back({std::string(reinterpret_cast<const char*>(out_.data()), static_cast<size_t>(out) + 1), in + 1});
+    if (m && final(b) && input_[in + 1] == 0) record(out + 1, in + 1);
     uint32_t next;
     if (stopped() || !after(loc, &next)) return;
     uint8_t nb = at(next);
