@@ -587,13 +587,13 @@ std::vector<uint8_t> encode(const FSM* fsm, const std::string& word, bool end, b
   return coded;
 }
 
-// Every 40th word of the system word list (about 2,500 words), as Latin-1.
+// Every 80th word of the system word list (about 1,300 words), as Latin-1.
 std::vector<std::string> dictionary_words() {
   std::ifstream in("/usr/share/dict/american-english");
   std::vector<std::string> words;
   std::string line;
   for (size_t k = 0; std::getline(in, line); ++k) {
-    if (k % 40 != 0) continue;
+    if (k % 80 != 0) continue;
     std::string latin1;
     bool ok = true;
     for (size_t i = 0; i < line.size() && ok; ++i) {
@@ -654,6 +654,8 @@ TEST(FstWalkDifferential, EnglishResourceSetOverRealWords) {
       }
     }
   }
+  std::printf("English set: %lld whole, %lld incomplete walks, %lld results\n", static_cast<long long>(tally.whole),
+              static_cast<long long>(tally.incomplete), static_cast<long long>(tally.results));
   EXPECT_EQ(tally.damaged, 0);
   EXPECT_GT(tally.whole, 10000);
   EXPECT_GT(tally.results, 5000);
@@ -713,7 +715,7 @@ TEST(FstWalkDifferential, RandomNetsWithEveryKindOfArc) {
     inputs.insert(inputs.end(), grown.begin(), grown.end());
   }
   Tally tally;
-  for (int k = 0; k < 1000; ++k) {
+  for (int k = 0; k < 500; ++k) {
     fstw::FileDesc desc;
     desc.table_offsets = k % 2 == 1;
     desc.out_of_line = k % 3 == 1;
@@ -736,7 +738,7 @@ TEST(FstWalkDifferential, RandomNetsWithEveryKindOfArc) {
               static_cast<long long>(tally.whole), static_cast<long long>(tally.incomplete),
               static_cast<long long>(tally.damaged), static_cast<long long>(tally.results));
   EXPECT_GT(tally.whole, 4 * tally.damaged);
-  EXPECT_GT(tally.results, 5000);
+  EXPECT_GT(tally.results, 2500);
 }
 
 }  // namespace
