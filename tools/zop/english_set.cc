@@ -34,6 +34,7 @@
 #include "tools/zop/english_stems.h"
 #include "tools/zop/guesser_net.h"
 #include "tools/zop/hmm_writer.h"
+#include "tools/zop/stem_guesser.h"
 #include "tools/zop/tokenizer_net.h"
 
 namespace {
@@ -356,7 +357,10 @@ int main(int argc, char** argv) {
   stem_options.table_threshold = 16;
   stem_options.info = "vorlane English stemmer";
   fstw::FileDesc desc;
-  if (!fstw::compile_pairs(pairs, stem_options, &desc, &error) || !fstw::fst_write_file(base + ".is", desc, &error)) {
+  std::vector<fstw::Pair> endings;
+  for (const auto& [ending, stem] : zopw::english_guess_endings()) endings.push_back({ending, stem});
+  if (!fstw::compile_pairs(pairs, stem_options, &desc, &error) || !zopw::add_stem_guesser(&desc, endings, &error) ||
+      !fstw::fst_write_file(base + ".is", desc, &error)) {
     std::cerr << "english-set: stemmer: " << error << "\n";
     return 1;
   }
