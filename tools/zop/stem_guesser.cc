@@ -24,7 +24,9 @@ bool add_stem_guesser(fstw::FileDesc* desc, const std::vector<fstw::Pair>& endin
     return false;
   }
   fstw::PairOptions options;
-  options.merge = false;
+  // A branch is tried at every position of a word: wide states in tables,
+  // so that each try costs one look at the next symbol.
+  options.table_threshold = 6;
   fstw::Net trie;
   const bool built = fstw::compile_pairs_net(endings, options, static_cast<const FSM*>(object), &trie, error);
   fst_close(object);
