@@ -8,7 +8,9 @@
 // The stemmer relates words to their WordNet base forms (english_stems.h):
 // the word itself when it is a lemma, the bases of the exception lists
 // (mice, mouse) and the regular inflections of every lemma (running, run),
-// weighed by WordNet's sense counts (cntlist.rev). The class
+// weighed by WordNet's sense counts (cntlist.rev); words outside the lexicon
+// get their stems from the guesser net the file carries beside it
+// (stem_guesser.h), by the regular endings of English. The class
 // lexicon gives each word the tags of those relations (NN, NNS, VB, VBZ,
 // VBD, VBN, VBG, JJ, JJR, JJS, RB, NNP for capitalised words) or, for
 // function words and punctuation, the tags of the table below; unknown words
