@@ -21,12 +21,14 @@ struct Mode {
   int32_t dict_flags;  // 0: no client dictionary
   bool tags;
   bool end;
+  bool guess;  // a word the stemmer has no stem for goes to its guesser
 };
 
 constexpr Mode kModes[] = {
-    {2, 12, false, 2, 6, true, true},  {3, 27, false, 2, 2, false, true}, {5, 27, false, 4, 0, false, true},
-    {7, 27, false, 5, 0, false, true}, {8, 23, true, 2, 0, true, false},  {9, 27, true, 2, 0, false, false},
-    {11, 28, false, 4, 0, false, true},
+    {2, 12, false, 2, 6, true, true, false},  {3, 27, false, 2, 2, false, true, true},
+    {5, 27, false, 4, 0, false, true, true},  {7, 27, false, 5, 0, false, true, true},
+    {8, 23, true, 2, 0, true, false, false},  {9, 27, true, 2, 0, false, false, false},
+    {11, 28, false, 4, 0, false, true, false},
 };
 
 constexpr size_t kWordCopy = 256;
@@ -85,6 +87,7 @@ int32_t walk_word(const char* word, int32_t length, char* output, int32_t size, 
 
   uint8_t net = fst_function(m->function, fsm);
   if (net == 255 && m->mode == 8) net = fst_function(12, fsm);
+  const uint8_t guesser = m->guess ? fst_function(kFstStemGuesser, fsm) : 255;
 
   for (;;) {
     int32_t n = fst_encode(word, length, coded, static_cast<int32_t>(coded_size), m->tags, m->end, false, fsm);
@@ -109,6 +112,11 @@ int32_t walk_word(const char* word, int32_t length, char* output, int32_t size, 
       } else {
         result = apply_fst(coded, coded_out, out_size, net, false, frames, static_cast<int32_t>(frame_count), output,
                            size, nullptr, 0, m->style, decode_arg, fsm, &reached);
+        if (result == 0 && guesser != 255) {
+          if (reached > *written) *written = reached;
+          result = apply_fst(coded, coded_out, out_size, guesser, false, frames, static_cast<int32_t>(frame_count),
+                             output, size, nullptr, 0, m->style, decode_arg, fsm, &reached);
+        }
       }
       if (reached > *written) *written = reached;
       if (result != kFstStackOverflow && result != kFstInternalBufferSmall) return result;

@@ -13,6 +13,11 @@
 // stem; 8 inverse lookup (function 23, else 12; tags allowed); 9 inverse
 // stemming (function 27); 11 the tokenizer's first token (function 28).
 // Forward modes append the end symbol. Any other mode: -11.
+//
+// A stemmer file may carry a guesser net (function kFstStemGuesser) that
+// relates words outside its lexicon to stems by regular endings: modes 3, 5
+// and 7 walk it only when the stemmer's own net has no stem for the word,
+// so a word the lexicon knows keeps exactly the lexicon's stems.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +27,7 @@ namespace vorlane {
 
 inline constexpr int32_t kFstWholeWord = 0x7FFFFFFF;
 inline constexpr int32_t kLookupFrames = 100;
+inline constexpr int32_t kFstStemGuesser = 29;
 inline constexpr int32_t kLookupCoded = 256;
 // Growth of the lookup buffer stops here (the walk's code is returned).
 inline constexpr int64_t kLookupMaxFrames = int64_t{1} << 20;

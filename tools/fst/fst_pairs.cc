@@ -279,14 +279,24 @@ bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, F
   FileDesc base;
   void* object = alphabet_fsm(alphabet, options, &base, error);
   if (object == nullptr) return false;
-  const FSM* fsm = static_cast<const FSM*>(object);
+  Net net;
+  const bool built = compile_pairs_net(pairs, options, static_cast<const FSM*>(object), &net, error);
+  fst_close(object);
+  if (!built) return false;
+  *desc = base;
+  desc->nets.clear();
+  desc->nets.push_back(std::move(net));
+  for (int f : options.functions) desc->functions[f] = 0;
+  return true;
+}
 
+bool compile_pairs_net(const std::vector<Pair>& pairs, const PairOptions& options, const FSM* fsm, Net* net,
+                       std::string* error) {
   std::vector<TrieNode> trie(1);
   std::vector<uint8_t> in, out;
   for (const Pair& p : pairs) {
     if (!encode_text(p.surface, options.surface_tags, true, 0, fsm, &in) ||
         !encode_text(p.analysis, true, false, options.token_separator, fsm, &out)) {
-      fst_close(object);
       *error = "cannot encode \"" + p.surface + "\" : \"" + p.analysis + "\"";
       return false;
     }
@@ -305,8 +315,6 @@ bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, F
     }
     trie[node].final = true;
   }
-  fst_close(object);
-
   std::vector<int32_t> canon(trie.size());
   if (options.merge) {
     canon = merge_subtrees(&trie);
@@ -314,10 +322,7 @@ bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, F
     for (size_t k = 0; k < trie.size(); ++k) canon[k] = static_cast<int32_t>(k);
   }
   NetBuilder builder(trie, canon, options.table_threshold);
-  *desc = base;
-  desc->nets.clear();
-  desc->nets.push_back(builder.build());
-  for (int f : options.functions) desc->functions[f] = 0;
+  *net = builder.build();
   return true;
 }
 

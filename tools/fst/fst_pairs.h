@@ -22,6 +22,10 @@
 #include "tools/fst/fst_alphabet.h"
 #include "tools/fst/fst_writer.h"
 
+namespace vorlane {
+struct FSM;
+}
+
 namespace vorlane::fstw {
 
 struct Pair {
@@ -59,6 +63,10 @@ bool text_alphabet(const std::vector<std::pair<std::string, bool>>& texts, bool 
 // A complete file description (alphabet, classes, one net serving the
 // option's functions).
 bool compile_pairs(const std::vector<Pair>& pairs, const PairOptions& options, FileDesc* desc, std::string* error);
+// The net of compile_pairs alone, its texts encoded by an FSM that carries
+// the alphabet (a file written from the description the net will join).
+bool compile_pairs_net(const std::vector<Pair>& pairs, const PairOptions& options, const FSM* fsm, Net* net,
+                       std::string* error);
 
 // A class net (functions 60 and 61): each word, its TAGSEP, then each of its
 // classes (tag names) as a chain of the class symbol's label byte and ESC

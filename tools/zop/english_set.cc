@@ -8,7 +8,9 @@
 // The stemmer relates words to their WordNet base forms (english_stems.h):
 // the word itself when it is a lemma, the bases of the exception lists
 // (mice, mouse) and the regular inflections of every lemma (running, run),
-// weighed by WordNet's sense counts (cntlist.rev). The class
+// weighed by WordNet's sense counts (cntlist.rev); words outside the lexicon
+// get their stems from the guesser net the file carries beside it
+// (stem_guesser.h), by the regular endings of English. The class
 // lexicon gives each word the tags of those relations (NN, NNS, VB, VBZ,
 // VBD, VBN, VBG, JJ, JJR, JJS, RB, NNP for capitalised words) or, for
 // function words and punctuation, the tags of the table below; unknown words
@@ -34,6 +36,7 @@
 #include "tools/zop/english_stems.h"
 #include "tools/zop/guesser_net.h"
 #include "tools/zop/hmm_writer.h"
+#include "tools/zop/stem_guesser.h"
 #include "tools/zop/tokenizer_net.h"
 
 namespace {
@@ -356,7 +359,10 @@ int main(int argc, char** argv) {
   stem_options.table_threshold = 16;
   stem_options.info = "vorlane English stemmer";
   fstw::FileDesc desc;
-  if (!fstw::compile_pairs(pairs, stem_options, &desc, &error) || !fstw::fst_write_file(base + ".is", desc, &error)) {
+  std::vector<fstw::Pair> endings;
+  for (const auto& [ending, stem] : zopw::english_guess_endings()) endings.push_back({ending, stem});
+  if (!fstw::compile_pairs(pairs, stem_options, &desc, &error) || !zopw::add_stem_guesser(&desc, endings, &error) ||
+      !fstw::fst_write_file(base + ".is", desc, &error)) {
     std::cerr << "english-set: stemmer: " << error << "\n";
     return 1;
   }

@@ -248,3 +248,180 @@ std::map<std::string, std::set<std::string>> build_stems(const StemSources& src)
 }
 
 }  // namespace vorlane::zopw
+
+namespace vorlane::zopw {
+namespace {
+
+// The regular ending of a word's last letters, for a word outside the
+// lexicon. Letters are read from the end through at(); asking for one
+// before the tail's start marks the tail too short, so that the caller
+// tries it with each letter in front.
+class GuessTail {
+ public:
+  explicit GuessTail(const std::string& tail) : tail_(tail) {}
+
+  // The stem's end for the tail, or false when the tail has no reading.
+  bool decide(std::string* stem) {
+    if (at(0) == 's') return plural(stem);
+    if (at(0) == 'd' && at(1) == 'e') return past(stem);
+    if (at(0) == 'g' && at(1) == 'n' && at(2) == 'i') return participle(stem);
+    // Comparatives only of adjectives in -y (hackier, flakiest); other
+    // words in -er are mostly nouns of their own (parser, debugger).
+    if (at(0) == 'r' && at(1) == 'e' && at(2) == 'i' && consonant(at(3)) && at(3) != 'f') return cut(3, "y", stem);
+    if (at(0) == 't' && at(1) == 's' && at(2) == 'e' && at(3) == 'i' && consonant(at(4))) return cut(4, "y", stem);
+    return false;
+  }
+  bool short_tail() const { return short_; }
+
+ private:
+  char at(size_t k) {
+    if (k >= tail_.size()) {
+      short_ = true;
+      return 0;
+    }
+    return tail_[tail_.size() - 1 - k];
+  }
+  static bool letter(char c) { return c >= 'a' && c <= 'z'; }
+  static bool vowel(char c) { return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u'; }
+  static bool consonant(char c) { return letter(c) && !vowel(c); }
+  bool cut(size_t n, const char* add, std::string* stem) {
+    if (short_) return false;
+    *stem = tail_.substr(0, tail_.size() - n) + add;
+    return true;
+  }
+
+  // Plural and third person: -s, -es after a sibilant, -ies after a
+  // consonant; none for -ss, -us, -is (class, status, axis).
+  bool plural(std::string* stem) {
+    const char c1 = at(1);
+    if (!letter(c1) || c1 == 's' || c1 == 'u' || c1 == 'i') return false;
+    if (c1 != 'e') return cut(1, "", stem);
+    switch (at(2)) {
+      case 'i': return consonant(at(3)) ? cut(3, "y", stem) : cut(1, "", stem);
+      case 'x': return cut(2, "", stem);
+      case 's':
+        switch (at(3)) {
+          case 's': return cut(2, "", stem);                             // classes
+          case 'a': return at(4) == 'i' ? cut(2, "", stem) : cut(1, "", stem);  // biases, databases
+          case 'u': {
+            const char c4 = at(4);  // statuses, bonuses; causes, fuses
+            return (c4 == 't' || c4 == 'r' || c4 == 'n' || c4 == 'b' || c4 == 'p') ? cut(2, "", stem)
+                                                                                 : cut(1, "", stem);
+          }
+          default: return cut(1, "", stem);
+        }
+      case 'h': {
+        const char c3 = at(3);  // patches, flushes; headaches
+        return (c3 == 'c' || c3 == 's') ? cut(2, "", stem) : cut(1, "", stem);
+      }
+      case 'z': return at(3) == 'z' ? cut(2, "", stem) : cut(1, "", stem);
+      default: return letter(at(2)) ? cut(1, "", stem) : false;
+    }
+  }
+
+  bool past(std::string* stem) {
+    const char c2 = at(2);
+    if (!letter(c2)) return false;
+    if (c2 == 'e') return cut(1, "", stem);  // freed
+    if (c2 == 'i') return consonant(at(3)) ? cut(3, "y", stem) : false;
+    if (c2 == 'a' || c2 == 'o') return cut(2, "", stem);  // radioed, echoed
+    return base(2, stem);
+  }
+
+  bool participle(std::string* stem) {
+    const char c3 = at(3);
+    if (!letter(c3)) return false;
+    if (c3 == 'e' || c3 == 'y' || c3 == 'i' || c3 == 'a' || c3 == 'o') return cut(3, "", stem);
+    return base(3, stem);
+  }
+
+  // The base before -ed or -ing (the last k letters): a doubled final
+  // consonant undone (debugged), a silent e put back (unpickled, deprecated,
+  // serialized), else the letters as they are (refactored).
+  bool base(size_t k, std::string* stem) {
+    const char a = at(k), b = at(k + 1);
+    // Compounds of string and thing (docstring, bytestring) are no -ing
+    // forms.
+    if ((a == 'r' && b == 't' && at(k + 2) == 's') || (a == 'h' && b == 't')) return false;
+    auto keep = [&] { return cut(k, "", stem); };
+    auto silent_e = [&] { return cut(k, "e", stem); };
+    if (a == b && consonant(a)) {
+      const bool undo = a == 'b' || a == 'd' || a == 'g' || a == 'k' || a == 'm' || a == 'n' || a == 'p' ||
+                        a == 'r' || a == 't';
+      return undo ? cut(k + 1, "", stem) : keep();
+    }
+    switch (a) {
+      case 'u':
+      case 'v':
+      case 'z': return silent_e();
+      case 'c': return (b == 'n' && at(k + 2) == 'y') ? keep() : silent_e();  // synced; referenced
+      case 'l':
+        if (consonant(b)) return (b == 'r' || b == 'w') ? keep() : silent_e();  // curled; bundled
+        if (b == 'i' || b == 'o' || b == 'u') return consonant(at(k + 2)) ? silent_e() : keep();  // compiled; failed
+        if (b == 'a') return at(k + 2) == 'c' ? silent_e() : keep();  // scaled; signaled
+        return keep();                                              // labeled
+      case 't': {
+        const char c = at(k + 2);
+        if (b == 'a') return consonant(c) ? silent_e() : keep();  // validated; heated
+        if (b == 'e') return c == 'l' ? silent_e() : keep();      // deleted; targeted
+        if (b == 'o') return consonant(c) ? silent_e() : keep();  // quoted; booted
+        if (b == 'u') return consonant(c) ? silent_e() : keep();  // computed; shouted
+        return keep();
+      }
+      case 'd': return (vowel(b) && b != 'e' && consonant(at(k + 2))) ? silent_e() : keep();  // decoded; loaded
+      case 'r': {
+        const char c = at(k + 2);
+        if (b == 'a' || b == 'u') return consonant(c) ? silent_e() : keep();  // declared, secured; cleared
+        if (b == 'i') return (c == 'u' || consonant(c)) ? silent_e() : keep();  // required, fired; paired
+        return keep();                                                          // filtered, mirrored
+      }
+      case 's':
+        if (b == 'a') return at(k + 2) == 'i' ? keep() : silent_e();  // aliased; rebased, released
+        if (b == 'u') return at(k + 2) == 'c' ? keep() : silent_e();  // focused; caused
+        return letter(b) ? silent_e() : keep();                      // parsed, closed, promised
+      case 'g':
+        if (vowel(b)) return silent_e();                                            // staged
+        if (b == 'd' || b == 'r' || b == 'l') return silent_e();                    // judged, merged
+        if (b == 'n') return (at(k + 2) == 'a' || at(k + 2) == 'e') ? silent_e() : keep();  // changed; pinged
+        return keep();
+      case 'k':
+      case 'm':
+      case 'b': return (vowel(b) && consonant(at(k + 2))) ? silent_e() : keep();  // invoked, renamed, probed
+      case 'n':
+        if (b == 'e') return keep();                                     // opened
+        if (b == 'o' && at(k + 2) == 'i') return keep();                 // versioned
+        return (vowel(b) && consonant(at(k + 2))) ? silent_e() : keep();  // inlined, cloned; joined
+      case 'p':
+        if ((vowel(b) || b == 'y') && consonant(at(k + 2))) {
+          return (b == 'o' && at(k + 2) == 'l') ? keep() : silent_e();  // developed; piped, typed
+        }
+        return keep();
+      default: return keep();
+    }
+  }
+
+  const std::string& tail_;
+  bool short_ = false;
+};
+
+void guess_tails(const std::string& tail, std::vector<std::pair<std::string, std::string>>* out) {
+  GuessTail g(tail);
+  std::string stem;
+  const bool found = g.decide(&stem);
+  if (!g.short_tail()) {
+    if (found) out->emplace_back(tail, stem);
+    return;
+  }
+  if (tail.size() >= 8) return;
+  for (char c = 'a'; c <= 'z'; ++c) guess_tails(std::string(1, c) + tail, out);
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> english_guess_endings() {
+  std::vector<std::pair<std::string, std::string>> out;
+  guess_tails("", &out);
+  return out;
+}
+
+}  // namespace vorlane::zopw

@@ -19,6 +19,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace vorlane::zopw {
@@ -39,5 +40,13 @@ bool read_sense_counts(const std::string& path, StemSources* sources);
 
 // Every surface form with its stems.
 std::map<std::string, std::set<std::string>> build_stems(const StemSources& sources);
+
+// The endings of the stemmer's guesser (stem_guesser.h) for words outside
+// the lexicon, by the regular inflections of English: plural and third
+// person -s, -es, -ies; -ed, -ied and -ing with a doubled final consonant
+// undone or a silent e put back; comparative and superlative of adjectives
+// in -y. Each pair is (the word's last letters, the stem's last letters);
+// no ending ends another, so a word gets one stem at most.
+std::vector<std::pair<std::string, std::string>> english_guess_endings();
 
 }  // namespace vorlane::zopw
