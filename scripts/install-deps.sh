@@ -14,6 +14,7 @@ packages=(
   openssl gss-ntlmssp python3-gssapi
   libexttextcat-data
   wamerican wordnet-base
+  liblingua-en-tagger-perl  # its tagged lexicon is read as data for the English tagger model
   iproute2
   python3-xapian  # benchmark peer only (SQLite FTS5 is Python's own)
 )

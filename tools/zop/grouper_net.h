@@ -42,10 +42,15 @@ class GrouperNetBuilder {
 
 // Tag categories of a noun-phrase grammar. A phrase is a run of
 // determiners and modifiers (pre) ending in nouns; a possessive after nouns
-// continues the phrase when more modifiers and nouns follow. Phrases are
-// maximal, so each tag sequence has exactly one bracketing.
+// continues the phrase when more modifiers and nouns follow. Tags of
+// `inside` (participles: "the following example") modify only after a
+// modifier of the phrase; tags of `numbers` may follow its nouns and close
+// it ("version 3.6") unless a phrase follows at once ("files 2 large
+// folders" splits before the number). Phrases are maximal, so each tag
+// sequence has exactly one bracketing.
 struct NpGrammar {
   std::vector<std::string> nouns, pre, possessive, other;
+  std::vector<std::string> inside{}, numbers{};
 };
 
 // An alphabet of the given tags plus "(np" and ")np".
