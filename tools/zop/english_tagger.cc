@@ -12,11 +12,14 @@ using TagSet = std::vector<std::string>;  // sorted tag names
 
 // A tag the corpus gave a word in fewer of its occurrences is left out of
 // the word's class; fallback weights are coarser and pruned harder.
-constexpr double kCorpusMinShare = 0.03;
+constexpr double kCorpusMinShare = 0.01;
 constexpr double kFallbackMinShare = 0.05;
 // A capitalised word whose lower-case form is known is a name only when
 // the corpus says so at least this often.
 constexpr double kNameMinShare = 0.5;
+// A capitalised word's sentence-start class also gets this share of its
+// lower-case form's counts: few corpus sentences start with a given word.
+constexpr double kStartShare = 0.1;
 // The emission mass of a word the corpus lacks, and the one token given to
 // each class (spread over its tags by their frequencies).
 constexpr double kFallbackMass = 0.5;
@@ -184,6 +187,16 @@ bool build_english_tagger(const EnglishTaggerSources& sources, EnglishTagger* ou
     TagSet cls = forms.empty() ? TagSet{"CD"} : class_of(forms[0]);
     for (const auto& [t, c] : counts) {
       if (std::binary_search(cls.begin(), cls.end(), t)) emitted[cls][t] += c;
+    }
+    // A lower-case word seen at a sentence start, capitalised.
+    if (forms.empty() || capitalised(key)) continue;
+    std::string cap = key;
+    cap[0] = static_cast<char>(cap[0] - 'a' + 'A');
+    if (cap[0] < 'A' || cap[0] > 'Z') continue;
+    const TagSet start = join(tags_of.count(cap) ? tags_of[cap] : TagSet{}, tags_of[key]);
+    if (start == tags_of[key]) continue;
+    for (const auto& [t, c] : counts) {
+      if (std::binary_search(start.begin(), start.end(), t)) emitted[start][t] += kStartShare * c;
     }
   }
   for (const auto& [w, weights] : sources.fallback) {

@@ -4,7 +4,7 @@
 // hand-tagged corpus.
 //
 // Tags of a word: the corpus tags of the word as written (case kept), less
-// the tags the corpus gave it in under 3% of its occurrences; a capitalised
+// the tags the corpus gave it in under 1% of its occurrences; a capitalised
 // word whose lower-case form is known keeps its proper-noun reading only
 // when that is at least half of its occurrences ("In", "It", "Make" are not
 // names, "General" is). Words the corpus lacks take the tags their lemmas
@@ -15,7 +15,7 @@
 // in class C is the log of P(C | t), the share of the corpus tokens tagged t
 // whose word has class C. A capitalised word is counted in the class the
 // tagger gives it at a sentence start (its tags and those of its lower-case
-// form together). Classes no corpus word has get one token spread over
+// form together), with a tenth of its lower-case form's counts. Classes no corpus word has get one token spread over
 // their tags by the tags' frequencies. Transition and initial scores are
 // the logs of the corpus's tag-transition probabilities, smoothed. Scores
 // are 1000 x the natural log, at most -1.

@@ -55,10 +55,11 @@ SuffixAutomaton suffix_automaton(const std::vector<std::vector<uint8_t>>& patter
   for (size_t qi = 0; qi < queue.size(); ++qi) {
     const int32_t s = queue[qi];
     Node& node = trie[static_cast<size_t>(s)];
-    if (s != 0) {
+    // The longest suffix that matches decides.
+    if (s != 0 && !node.matched) {
       const Node& f = trie[static_cast<size_t>(node.fail)];
-      node.out.insert(f.out.begin(), f.out.end());
-      node.matched = node.matched || f.matched;
+      node.out = f.out;
+      node.matched = f.matched;
     }
     for (size_t k = 0; k < bytes.size(); ++k) {
       auto it = node.next.find(bytes[k]);

@@ -1,6 +1,6 @@
 // Builder of a class guesser net (function 61) for a class-lexicon file:
 // the tags of an unknown word come from its ending. The net reads any coded
-// word, then the TAGSEP, and offers the class symbols of every listed
+// word, then the TAGSEP, and offers the class symbols of the longest listed
 // suffix the word ends with, or the default tags when none fits.
 //
 // The net is an Aho-Corasick automaton (one per case of the first letter) over the coded bytes of the suffixes
