@@ -14,6 +14,9 @@ using TagSet = std::vector<std::string>;  // sorted tag names
 // the word's class; fallback weights are coarser and pruned harder.
 constexpr double kCorpusMinShare = 0.01;
 constexpr double kFallbackMinShare = 0.05;
+// A WordNet reading joins a corpus word's tags when its weight is at least
+// this share of the word's best WordNet reading.
+constexpr double kFallbackNearBest = 0.5;
 // A capitalised word whose lower-case form is known is a name only when
 // the corpus says so at least this often.
 constexpr double kNameMinShare = 0.5;
@@ -163,6 +166,17 @@ bool build_english_tagger(const EnglishTaggerSources& sources, EnglishTagger* ou
         }
         if (!rest.empty()) kept = rest;
       }
+    }
+    // A reading the corpus never saw but WordNet counts about as often as
+    // the word's best one ("index" as a verb).
+    if (auto f = sources.fallback.find(key); f != sources.fallback.end()) {
+      double best = 0;
+      for (const auto& [t, w] : f->second) best = std::max(best, w);
+      TagSet extra;
+      for (const auto& [t, w] : f->second) {
+        if (counts.count(t) == 0 && w >= kFallbackNearBest * best) extra.push_back(t);
+      }
+      kept = join(kept, sorted(extra));
     }
     for (const std::string& s : surfaces(key)) tags_of[s] = join(tags_of[s], kept);
   }

@@ -7,7 +7,9 @@
 // the tags the corpus gave it in under 1% of its occurrences; a capitalised
 // word whose lower-case form is known keeps its proper-noun reading only
 // when that is at least half of its occurrences ("In", "It", "Make" are not
-// names, "General" is). Words the corpus lacks take the tags their lemmas
+// names, "General" is); a reading the corpus never saw joins when WordNet
+// weighs it at least half as much as the word's best ("index" as a verb).
+// Words the corpus lacks take the tags their lemmas
 // have in WordNet, each weighed by the lemma's sense counts (the fallback),
 // pruned the same way; unknown words go to the guesser.
 //
