@@ -203,10 +203,9 @@ bool build_english_tagger(const EnglishTaggerSources& sources, EnglishTagger* ou
       if (std::binary_search(cls.begin(), cls.end(), t)) emitted[cls][t] += c;
     }
     // A lower-case word seen at a sentence start, capitalised.
-    if (forms.empty() || capitalised(key)) continue;
+    if (forms.empty() || key[0] < 'a' || key[0] > 'z') continue;
     std::string cap = key;
     cap[0] = static_cast<char>(cap[0] - 'a' + 'A');
-    if (cap[0] < 'A' || cap[0] > 'Z') continue;
     const TagSet start = join(tags_of.count(cap) ? tags_of[cap] : TagSet{}, tags_of[key]);
     if (start == tags_of[key]) continue;
     for (const auto& [t, c] : counts) {
