@@ -9,6 +9,8 @@ using fstw::Arc;
 
 namespace {
 constexpr uint8_t kCodingFlags = 0;  // ESC bytes before the label byte
+// States of the grammar nets with this many tag arcs hold them in a table.
+constexpr int kTableThreshold = 8;
 }
 
 int32_t GrouperNetBuilder::state(bool final) {
@@ -62,6 +64,14 @@ bool GrouperNetBuilder::insert(int32_t from, const std::string& name, int32_t to
 fstw::Net GrouperNetBuilder::finish() {
   for (auto& st : net_.states) {
     std::stable_sort(st.arcs.begin(), st.arcs.end(), [](const Arc& a, const Arc& b) { return a.label < b.label; });
+    if (table_threshold_ <= 0) continue;
+    // Insertions (diacritic arcs, below the table label) stay first.
+    const auto symbols = std::find_if(st.arcs.begin(), st.arcs.end(),
+                                      [](const Arc& a) { return a.label > fstw::kPlanTableLabel; });
+    if (st.arcs.end() - symbols < table_threshold_) continue;
+    net_.tables.push_back({std::vector<Arc>(symbols, st.arcs.end())});
+    st.arcs.erase(symbols, st.arcs.end());
+    st.arcs.push_back({fstw::kPlanTableLabel, 0, static_cast<int32_t>(net_.tables.size()) - 1});
   }
   return net_;
 }
@@ -75,7 +85,7 @@ Alphabet grouper_alphabet(const std::vector<std::string>& tags) {
 }
 
 bool np_grammar_net(const NpGrammar& g, const Alphabet& alphabet, fstw::Net* net, std::string* error) {
-  GrouperNetBuilder b(&alphabet);
+  GrouperNetBuilder b(&alphabet, kTableThreshold);
   // States: O outside; Opre outside in a run of modifiers that reaches no
   // noun; P inside, just opened; P1 inside after a modifier; N inside among
   // the nouns; M inside among the numbers after the nouns; C just after a

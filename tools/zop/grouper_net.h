@@ -19,7 +19,13 @@ namespace vorlane::zopw {
 // Arcs of one net, built from states of the grammar.
 class GrouperNetBuilder {
  public:
-  explicit GrouperNetBuilder(const fstw::Alphabet* alphabet) : alphabet_(alphabet) { net_.states.resize(1); }
+  // States with at least table_threshold symbol arcs (0: none) hold them in
+  // a table, after their insertions, so that a walk finds a tag's arc at
+  // once.
+  explicit GrouperNetBuilder(const fstw::Alphabet* alphabet, int table_threshold = 0)
+      : alphabet_(alphabet), table_threshold_(table_threshold) {
+    net_.states.resize(1);
+  }
 
   int32_t state(bool final = false);
   // from --tag--> to (identity); false for a tag the alphabet lacks.
@@ -37,6 +43,7 @@ class GrouperNetBuilder {
   void arc(int32_t from, uint8_t label, int32_t to);
   int32_t step(int32_t from, uint8_t label);
   const fstw::Alphabet* alphabet_;
+  int table_threshold_;
   fstw::Net net_;
 };
 
