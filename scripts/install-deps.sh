@@ -17,6 +17,7 @@ packages=(
   manpages-da manpages-nb manpages-sv manpages-fi manpages-ja  # running text of the language models
   zlib1g-dev
   wamerican wordnet-base
+  liblingua-en-tagger-perl  # its tagged lexicon is read as data for the English tagger model
   iproute2
   python3-xapian  # benchmark peer only (SQLite FTS5 is Python's own)
 )

@@ -109,6 +109,59 @@ TEST(GrouperTest, GrammarGroups) {
   }
 }
 
+// Participles modify after a modifier of the phrase; numbers after its
+// nouns close it unless a phrase follows at once. Every tag sequence has
+// exactly one bracketing: one result, groups that never overlap.
+TEST(GrouperTest, ParticiplesAndTrailingNumbers) {
+  const std::vector<std::string> tags = {"DT", "JJ", "CD", "NN", "POS", "VBN", "IN", "VB"};
+  zopw::NpGrammar outer{{"NN"}, {"DT", "JJ", "CD"}, {"POS"}, {"IN", "VB"}};
+  outer.inside = {"VBN"};
+  outer.numbers = {"CD"};
+  const zopw::NpGrammar inner{{"NN"}, {}, {}, {"DT", "JJ", "CD", "POS", "VBN", "IN", "VB"}};
+  fstw::FileDesc desc;
+  std::string error;
+  ASSERT_TRUE(zopw::grouper_desc(outer, inner, tags, &desc, &error)) << error;
+  FsmPtr fsm = zop_test::load_desc(desc);
+  GrouperPtr gr(fsm);
+  struct Case {
+    std::vector<std::string> tags;
+    std::vector<G> groups;
+  };
+  const std::vector<Case> cases = {
+      {{"NN", "CD"}, {{0, 2, "np"}}},
+      {{"NN", "CD", "CD", "IN"}, {{0, 3, "np"}}},
+      {{"NN", "CD", "NN"}, {{0, 1, "np"}, {1, 2, "np"}}},
+      {{"NN", "CD", "JJ", "NN"}, {{0, 1, "np"}, {1, 3, "np"}}},
+      {{"NN", "CD", "JJ", "IN"}, {{0, 2, "np"}}},
+      {{"NN", "CD", "POS"}, {{0, 2, "np"}}},
+      {{"CD", "NN", "CD"}, {{0, 3, "np"}}},
+      {{"DT", "VBN", "NN"}, {{0, 3, "np"}}},
+      {{"VBN", "NN"}, {{1, 1, "np"}}},
+      {{"DT", "VBN", "IN", "DT", "NN"}, {{3, 2, "np"}}},
+      {{"NN", "VBN", "NN"}, {{0, 1, "np"}, {2, 1, "np"}}},
+      {{"DT", "NN", "POS", "VBN", "NN"}, {{0, 5, "np"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(group(gr.g, c.tags, 0), c.groups) << join(c.tags);
+  // Every sequence of up to four tags.
+  std::vector<size_t> at;
+  for (size_t length = 1; length <= 4; ++length) {
+    at.assign(length, 0);
+    for (;;) {
+      std::vector<std::string> seq;
+      for (size_t i : at) seq.push_back(tags[i]);
+      int32_t rc = 0;
+      const std::vector<G> groups = group(gr.g, seq, 0, &rc);
+      ASSERT_GE(rc, 0) << join(seq);
+      for (size_t i = 1; i < groups.size(); ++i) {
+        EXPECT_GE(groups[i].first, groups[i - 1].first + groups[i - 1].count) << join(seq);
+      }
+      size_t k = 0;
+      while (k < length && ++at[k] == tags.size()) at[k++] = 0;
+      if (k == length) break;
+    }
+  }
+}
+
 TEST(GrouperTest, RegroupAndSort) {
   FsmPtr fsm = grammar_fsm();
   GrouperPtr gr(fsm);

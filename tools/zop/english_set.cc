@@ -1,21 +1,23 @@
-// english-set: builds the default English resource set from public word
-// lists: a word list (wamerican's /usr/share/dict/american-english, UTF-8)
-// and WordNet's lemma indexes and exception lists (wordnet-base,
-// /usr/share/wordnet). Writes OUTDIR/english.{tok,npr,clg,is,hmm,usr}.
+// english-set: builds the default English resource set from public lexical
+// data: a word list (wamerican's /usr/share/dict/american-english, UTF-8),
+// WordNet's lemma indexes, exception lists and sense counts (wordnet-base,
+// /usr/share/wordnet) and a tagged lexicon counted from a hand-tagged corpus
+// (liblingua-en-tagger-perl's words.yml and tags.yml, read as data).
+// Writes OUTDIR/english.{tok,npr,clg,is,hmm,usr}.
 //
-//   english-set WORDLIST WORDNET_DIR OUTDIR
+//   english-set WORDLIST WORDNET_DIR TAGGED_LEXICON_DIR OUTDIR
 //
 // The stemmer relates words to their WordNet base forms (english_stems.h):
 // the word itself when it is a lemma, the bases of the exception lists
 // (mice, mouse) and the regular inflections of every lemma (running, run),
 // weighed by WordNet's sense counts (cntlist.rev); words outside the lexicon
 // get their stems from the guesser net the file carries beside it
-// (stem_guesser.h), by the regular endings of English. The class
-// lexicon gives each word the tags of those relations (NN, NNS, VB, VBZ,
-// VBD, VBN, VBG, JJ, JJR, JJS, RB, NNP for capitalised words) or, for
-// function words and punctuation, the tags of the table below; unknown words
-// get tags from their endings (the guesser). The tagger model's scores are
-// set by hand from the usual order of English word classes.
+// (stem_guesser.h), by the regular endings of English. The class lexicon and
+// the tagger model come from the tagged lexicon (english_tagger.h); words it
+// lacks take the tags of their WordNet relations (NN, NNS, VB, VBZ, VBD,
+// VBN, VBG, JJ, JJR, JJS, RB, NNP for capitalised words) or, for function
+// words and punctuation, the tags of the table below, weighed by the sense
+// counts; unknown words get tags from their endings (the guesser).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -34,6 +36,7 @@
 #include "tools/fst/fst_writer.h"
 #include "tools/zop/grouper_net.h"
 #include "tools/zop/english_stems.h"
+#include "tools/zop/english_tagger.h"
 #include "tools/zop/guesser_net.h"
 #include "tools/zop/hmm_writer.h"
 #include "tools/zop/stem_guesser.h"
@@ -151,118 +154,21 @@ const std::map<std::string, std::vector<std::string>>& closed_words() {
     add("LPAR", {"(", "[", "{"});
     add("RPAR", {")", "]", "}"});
     add("QUOTE", {"\"", "``", "''"});
-    add("DASH", {"-", "--"});
+    add("COLON", {"-", "--"});
     return t;
   }();
   return table;
 }
 
-const std::vector<std::string> kTags = {"NN",  "NNS",  "NNP", "VB",  "VBP", "VBZ",   "VBD",  "VBN",   "VBG",
-                                        "JJ",  "JJR",  "JJS", "RB",  "DT",  "PRP",   "PRP$", "IN",    "TO",
-                                        "CC",  "MD",   "WDT", "WP",  "WP$", "WRB",   "EX",   "POS",   "CD",
-                                        "SENT", "COMMA", "COLON", "LPAR", "RPAR", "QUOTE", "DASH"};
-
-int tag_index(const std::string& t) {
-  return static_cast<int>(std::find(kTags.begin(), kTags.end(), t) - kTags.begin());
-}
-
-// Transition score from previous tag p to tag t (both names).
-int32_t transition(const std::string& p, const std::string& t) {
-  auto in = [](const std::string& x, std::initializer_list<const char*> set) {
-    for (const char* s : set) {
-      if (x == s) return true;
-    }
-    return false;
-  };
-  const bool tn = in(t, {"NN", "NNS", "NNP"}), tj = in(t, {"JJ", "JJR", "JJS"});
-  const bool tv = in(t, {"VBZ", "VBP", "VBD"});
-  if (in(p, {"DT", "PRP$", "WP$", "POS"})) {
-    if (tn) return -1;
-    if (tj) return -2;
-    if (in(t, {"CD", "VBG", "VBN"})) return -4;
-    if (t == "RB") return -5;
-  } else if (tj) {
-    // p is handled below; fall through.
-  }
-  if (in(p, {"JJ", "JJR", "JJS", "CD"})) {
-    if (tn) return -1;
-    if (tj) return -3;
-    if (in(t, {"COMMA", "CC", "IN", "TO", "SENT"})) return -4;
-  }
-  if (in(p, {"NN", "NNS", "NNP"})) {
-    if (tn) return -3;
-    if (t == "VBZ" && p != "NNS") return -2;
-    if (t == "VBP" && p == "NNS") return -2;
-    if (in(t, {"VBD", "IN", "SENT"})) return -2;
-    if (in(t, {"COMMA", "POS", "CC", "MD"})) return -3;
-    if (in(t, {"WDT", "WP", "TO", "VBN"})) return -4;
-    if (t == "RB") return -5;
-  }
-  if (in(p, {"VB", "VBZ", "VBP", "VBD"})) {
-    if (t == "DT") return -1;
-    if (in(t, {"RB", "VBN", "VBG", "PRP", "PRP$", "IN"}) || tj) return -3;
-    if (tn || in(t, {"TO", "SENT"})) return -4;
-  }
-  if (in(p, {"VBN", "VBG"})) {
-    if (in(t, {"IN", "DT"})) return -2;
-    if (tn || in(t, {"RB", "TO"})) return -3;
-    if (tj || t == "SENT") return -4;
-  }
-  if (p == "IN") {
-    if (t == "DT") return -1;
-    if (tn || in(t, {"PRP", "PRP$"})) return -2;
-    if (tj || in(t, {"CD", "VBG"})) return -3;
-  }
-  if (p == "TO") {
-    if (t == "VB") return -1;
-    if (t == "DT") return -3;
-    if (tn) return -4;
-  }
-  if (p == "MD") {
-    if (t == "VB") return -1;
-    if (t == "RB") return -3;
-  }
-  if (in(p, {"PRP", "EX", "WDT", "WP"})) {
-    if (tv) return -1;
-    if (t == "MD") return -2;
-    if (in(t, {"RB", "SENT", "DT"})) return -4;
-  }
-  if (p == "RB") {
-    if (tj) return -2;
-    if (tv || in(t, {"VBN", "DT", "IN", "VB"})) return -3;
-    if (in(t, {"RB", "SENT", "COMMA"})) return -4;
-  }
-  if (in(p, {"CC", "COMMA", "COLON", "QUOTE", "LPAR", "DASH", "WRB"})) {
-    if (in(t, {"DT", "PRP"}) || tn) return -2;
-    if (tj || tv || in(t, {"IN", "RB", "CC"})) return -3;
-  }
-  if (p == "SENT") return -3;
-  return -9;
-}
-
-int32_t initial(const std::string& t) {
-  static const std::map<std::string, int32_t> scores = {
-      {"DT", -1},  {"PRP", -1}, {"NNP", -2}, {"IN", -2},  {"EX", -2},   {"WP", -2},    {"WRB", -2},
-      {"NN", -3},  {"NNS", -3}, {"RB", -3},  {"JJ", -3},  {"VB", -3},   {"WDT", -3},   {"QUOTE", -3},
-      {"LPAR", -3}, {"CD", -3}, {"CC", -4},  {"PRP$", -2}, {"VBG", -4}};
-  auto it = scores.find(t);
-  return it == scores.end() ? -8 : it->second;
-}
-
-int32_t emission(const std::string& t) {
-  if (t == "NNP" || t == "VB" || t == "VBP" || t == "VBN") return -2;
-  return -1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::cerr << "usage: english-set WORDLIST WORDNET_DIR OUTDIR\n";
+  if (argc != 5) {
+    std::cerr << "usage: english-set WORDLIST WORDNET_DIR TAGGED_LEXICON_DIR OUTDIR\n";
     return 2;
   }
   const auto started = std::chrono::steady_clock::now();
-  const std::string wordlist = argv[1], wn = argv[2], outdir = argv[3];
+  const std::string wordlist = argv[1], wn = argv[2], tagged_dir = argv[3], outdir = argv[4];
   std::filesystem::create_directories(outdir);
   const std::string base = outdir + "/english";
 
@@ -280,7 +186,10 @@ int main(int argc, char** argv) {
     std::cerr << "english-set: cannot read " << wordlist << "\n";
     return 1;
   }
-  std::map<std::string, std::set<std::string>> tags_of;
+  // Tags of the words the tagged lexicon may lack, each weighed by the
+  // sense counts of its lemma in that part of speech (plus one).
+  zopw::EnglishTaggerSources tagger_sources;
+  auto& fallback = tagger_sources.fallback;
   zopw::StemSources stem_sources;
   stem_sources.lemmas = {nouns, verbs, adjs, advs};
   stem_sources.exceptions = {noun_exc, verb_exc, adj_exc, read_exceptions(wn + "/adv.exc")};
@@ -288,23 +197,31 @@ int main(int argc, char** argv) {
     std::cerr << "english-set: no sense counts in " << wn << "\n";
     return 1;
   }
+  auto weigh = [&](const std::string& w, const char* tag, const std::string& lemma, int pos) {
+    double weight = 1;
+    auto it = stem_sources.counts.find(lemma);
+    if (it != stem_sources.counts.end() && pos >= 0) weight += it->second[static_cast<size_t>(pos)];
+    double& have = fallback[w][tag];
+    have = std::max(have, weight);
+  };
   std::string line, word;
-  auto apply_rules = [&](const std::string& w, const Rule* rules, size_t count, const Set& lemmas, bool doubled) {
+  auto apply_rules = [&](const std::string& w, const Rule* rules, size_t count, const Set& lemmas, bool doubled,
+                         int pos) {
     for (size_t r = 0; r < count; ++r) {
       const std::string suffix = rules[r].suffix;
       if (w.size() <= suffix.size() + 1 || w.compare(w.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
       std::string stem = w.substr(0, w.size() - suffix.size()) + rules[r].replace;
       if (lemmas.count(stem)) {
-        tags_of[w].insert(rules[r].tag);
-        if (std::string(rules[r].tag) == "VBD") tags_of[w].insert("VBN");
+        weigh(w, rules[r].tag, stem, pos);
+        if (std::string(rules[r].tag) == "VBD") weigh(w, "VBN", stem, pos);
       }
       // A doubled final consonant: running, bigger.
       if (doubled && *rules[r].replace == 0 && stem.size() >= 3 && stem[stem.size() - 1] == stem[stem.size() - 2] &&
           std::string("aeiou").find(stem.back()) == std::string::npos) {
         std::string single = stem.substr(0, stem.size() - 1);
         if (lemmas.count(single)) {
-          tags_of[w].insert(rules[r].tag);
-          if (std::string(rules[r].tag) == "VBD") tags_of[w].insert("VBN");
+          weigh(w, rules[r].tag, single, pos);
+          if (std::string(rules[r].tag) == "VBD") weigh(w, "VBN", single, pos);
         }
       }
     }
@@ -315,37 +232,44 @@ int main(int argc, char** argv) {
     ++words;
     const auto c0 = static_cast<unsigned char>(word[0]);
     if ((c0 >= 'A' && c0 <= 'Z') || (c0 >= 0xC0 && c0 <= 0xDE)) {
-      tags_of[word].insert("NNP");
+      weigh(word, "NNP", word, -1);
       continue;
     }
     if (!lemma_word(word)) continue;
     stem_sources.words.insert(word);
-    if (nouns.count(word)) tags_of[word].insert("NN");
-    if (verbs.count(word)) tags_of[word].insert({"VB", "VBP"});
-    if (adjs.count(word)) tags_of[word].insert("JJ");
-    if (advs.count(word)) tags_of[word].insert("RB");
-    if (noun_exc.count(word)) tags_of[word].insert("NNS");
-    if (verb_exc.count(word)) tags_of[word].insert({"VBD", "VBN"});
-    if (adj_exc.count(word)) {
-      tags_of[word].insert(word.size() > 3 && word.substr(word.size() - 3) == "est" ? "JJS" : "JJR");
+    if (nouns.count(word)) weigh(word, "NN", word, 0);
+    if (verbs.count(word)) weigh(word, "VB", word, 1), weigh(word, "VBP", word, 1);
+    if (adjs.count(word)) weigh(word, "JJ", word, 2);
+    if (advs.count(word)) weigh(word, "RB", word, 3);
+    if (auto e = noun_exc.find(word); e != noun_exc.end()) weigh(word, "NNS", e->second[0], 0);
+    if (auto e = verb_exc.find(word); e != verb_exc.end()) {
+      weigh(word, "VBD", e->second[0], 1);
+      weigh(word, "VBN", e->second[0], 1);
     }
-    apply_rules(word, kNounRules, std::size(kNounRules), nouns, false);
-    apply_rules(word, kVerbRules, std::size(kVerbRules), verbs, true);
-    apply_rules(word, kAdjRules, std::size(kAdjRules), adjs, true);
+    if (auto e = adj_exc.find(word); e != adj_exc.end()) {
+      weigh(word, word.size() > 3 && word.substr(word.size() - 3) == "est" ? "JJS" : "JJR", e->second[0], 2);
+    }
+    apply_rules(word, kNounRules, std::size(kNounRules), nouns, false, 0);
+    apply_rules(word, kVerbRules, std::size(kVerbRules), verbs, true, 1);
+    apply_rules(word, kAdjRules, std::size(kAdjRules), adjs, true, 2);
   }
   // The irregular forms of the exception lists, also when the word list
   // lacks them.
   for (const Multi* exc : {&noun_exc, &verb_exc}) {
     for (const auto& [w, bases] : *exc) {
-      if (w.find_first_of("-'") != std::string::npos || tags_of.count(w)) continue;
+      if (w.find_first_of("-'") != std::string::npos || fallback.count(w)) continue;
       if (exc == &noun_exc) {
-        tags_of[w].insert("NNS");
+        weigh(w, "NNS", bases[0], 0);
       } else {
-        tags_of[w].insert({"VBD", "VBN"});
+        weigh(w, "VBD", bases[0], 1);
+        weigh(w, "VBN", bases[0], 1);
       }
     }
   }
-  for (const auto& [w, tags] : closed_words()) tags_of[w] = std::set<std::string>(tags.begin(), tags.end());
+  for (const auto& [w, tags] : closed_words()) {
+    fallback[w].clear();
+    for (const std::string& t : tags) fallback[w][t] = 1;
+  }
 
   std::string error;
   // Stemmer.
@@ -367,87 +291,56 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Class lexicon and guesser.
-  std::vector<fstw::WordClasses> lexicon;
-  std::set<std::vector<std::string>> class_sets;
-  for (const auto& [w, tags] : tags_of) {
-    lexicon.push_back({w, std::vector<std::string>(tags.begin(), tags.end())});
-    class_sets.insert(lexicon.back().classes);
+  // Class lexicon, guesser and tagger model, from the tagged lexicon.
+  zopw::TaggedLexicon corpus;
+  if (!zopw::read_tagged_lexicon(tagged_dir, zopw::english_corpus_tag_map(), zopw::kEnglishCorpusStartTag, &corpus,
+                                 &error)) {
+    std::cerr << "english-set: tagged lexicon: " << error << "\n";
+    return 1;
   }
+  tagger_sources.corpus = &corpus;
+  zopw::EnglishTagger tagger;
+  if (!zopw::build_english_tagger(tagger_sources, &tagger, &error)) {
+    std::cerr << "english-set: tagger: " << error << "\n";
+    return 1;
+  }
+  const std::vector<std::string>& tags = zopw::english_tags();
+  std::vector<fstw::WordClasses>& lexicon = tagger.lexicon;
   // Every tag must be in the file's TAGMODE: a word that names them all.
-  lexicon.push_back({"\x01", kTags});
-  const std::vector<zopw::SuffixTags> suffixes = {
-      {"s", {"NNS", "VBZ"}},  {"ss", {"NN"}},           {"ing", {"VBG", "NN", "JJ"}}, {"ed", {"VBD", "VBN", "JJ"}},
-      {"ly", {"RB"}},         {"er", {"NN", "JJR"}},    {"est", {"JJS"}},             {"ion", {"NN"}},
-      {"ness", {"NN"}},       {"ment", {"NN"}},         {"ity", {"NN"}},              {"able", {"JJ"}},
-      {"ible", {"JJ"}},       {"al", {"JJ", "NN"}},     {"ous", {"JJ"}},              {"ive", {"JJ"}},
-      {"ful", {"JJ"}},        {"less", {"JJ"}},         {"ic", {"JJ"}},               {"0", {"CD"}},
-      {"1", {"CD"}},          {"2", {"CD"}},            {"3", {"CD"}},                {"4", {"CD"}},
-      {"5", {"CD"}},          {"6", {"CD"}},            {"7", {"CD"}},                {"8", {"CD"}},
-      {"9", {"CD"}},
-  };
-  const std::vector<std::string> default_tags = {"NN", "NNP", "JJ"};
-  for (const auto& s : suffixes) {
-    std::vector<std::string> t = s.tags;
-    std::sort(t.begin(), t.end());
-    class_sets.insert(t);
-  }
-  {
-    std::vector<std::string> t = default_tags;
-    std::sort(t.begin(), t.end());
-    class_sets.insert(t);
-  }
+  lexicon.push_back({"\x01", tags});
+  const zopw::EnglishGuesser& guesser = zopw::english_guesser();
   fstw::PairOptions clg_options;
   clg_options.functions = {60, 61};
   clg_options.info = "vorlane English class lexicon";
   if (!fstw::compile_classes(lexicon, clg_options, &desc, &error) ||
-      !zopw::add_guesser(&desc, suffixes, default_tags, &error) || !fstw::fst_write_file(base + ".clg", desc, &error)) {
+      !zopw::add_guesser(&desc, guesser.suffixes, guesser.defaults, guesser.capital_suffixes,
+                         guesser.capital_defaults, &error) ||
+      !fstw::fst_write_file(base + ".clg", desc, &error)) {
     std::cerr << "english-set: class lexicon: " << error << "\n";
     return 1;
   }
-
-  // Tagger model: class 0 is [NN] (a word without tags).
-  zopw::HmmDesc model;
-  model.tags = kTags;
-  model.comment = "vorlane English tagger model";
-  std::vector<std::vector<std::string>> classes = {{"NN"}};
-  for (const auto& c : class_sets) {
-    if (c != classes[0]) classes.push_back(c);
-  }
-  for (const auto& c : classes) {
-    zopw::HmmClassDesc cs;
-    std::vector<std::pair<int32_t, int32_t>> members;
-    for (const std::string& t : c) {
-      cs.symbols += "[" + t + "]";
-      members.push_back({tag_index(t), emission(t)});
-    }
-    std::sort(members.begin(), members.end());
-    cs.members = members;
-    model.classes.push_back(cs);
-  }
-  for (const std::string& t : kTags) {
-    model.initial.push_back(initial(t));
-    std::vector<int32_t> row;
-    for (const std::string& p : kTags) row.push_back(transition(p, t));
-    model.rows.push_back(row);
-  }
-  if (!zopw::hmm_write_file(base + ".hmm", model, &error)) {
+  if (!zopw::hmm_write_file(base + ".hmm", tagger.model, &error)) {
     std::cerr << "english-set: model: " << error << "\n";
     return 1;
   }
 
-  // Phrase grouper and tokenizer.
+  // Phrase grouper: determiners and modifiers ending in nouns; participles
+  // modify inside a phrase ("the following example"), and numbers may close
+  // one ("version 3.6").
   zopw::NpGrammar outer, inner;
-  outer.nouns = inner.nouns = {"NN", "NNS", "NNP"};
-  outer.pre = {"DT", "PRP$", "JJ", "JJR", "JJS", "CD"};
+  outer.nouns = inner.nouns = {"NN", "NNS", "NNP", "NNPS"};
+  outer.pre = {"DT", "PDT", "PRP$", "WP$", "JJ", "JJR", "JJS", "CD"};
   outer.possessive = {"POS"};
-  for (const std::string& t : kTags) {
-    const bool noun = t == "NN" || t == "NNS" || t == "NNP";
+  outer.inside = {"VBN", "VBG"};
+  outer.numbers = {"CD"};
+  for (const std::string& t : tags) {
+    const bool noun = std::find(outer.nouns.begin(), outer.nouns.end(), t) != outer.nouns.end();
     const bool pre = std::find(outer.pre.begin(), outer.pre.end(), t) != outer.pre.end();
-    if (!noun && !pre && t != "POS") outer.other.push_back(t);
+    const bool inside = std::find(outer.inside.begin(), outer.inside.end(), t) != outer.inside.end();
+    if (!noun && !pre && !inside && t != "POS") outer.other.push_back(t);
     if (!noun) inner.other.push_back(t);
   }
-  if (!zopw::grouper_desc(outer, inner, kTags, &desc, &error) || !fstw::fst_write_file(base + ".npr", desc, &error)) {
+  if (!zopw::grouper_desc(outer, inner, tags, &desc, &error) || !fstw::fst_write_file(base + ".npr", desc, &error)) {
     std::cerr << "english-set: grouper: " << error << "\n";
     return 1;
   }
@@ -459,6 +352,6 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("english-set: %zu words, %zu stem pairs, %zu lexicon words, %zu classes in %.1f s\n", words,
-              pairs.size(), lexicon.size(), classes.size(), seconds);
+              pairs.size(), lexicon.size(), tagger.model.classes.size(), seconds);
   return 0;
 }

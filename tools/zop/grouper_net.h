@@ -19,7 +19,13 @@ namespace vorlane::zopw {
 // Arcs of one net, built from states of the grammar.
 class GrouperNetBuilder {
  public:
-  explicit GrouperNetBuilder(const fstw::Alphabet* alphabet) : alphabet_(alphabet) { net_.states.resize(1); }
+  // States with at least table_threshold symbol arcs (0: none) hold them in
+  // a table, after their insertions, so that a walk finds a tag's arc at
+  // once.
+  explicit GrouperNetBuilder(const fstw::Alphabet* alphabet, int table_threshold = 0)
+      : alphabet_(alphabet), table_threshold_(table_threshold) {
+    net_.states.resize(1);
+  }
 
   int32_t state(bool final = false);
   // from --tag--> to (identity); false for a tag the alphabet lacks.
@@ -37,15 +43,21 @@ class GrouperNetBuilder {
   void arc(int32_t from, uint8_t label, int32_t to);
   int32_t step(int32_t from, uint8_t label);
   const fstw::Alphabet* alphabet_;
+  int table_threshold_;
   fstw::Net net_;
 };
 
 // Tag categories of a noun-phrase grammar. A phrase is a run of
 // determiners and modifiers (pre) ending in nouns; a possessive after nouns
-// continues the phrase when more modifiers and nouns follow. Phrases are
-// maximal, so each tag sequence has exactly one bracketing.
+// continues the phrase when more modifiers and nouns follow. Tags of
+// `inside` (participles: "the following example") modify only after a
+// modifier of the phrase; tags of `numbers` may follow its nouns and close
+// it ("version 3.6") unless a phrase follows at once ("files 2 large
+// folders" splits before the number). Phrases are maximal, so each tag
+// sequence has exactly one bracketing.
 struct NpGrammar {
   std::vector<std::string> nouns, pre, possessive, other;
+  std::vector<std::string> inside{}, numbers{};
 };
 
 // An alphabet of the given tags plus "(np" and ")np".
