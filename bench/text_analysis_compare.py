@@ -4,18 +4,26 @@
 Runs Xapian's TermGenerator (English stemmer, positions, one document per
 file) over the corpus of build/bin/text_analysis_bench (the plain-text
 sources of the Python library reference from python3.11-doc, or the files
-named in VORLANE_TEXT_CORPUS, separated by ':'), then the benchmark itself
-on the same files, then Xapian once more, and prints MB/s and the ratios.
+named in VORLANE_TEXT_CORPUS, separated by ':') and the benchmark itself on
+the same files, round after round, the two sides taking turns, and prints
+the median and best MB/s of each side and their ratios. Both sides are timed
+by the CPU time of the thread doing the work (the benchmark's own figures are
+CPU time), so a machine shared with other work slows both alike instead of
+charging its waits to one side.
 
     bench/text_analysis_compare.py [--bench build/bin/text_analysis_bench]
                                    [--baseline OTHER_BENCH_BINARY] [--rounds N]
+                                   [--pipeline build/bin/phrase_pipeline_bench]
+                                   [--baseline-pipeline OTHER_PIPELINE_BINARY]
 
 --baseline runs a second build of the benchmark (an older revision, say) on
-the same files in the same run. Needs python3-xapian.
+the same files in the same rounds; --pipeline (and --baseline-pipeline) adds
+the tokens/s of tokenise + tag + group. Needs python3-xapian.
 """
 import argparse
 import json
 import os
+import statistics
 import subprocess
 import sys
 import time
@@ -23,6 +31,7 @@ import time
 import xapian
 
 LIBRARY_DOC = "/usr/share/doc/python3.11/html/_sources/library"
+ROADS = ("tokenise", "indexing", "query")
 
 
 def corpus_files():
@@ -35,25 +44,19 @@ def corpus_files():
     return sorted(files)
 
 
-def xapian_mbps(texts, rounds):
-    generator = xapian.TermGenerator()
-    generator.set_stemmer(xapian.Stem("english"))
-    size = sum(len(t) for t in texts)
-    best = None
-    for _ in range(rounds):
-        start = time.perf_counter()
-        for text in texts:
-            doc = xapian.Document()
-            generator.set_document(doc)
-            generator.index_text(text)
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None or elapsed < best else best
-    return size / best / 1e6
+def xapian_pass(generator, texts, size):
+    """MB/s of one pass of TermGenerator over every text, by thread CPU time."""
+    start = time.thread_time()
+    for text in texts:
+        doc = xapian.Document()
+        generator.set_document(doc)
+        generator.index_text(text)
+    return size / (time.thread_time() - start) / 1e6
 
 
 def bench_mbps(binary, files):
     env = dict(os.environ, VORLANE_TEXT_CORPUS=":".join(files))
-    out = subprocess.run([binary, "--benchmark_format=json", "--benchmark_min_time=1"], env=env, check=True,
+    out = subprocess.run([binary, "--benchmark_format=json", "--benchmark_min_time=0.5"], env=env, check=True,
                          capture_output=True, text=True).stdout
     result = {}
     for b in json.loads(out)["benchmarks"]:
@@ -64,12 +67,27 @@ def bench_mbps(binary, files):
     return result
 
 
+def pipeline_tokens(binary):
+    out = subprocess.run([binary, "--benchmark_format=json", "--benchmark_min_time=0.5",
+                          "--benchmark_filter=BM_TokeniseTagGroup"], check=True, capture_output=True, text=True).stdout
+    for b in json.loads(out)["benchmarks"]:
+        if "tokens/s" in b:
+            return b["tokens/s"] / 1e6
+    return None
+
+
+def spread(values):
+    return statistics.median(values), max(values)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser()
     parser.add_argument("--bench", default=os.path.join(here, "..", "build", "bin", "text_analysis_bench"))
     parser.add_argument("--baseline")
-    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--pipeline")
+    parser.add_argument("--baseline-pipeline")
+    parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
 
     files = corpus_files()
@@ -80,24 +98,48 @@ def main():
         with open(f, "rb") as handle:
             texts.append(handle.read())
     size = sum(len(t) for t in texts)
-    print(f"corpus: {len(files)} files, {size / 1e6:.1f} MB")
+    print(f"corpus: {len(files)} files, {size / 1e6:.1f} MB; {args.rounds} rounds, sides taking turns")
 
-    x1 = xapian_mbps(texts, args.rounds)
-    runs = [("this build", bench_mbps(args.bench, files))]
+    generator = xapian.TermGenerator()
+    generator.set_stemmer(xapian.Stem("english"))
+    sides = [("this build", args.bench, args.pipeline)]
     if args.baseline:
-        runs.append(("baseline", bench_mbps(args.baseline, files)))
-    x2 = xapian_mbps(texts, args.rounds)
-    xap = max(x1, x2)
-    print(f"Xapian TermGenerator (English stemmer, positions): {x1:.1f} / {x2:.1f} MB/s, best {xap:.1f}")
-    for name, figures in runs:
-        for key in ("tokenise", "indexing", "query"):
-            if key in figures:
-                print(f"{name:>10} {key:>9}: {figures[key]:7.1f} MB/s  {figures[key] / xap:5.2f}x Xapian")
+        sides.append(("baseline", args.baseline, args.baseline_pipeline))
+    xap = []
+    figures = {name: {} for name, _, _ in sides}
+    for _ in range(max(1, args.rounds)):
+        xap.append(xapian_pass(generator, texts, size))
+        for name, binary, pipeline in sides:
+            for key, value in bench_mbps(binary, files).items():
+                figures[name].setdefault(key, []).append(value)
+            if pipeline:
+                tokens = pipeline_tokens(pipeline)
+                if tokens is not None:
+                    figures[name].setdefault("pipeline", []).append(tokens)
+        xap.append(xapian_pass(generator, texts, size))
+
+    x_median, x_best = spread(xap)
+    print(f"Xapian TermGenerator (English stemmer, positions): median {x_median:.1f} MB/s, best {x_best:.1f} "
+          f"(range {min(xap):.1f}-{max(xap):.1f})")
+    for name, _, _ in sides:
+        for key in ROADS:
+            if key not in figures[name]:
+                continue
+            values = figures[name][key]
+            median, best = spread(values)
+            print(f"{name:>10} {key:>9}: median {median:7.1f} MB/s {median / x_median:5.2f}x Xapian, "
+                  f"best {best:7.1f} MB/s {best / x_best:5.2f}x  (range {min(values):.1f}-{max(values):.1f})")
+        if "pipeline" in figures[name]:
+            values = figures[name]["pipeline"]
+            median, best = spread(values)
+            print(f"{name:>10} tokenise+tag+group: median {median:.2f} M tokens/s, best {best:.2f} "
+                  f"(range {min(values):.2f}-{max(values):.2f})")
     if args.baseline:
-        new, old = runs[0][1], runs[1][1]
-        for key in ("tokenise", "indexing", "query"):
+        new, old = figures["this build"], figures["baseline"]
+        for key in ROADS + ("pipeline",):
             if key in new and key in old:
-                print(f"{key:>9}: {new[key] / old[key]:.2f}x the baseline")
+                print(f"{key:>9}: median {statistics.median(new[key]) / statistics.median(old[key]):.2f}x "
+                      f"the baseline, best {max(new[key]) / max(old[key]):.2f}x")
 
 
 if __name__ == "__main__":

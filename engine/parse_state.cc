@@ -55,6 +55,20 @@ char* CopyTokenText(const ParseToken& token, char* out, int lowercase) {
   return out;
 }
 
+int32_t CopyTokenCases(const ParseToken& token, char* lower, char* written) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < token.length; ++i) {
+    unsigned char c = static_cast<unsigned char>(token.start[i]);
+    if (is_separator_byte(c)) continue;
+    written[n] = static_cast<char>(c);
+    lower[n] = static_cast<char>(c_tolower(c));
+    ++n;
+  }
+  lower[n] = '\0';
+  written[n] = '\0';
+  return n;
+}
+
 char* TokenText(const ParseToken& token, char* out) {
   if (token.type == 0) {
     out[0] = '?';

@@ -59,6 +59,9 @@ void FreeParseState(ParseState state);
 // bytes ("U.S.A." gives "USA"), lower-cased when asked, then a NUL. out needs
 // length + 1 bytes. Returns the position of the NUL.
 char* CopyTokenText(const ParseToken& token, char* out, int lowercase);
+// Both copies in one pass: lower-cased into lower, as written into written
+// (each length + 1 bytes). Returns the number of bytes before the NULs.
+int32_t CopyTokenCases(const ParseToken& token, char* lower, char* written);
 // "?" for type 0, the type character for a separator, CopyTokenText for a
 // word. Returns the position of the NUL.
 char* TokenText(const ParseToken& token, char* out);

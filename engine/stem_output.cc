@@ -155,8 +155,9 @@ char* all_stems(const char* lower, const char* written, bool capitalised, bool i
 }
 
 // One stem (options 7 and 10806).
-char* shortest_stem(const char* lower, const char* written, bool capitalised, bool inner, char* out, int32_t size,
-                    int* count, const zop_handle& handle, int option, const void* dictionary, int32_t reserved) {
+char* shortest_stem(const char* lower, size_t lower_length, const char* written, bool capitalised, bool inner,
+                    char* out, int32_t size, int* count, const zop_handle& handle, int option, const void* dictionary,
+                    int32_t reserved) {
   const char* word = option == kStemShortestFolded ? lower : written;
   int32_t room = size < kStemRoom ? size : kStemRoom;
   auto give_word = [&]() {
@@ -212,7 +213,8 @@ char* shortest_stem(const char* lower, const char* written, bool capitalised, bo
   for (char* s = out; *s; ++s)
     if (!kShortestMarkup(static_cast<unsigned char>(*s))) *q++ = *s;
   *q = '\0';
-  if (q == out || strcmp(out, lower) == 0) return give_word();
+  if (q == out || (static_cast<size_t>(q - out) == lower_length && memcmp(out, lower, lower_length) == 0))
+    return give_word();
   *count = 1;
   return q;
 }
@@ -234,24 +236,22 @@ char* PrintWordStemMulti(const ParseToken& token, char* out, int32_t size, int* 
   }
   char lower[kMaxStemmedWord + 1];
   char written[kMaxStemmedWord + 1];
-  ParseToken word = token;
-  if (word.length < 0) word.length = 0;
-  CopyTokenText(word, lower, 1);
+  const int32_t length = CopyTokenCases(token, lower, written);
   if (token.type == kTokNumber) {
     char* end = put_string(out, size, lower);
     *count = end ? 1 : 0;
     return end;
   }
-  CopyTokenText(word, written, 0);
   bool capitalised = c_isupper(static_cast<unsigned char>(written[0]));
   bool inner = false;
-  for (const char* s = written[0] ? written + 1 : written; *s; ++s)
-    if (c_isupper(static_cast<unsigned char>(*s))) inner = true;
+  for (int32_t k = 1; k < length; ++k)
+    if (c_isupper(static_cast<unsigned char>(written[k]))) inner = true;
   if (!dictionary) dictionary = handle.dictionary;
 
   if (option != kStemShortest && option != kStemShortestFolded)
     return all_stems(lower, written, capitalised, inner, out, size, count, handle, dictionary, reserved);
-  return shortest_stem(lower, written, capitalised, inner, out, size, count, handle, option, dictionary, reserved);
+  return shortest_stem(lower, static_cast<size_t>(length), written, capitalised, inner, out, size, count, handle,
+                       option, dictionary, reserved);
 }
 
 char* WordOrStem(const ParseToken& token, char* out, ptrdiff_t room, const zop_handle& handle, int option) {

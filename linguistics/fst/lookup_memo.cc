@@ -1,6 +1,7 @@
 #include "linguistics/fst/lookup_memo.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -41,6 +42,58 @@ using Table = std::unordered_map<std::string, std::string, KeyHash, std::equal_t
 
 std::atomic<bool> bypassed{false};
 
+// Numbers for memos, never given twice in a process (0 marks an empty front
+// slot), so a front slot of a freed memo can't answer for a new one made at
+// the same address.
+std::atomic<uint64_t> next_id{1};
+
+// A thread's front table: 8192 slots of one cache line each, direct-mapped
+// by the key's hash, each holding one key and its value when both fit in
+// the slot (a word and its stems mostly do).
+constexpr size_t kFrontSlots = 8192;
+struct alignas(64) FrontSlot {
+  uint64_t owner;  // the memo's id, 0 when empty
+  int32_t result;
+  uint8_t key_length;
+  uint8_t value_length;
+  char bytes[50];  // the key, then the value
+};
+static_assert(sizeof(FrontSlot) == 64, "a front slot is one cache line");
+constexpr size_t kFrontBytes = sizeof(FrontSlot::bytes);
+
+struct FrontTable {
+  FrontSlot* slots = nullptr;
+  ~FrontTable() { std::free(slots); }
+};
+thread_local FrontTable front_table;
+
+// The calling thread's slots, made on first use; null when there is no
+// memory for them (the shards still answer).
+FrontSlot* front_slots() {
+  FrontTable& t = front_table;
+  if (t.slots == nullptr) {
+    t.slots = static_cast<FrontSlot*>(std::aligned_alloc(alignof(FrontSlot), kFrontSlots * sizeof(FrontSlot)));
+    if (t.slots != nullptr) std::memset(static_cast<void*>(t.slots), 0, kFrontSlots * sizeof(FrontSlot));
+  }
+  return t.slots;
+}
+
+void remember_front(FrontSlot* front, uint64_t owner, size_t h, std::string_view key, int32_t result,
+                    const void* value, size_t length) {
+  if (front == nullptr) return;
+  FrontSlot& f = front[h & (kFrontSlots - 1)];
+  if (key.size() + length > kFrontBytes) {
+    f.owner = 0;  // whatever the slot held for this key no longer stands
+    return;
+  }
+  f.owner = owner;
+  f.result = result;
+  f.key_length = static_cast<uint8_t>(key.size());
+  f.value_length = static_cast<uint8_t>(length);
+  std::memcpy(f.bytes, key.data(), key.size());
+  if (length > 0) std::memcpy(f.bytes + key.size(), value, length);
+}
+
 }  // namespace
 
 void LookupMemo::set_bypass(bool on) { bypassed.store(on, std::memory_order_relaxed); }
@@ -51,15 +104,29 @@ struct LookupMemo::Shard {
 };
 
 LookupMemo::LookupMemo(size_t capacity)
-    : shards_(new (std::nothrow) Shard[kShards]), per_shard_(capacity / kShards > 0 ? capacity / kShards : 1) {}
+    : shards_(new (std::nothrow) Shard[kShards]),
+      per_shard_(capacity / kShards > 0 ? capacity / kShards : 1),
+      id_(next_id.fetch_add(1, std::memory_order_relaxed)) {}
 
 LookupMemo::~LookupMemo() = default;
 
 bool LookupMemo::find(std::string_view key, int32_t* result, void* output, size_t room, size_t* length) const {
   if (!shards_ || bypassed.load(std::memory_order_relaxed)) return false;
   size_t h = KeyHash{}(key);
+  FrontSlot* front = front_slots();
+  if (front != nullptr) {
+    const FrontSlot& f = front[h & (kFrontSlots - 1)];
+    if (f.owner == id_ && f.key_length == key.size() &&
+        std::memcmp(f.bytes, key.data(), key.size()) == 0) {
+      if (f.value_length > room) return false;
+      *result = f.result;
+      if (f.value_length > 0) std::memcpy(output, f.bytes + f.key_length, f.value_length);
+      *length = f.value_length;
+      return true;
+    }
+  }
   const Shard& shard = shards_[(h >> 59) % kShards];
-  std::lock_guard<std::mutex> lock(shard.mutex);
+  std::unique_lock<std::mutex> lock(shard.mutex);
   auto it = shard.table.find(key);
   if (it == shard.table.end()) return false;
   const std::string& value = it->second;
@@ -67,7 +134,9 @@ bool LookupMemo::find(std::string_view key, int32_t* result, void* output, size_
   if (n > room) return false;
   std::memcpy(result, value.data(), sizeof(int32_t));
   if (n > 0) std::memcpy(output, value.data() + sizeof(int32_t), n);
+  lock.unlock();
   *length = n;
+  remember_front(front, id_, h, key, *result, output, n);
   return true;
 }
 
@@ -78,6 +147,7 @@ void LookupMemo::store(std::string_view key, int32_t result, const void* bytes, 
     std::memcpy(value.data(), &result, sizeof(int32_t));
     if (length > 0) std::memcpy(value.data() + sizeof(int32_t), bytes, length);
     size_t h = KeyHash{}(key);
+    remember_front(front_slots(), id_, h, key, result, bytes, length);
     Shard& shard = shards_[(h >> 59) % kShards];
     std::lock_guard<std::mutex> lock(shard.mutex);
     if (shard.table.size() >= per_shard_) shard.table.clear();

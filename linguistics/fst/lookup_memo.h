@@ -8,6 +8,14 @@
 // reaches its share of the capacity is emptied and fills again, so frequent
 // words come back at once and memory stays bounded. Keys and values longer
 // than the limits below are not remembered.
+//
+// In front of the shards each thread keeps a small direct-mapped table of
+// the short entries it found or stored last (one per thread for all memos,
+// told apart by a number no other memo of the process ever had), so the
+// frequent words of a text are answered without a lock or a shared cache
+// line. A thread's copy stays right after the shard drops the entry: what a
+// key maps to doesn't change (the memo's users store results that depend on
+// the key alone).
 #pragma once
 
 #include <cstddef>
@@ -50,6 +58,7 @@ class LookupMemo {
   static constexpr size_t kShards = 16;
   std::unique_ptr<Shard[]> shards_;
   size_t per_shard_;
+  uint64_t id_;  // names this memo in the threads' front tables
 };
 
 // Builds a memo key in a fixed buffer: fixed-size fields, then the text.

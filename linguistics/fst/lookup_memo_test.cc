@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace vorlane {
 namespace {
@@ -76,6 +78,51 @@ TEST(LookupMemo, BypassedMemosMissAndRememberNothing) {
   LookupMemo::set_bypass(false);
   EXPECT_TRUE(memo.find(key.view(), &result, out, sizeof out, &length));
   EXPECT_FALSE(memo.find(other.view(), &result, out, sizeof out, &length));
+}
+
+// The thread's front table answers for the memo that stored the entry only:
+// not for another memo holding the same key, nor for a new memo made where
+// a freed one was; and an entry stored by one thread is found by another.
+TEST(LookupMemo, EachMemoAnswersWithItsOwnEntriesInEveryThread) {
+  MemoKey key;
+  key.add(int8_t{7}).add(int32_t{200}).add_text("walking", 7);
+  int32_t result = 0;
+  size_t length = 0;
+  char out[16];
+  LookupMemo first, second;
+  first.store(key.view(), 1, "walk", 5);
+  EXPECT_FALSE(second.find(key.view(), &result, out, sizeof out, &length));
+  second.store(key.view(), 2, "walkin", 7);
+  ASSERT_TRUE(first.find(key.view(), &result, out, sizeof out, &length));
+  EXPECT_EQ(result, 1);
+  EXPECT_STREQ(out, "walk");
+  ASSERT_TRUE(second.find(key.view(), &result, out, sizeof out, &length));
+  EXPECT_EQ(result, 2);
+  EXPECT_STREQ(out, "walkin");
+
+  for (int round = 0; round < 4; ++round) {  // the allocator hands back the same block
+    auto memo = std::make_unique<LookupMemo>();
+    EXPECT_FALSE(memo->find(key.view(), &result, out, sizeof out, &length)) << round;
+    memo->store(key.view(), round, "x", 2);
+  }
+
+  bool found = false;
+  std::thread other([&] {
+    int32_t r = 0;
+    size_t n = 0;
+    char bytes[16];
+    found = first.find(key.view(), &r, bytes, sizeof bytes, &n) && r == 1 && std::strcmp(bytes, "walk") == 0;
+  });
+  other.join();
+  EXPECT_TRUE(found);
+
+  // A value too long for a front slot comes back whole from the shards.
+  std::string stems(200, 's');
+  first.store(key.view(), 3, stems.data(), stems.size());
+  std::string back(stems.size(), '\0');
+  ASSERT_TRUE(first.find(key.view(), &result, back.data(), back.size(), &length));
+  EXPECT_EQ(result, 3);
+  EXPECT_EQ(back, stems);
 }
 
 }  // namespace
