@@ -92,13 +92,40 @@ int write_buffer(hdb_pool* pool, hdb_buffer* b) {
   return 0;
 }
 
+size_t buffer_bytes(const hdb_pool* pool) {
+  // Each buffer's record stays aligned for its pointers.
+  size_t bytes = sizeof(hdb_buffer) + pool->page_size;
+  return (bytes + alignof(hdb_buffer) - 1) / alignof(hdb_buffer) * alignof(hdb_buffer);
+}
+
+// A slab begins with the link to the slab made before it.
+constexpr size_t kSlabHeader = 64;
+static_assert(kSlabHeader >= sizeof(void*) && kSlabHeader % alignof(hdb_buffer) == 0);
+
 hdb_buffer* allocate(hdb_pool* pool) {
-  void* block = std::calloc(1, sizeof(hdb_buffer) + pool->page_size);
-  if (!block) {
-    set_site_errno(kSitePoolBufferMemory);
-    return nullptr;
+  hdb_buffer* b;
+  if (pool->spare) {
+    b = pool->spare;
+    pool->spare = b->hash_next;
+  } else {
+    if (pool->slab_left == 0) {
+      uint32_t n = pool->slab_buffers ? pool->slab_buffers * 2 : 1;
+      if (n > kPoolSlabMax) n = kPoolSlabMax;
+      void* slab = std::malloc(kSlabHeader + n * buffer_bytes(pool));
+      if (!slab) {
+        set_site_errno(kSitePoolBufferMemory);
+        return nullptr;
+      }
+      *static_cast<void**>(slab) = pool->slabs;
+      pool->slabs = slab;
+      pool->slab_buffers = pool->slab_left = n;
+      pool->slab_next = static_cast<uint8_t*>(slab) + kSlabHeader;
+    }
+    b = reinterpret_cast<hdb_buffer*>(pool->slab_next);
+    pool->slab_next += buffer_bytes(pool);
+    --pool->slab_left;
   }
-  hdb_buffer* b = static_cast<hdb_buffer*>(block);
+  std::memset(b, 0, sizeof(hdb_buffer));
   b->page = reinterpret_cast<uint8_t*>(b + 1);
   b->hash_next = b->hash_prev = b->lru_next = b->lru_prev = b;
   ++pool->buffer_count;
@@ -130,7 +157,9 @@ void place(hdb_pool* pool, hdb_buffer* b, uint32_t page_number) {
 
 void free_buffer(hdb_pool* pool, hdb_buffer* b) {
   std::free(b->memo);
-  std::free(b);
+  b->memo = nullptr;
+  b->hash_next = pool->spare;
+  pool->spare = b;
   --pool->buffer_count;
 }
 
@@ -277,8 +306,12 @@ int hdb_pool_close(hdb_pool* pool) {
   while (b != &pool->lru) {
     hdb_buffer* next = b->lru_next;
     std::free(b->memo);
-    std::free(b);
     b = next;
+  }
+  for (void* slab = pool->slabs; slab;) {
+    void* before = *static_cast<void**>(slab);
+    std::free(slab);
+    slab = before;
   }
   std::free(pool->scratch);
   std::free(pool->chains);

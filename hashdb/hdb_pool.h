@@ -32,6 +32,7 @@ constexpr int kPoolNoPin = 2;       // hdb_pool_get: do not pin
 constexpr int kPoolDirty = 1;       // hdb_pool_put: mark dirty
 constexpr int kPoolRequest = 1;     // hdb_pool_new: the caller names the page
 constexpr uint32_t kPoolMinChains = 128;  // chains of a pool of up to 128 buffers
+constexpr uint32_t kPoolSlabMax = 64;      // buffers in the largest slab
 
 struct hdb_buffer {
   hdb_buffer* hash_next;
@@ -70,6 +71,14 @@ struct hdb_pool {
   hdb_page_hook page_out;
   void* cookie;
   uint8_t* scratch;                   // page-out conversions
+  // Buffers are carved from slabs (each a run of buffers made at once, the
+  // runs doubling up to kPoolSlabMax), so that filling a large pool costs a
+  // few allocations; a deleted buffer waits on the spare list for reuse.
+  void* slabs;                        // the last slab made; each links the one before
+  hdb_buffer* spare;                  // deleted buffers, linked by hash_next
+  uint32_t slab_buffers;              // buffers in the last slab made
+  uint32_t slab_left;                 // of them not yet handed out
+  uint8_t* slab_next;                 // the next of them
   uint32_t ticks;                     // gets and news so far (wraps)
   uint64_t reads, writes;             // counters for tests and benchmarks
   uint64_t lookups, lookup_steps;     // lookups and the buffers they examined
