@@ -192,7 +192,7 @@ PyObject* bsddb_set_location(BsddbObject* self, PyObject* args) {
   if (!check_open(self)) return nullptr;
   SeqResult r;
   // A hash table has no ordered positions: the walk refuses the flag.
-  if (!seq_step(self, 1, &r)) return nullptr;
+  if (!seq_step(self, kSeqCursor, &r)) return nullptr;
   if (r.result < 0) return raise_db_error(r.code);
   if (r.result > 0) {
     PyErr_SetObject(PyExc_KeyError, key.original());
@@ -203,9 +203,9 @@ PyObject* bsddb_set_location(BsddbObject* self, PyObject* args) {
 }
 
 PyObject* bsddb_next(BsddbObject* self, PyObject* args) { return seq_method(self, args, kSeqNext, ":next"); }
-PyObject* bsddb_previous(BsddbObject* self, PyObject* args) { return seq_method(self, args, 9, ":previous"); }
+PyObject* bsddb_previous(BsddbObject* self, PyObject* args) { return seq_method(self, args, kSeqPrevious, ":previous"); }
 PyObject* bsddb_first(BsddbObject* self, PyObject* args) { return seq_method(self, args, kSeqFirst, ":first"); }
-PyObject* bsddb_last(BsddbObject* self, PyObject* args) { return seq_method(self, args, 6, ":last"); }
+PyObject* bsddb_last(BsddbObject* self, PyObject* args) { return seq_method(self, args, kSeqLast, ":last"); }
 
 PyObject* bsddb_sync(BsddbObject* self, PyObject* args) {
   if (!PyArg_ParseTuple(args, ":sync")) return nullptr;

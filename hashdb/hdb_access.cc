@@ -18,7 +18,7 @@ uint8_t* hdb_chain_page(hdb_table* t, uint32_t number, bool first) {
   }
   uint8_t* page = hdb_pool_get(t->pool, number, 0);
   if (!page) return nullptr;
-  if (!hdb_check_chain_page(t, page, number, first)) {
+  if (!hdb_chain_page_ok(t, page, number, first)) {
     hdb_pool_put(t->pool, page, 0);
     set_damaged();
     return nullptr;
@@ -232,7 +232,12 @@ int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_byte
   }
   hdb_position pos{};
   if (storing) pos.room = hdb_is_big(key.size, data_size, bs) ? 4 : static_cast<uint32_t>(key.size + data_size);
-  uint32_t bucket = hdb_bucket_of(t->header, t->hash(key.data, key.size));
+  const uint32_t hash = t->hash(key.data, key.size);
+  const uint8_t tag = hdb_key_tag(hash);
+  // Gets make the tags of the pages they read; stores use those still valid
+  // (each store changes its page, so tags made for it would serve no one).
+  const bool make_tags = action == kAccessGet;
+  uint32_t bucket = hdb_bucket_of(t->header, hash);
   hdb_cursor c;
   hdb_cursor_start(&c, bucket);
   uint32_t chain_length = 0;
@@ -253,7 +258,12 @@ int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_byte
       }
       found = m == 1;
     } else {
-      found = same_key(c.page + pos.key_off, pos.key_size, key);
+      // An entry whose tag differs holds another key; the bytes of the
+      // others are compared.
+      uint32_t tag_count = 0;
+      const uint8_t* tags = hdb_page_tags(t, c.page, make_tags, &tag_count);
+      auto may_match = [&](uint32_t index) { return !tags || index >= tag_count || tags[index] == tag; };
+      found = may_match(c.page_index - 1u) && same_key(c.page + pos.key_off, pos.key_size, key);
       // The rest of this page's regular entries are compared here, without
       // a walk step each (the page was checked when the walk fetched it).
       const uint8_t* page = c.page;
@@ -264,7 +274,7 @@ int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_byte
         uint16_t ko = pg_key_off(page, j), dof = pg_data_off(page, j);
         if (ko == 0) break;  // a big entry: the walk step takes it
         ++chain_length;
-        if (same_key(page + ko, end - ko, key)) {
+        if (may_match(j) && same_key(page + ko, end - ko, key)) {
           found = true;
           pos.key_off = ko;
           pos.data_off = dof;

@@ -32,6 +32,34 @@ bool hdb_check_chain_page(const hdb_table* t, const uint8_t* page, uint32_t numb
   return true;
 }
 
+bool hdb_chain_page_ok(const hdb_table* t, uint8_t* page, uint32_t number, bool first) {
+  if (hdb_pool_checked(page)) return pg_own(page) == number && (!first || pg_type(page) == kBucketPage);
+  if (!hdb_check_chain_page(t, page, number, first)) return false;
+  hdb_pool_set_checked(page);
+  return true;
+}
+
+const uint8_t* hdb_page_tags(const hdb_table* t, uint8_t* page, bool make, uint32_t* count) {
+  if (const uint8_t* tags = hdb_pool_memo(page, count)) return tags;
+  if (!make) return nullptr;
+  const uint32_t n = pg_count(page);
+  uint8_t* tags = hdb_pool_memo_area(page, n);
+  if (!tags) return nullptr;
+  uint32_t end = t->header.bucket_size;  // where the next regular entry's key ends
+  for (uint32_t i = 0; i < n; ++i) {
+    uint16_t ko = pg_key_off(page, i);
+    if (ko == 0) {
+      tags[i] = 0;
+      continue;
+    }
+    tags[i] = hdb_key_tag(t->hash(page + ko, end - ko));
+    end = pg_data_off(page, i);
+  }
+  hdb_pool_set_memo(page, n);
+  *count = n;
+  return tags;
+}
+
 void hdb_cursor_start(hdb_cursor* c, uint32_t bucket) {
   c->bucket = bucket;
   c->page_number = kNoPage;
@@ -57,7 +85,7 @@ uint8_t fetch(hdb_table* t, hdb_cursor* c, uint32_t number) {
   }
   uint8_t* page = hdb_pool_get(t->pool, number, 0);
   if (!page) return kWalkNoPage;
-  if (!hdb_check_chain_page(t, page, number, number == bucket_page)) {
+  if (!hdb_chain_page_ok(t, page, number, number == bucket_page)) {
     hdb_pool_put(t->pool, page, 0);
     set_damaged();
     return kWalkDamaged;

@@ -36,6 +36,21 @@ struct hdb_position {
 
 // True when the page is a well-formed bucket page (first) or chain page.
 bool hdb_check_chain_page(const hdb_table* table, const uint8_t* page, uint32_t number, bool first);
+// The same for a page fetched from the table's pool: the whole check runs
+// once after each change of the page (the pool's checked mark), later
+// fetches test only its own number and, for a bucket page, its type. (What
+// the whole check reads of the header, the page size and the split point,
+// never shrinks while a table is open.)
+bool hdb_chain_page_ok(const hdb_table* table, uint8_t* page, uint32_t number, bool first);
+
+// One byte of a key's hash that tells most keys of a page apart: the top
+// byte, since the low bits pick the bucket and are the same for its keys.
+inline uint8_t hdb_key_tag(uint32_t hash) { return static_cast<uint8_t>(hash >> 24); }
+// The tags of a checked chain page's entries, one per entry (a big entry's
+// is 0), kept in the page's pool memo until the page changes; with `make`
+// they are made when the memo lacks them. None when the memo holds none (or
+// there is no memory for it); *count receives the number of tags.
+const uint8_t* hdb_page_tags(const hdb_table* table, uint8_t* page, bool make, uint32_t* count);
 
 void hdb_cursor_start(hdb_cursor* cursor, uint32_t bucket);
 void hdb_cursor_release(hdb_table* table, hdb_cursor* cursor);

@@ -33,9 +33,7 @@ uint32_t hdb_default_hash(const void* bytes, size_t length) {
 uint32_t hdb_hash_check(hdb_hash_fn hash) { return hash(kHashCheckText, kHashCheckBytes); }
 
 uint32_t hdb_log2(uint32_t n) {
-  uint32_t i = 0;
-  while ((uint64_t{1} << i) < n) ++i;
-  return i;
+  return n <= 1 ? 0 : 32u - static_cast<uint32_t>(__builtin_clz(n - 1));
 }
 
 uint32_t hdb_header_pages_for(uint32_t bucket_size) {

@@ -10,6 +10,8 @@
 
 namespace vorlane::hashdb {
 
+static_assert(ESPIPE == 29, "the site code of a descriptor that is no regular file is 1101029");
+
 namespace {
 
 hdb_buffer* buffer_of(const uint8_t* page) {
@@ -52,11 +54,23 @@ hdb_buffer* lookup(hdb_pool* pool, uint32_t page_number) {
   return nullptr;
 }
 
-void touch(hdb_pool* pool, hdb_buffer* b) {
-  hash_unlink(b);
-  hash_insert_head(&pool->chains[hdb_pool_chain_of(pool, b->page_number)], b);
+void lru_move_tail(hdb_pool* pool, hdb_buffer* b) {
+  b->moved = pool->ticks;
+  if (pool->lru.lru_prev == b) return;
   lru_unlink(b);
   lru_insert_tail(&pool->lru, b);
+}
+
+// A buffer just found moves to the head of its chain (unless it is there)
+// and, when it was last moved long enough ago (see hdb_pool.h), to the most
+// recently used end of the list.
+void touch(hdb_pool* pool, hdb_buffer* b) {
+  hdb_buffer* head = &pool->chains[hdb_pool_chain_of(pool, b->page_number)];
+  if (head->hash_next != b) {
+    hash_unlink(b);
+    hash_insert_head(head, b);
+  }
+  if (pool->ticks - b->moved >= pool->buffer_count / 2) lru_move_tail(pool, b);
 }
 
 int write_buffer(hdb_pool* pool, hdb_buffer* b) {
@@ -78,13 +92,40 @@ int write_buffer(hdb_pool* pool, hdb_buffer* b) {
   return 0;
 }
 
+size_t buffer_bytes(const hdb_pool* pool) {
+  // Each buffer's record stays aligned for its pointers.
+  size_t bytes = sizeof(hdb_buffer) + pool->page_size;
+  return (bytes + alignof(hdb_buffer) - 1) / alignof(hdb_buffer) * alignof(hdb_buffer);
+}
+
+// A slab begins with the link to the slab made before it.
+constexpr size_t kSlabHeader = 64;
+static_assert(kSlabHeader >= sizeof(void*) && kSlabHeader % alignof(hdb_buffer) == 0);
+
 hdb_buffer* allocate(hdb_pool* pool) {
-  void* block = std::calloc(1, sizeof(hdb_buffer) + pool->page_size);
-  if (!block) {
-    set_site_errno(kSitePoolBufferMemory);
-    return nullptr;
+  hdb_buffer* b;
+  if (pool->spare) {
+    b = pool->spare;
+    pool->spare = b->hash_next;
+  } else {
+    if (pool->slab_left == 0) {
+      uint32_t n = pool->slab_buffers ? pool->slab_buffers * 2 : 1;
+      if (n > kPoolSlabMax) n = kPoolSlabMax;
+      void* slab = std::malloc(kSlabHeader + n * buffer_bytes(pool));
+      if (!slab) {
+        set_site_errno(kSitePoolBufferMemory);
+        return nullptr;
+      }
+      *static_cast<void**>(slab) = pool->slabs;
+      pool->slabs = slab;
+      pool->slab_buffers = pool->slab_left = n;
+      pool->slab_next = static_cast<uint8_t*>(slab) + kSlabHeader;
+    }
+    b = reinterpret_cast<hdb_buffer*>(pool->slab_next);
+    pool->slab_next += buffer_bytes(pool);
+    --pool->slab_left;
   }
-  hdb_buffer* b = static_cast<hdb_buffer*>(block);
+  std::memset(b, 0, sizeof(hdb_buffer));
   b->page = reinterpret_cast<uint8_t*>(b + 1);
   b->hash_next = b->hash_prev = b->lru_next = b->lru_prev = b;
   ++pool->buffer_count;
@@ -109,8 +150,17 @@ hdb_buffer* take_buffer(hdb_pool* pool) {
 
 void place(hdb_pool* pool, hdb_buffer* b, uint32_t page_number) {
   b->page_number = page_number;
+  b->moved = pool->ticks;
   hash_insert_head(&pool->chains[hdb_pool_chain_of(pool, page_number)], b);
   lru_insert_tail(&pool->lru, b);
+}
+
+void free_buffer(hdb_pool* pool, hdb_buffer* b) {
+  std::free(b->memo);
+  b->memo = nullptr;
+  b->hash_next = pool->spare;
+  pool->spare = b;
+  --pool->buffer_count;
 }
 
 }  // namespace
@@ -119,7 +169,8 @@ hdb_pool* hdb_pool_open(int fd, uint32_t page_size, uint32_t buffer_limit) {
   struct stat st;
   if (fstat(fd, &st) != 0) return nullptr;
   if (!S_ISREG(st.st_mode)) {
-    errno = 29;
+    // 1101029: the system error of a seek on something that is not a file.
+    errno = ESPIPE;
     set_site_errno(kSitePoolNotRegular);
     return nullptr;
   }
@@ -155,6 +206,7 @@ void hdb_pool_set_hooks(hdb_pool* pool, hdb_page_hook page_in, hdb_page_hook pag
 }
 
 uint8_t* hdb_pool_get(hdb_pool* pool, uint32_t page_number, int flags) {
+  ++pool->ticks;
   if (hdb_buffer* b = lookup(pool, page_number)) {
     touch(pool, b);
     if (!(flags & kPoolNoPin)) ++b->pins;
@@ -184,8 +236,7 @@ uint8_t* hdb_pool_get(hdb_pool* pool, uint32_t page_number, int flags) {
     done += static_cast<size_t>(n);
   }
   if (failed) {
-    std::free(b);
-    --pool->buffer_count;
+    free_buffer(pool, b);
     return nullptr;
   }
   if (done == 0) std::memset(b->page, 0, pool->page_size);  // past the end of the file
@@ -204,6 +255,7 @@ uint8_t* hdb_pool_new(hdb_pool* pool, uint32_t* page_number, int flags) {
     set_site_errno(kSitePoolLimit);
     return nullptr;
   }
+  ++pool->ticks;
   hdb_buffer* b = lookup(pool, number);
   if (b) {
     touch(pool, b);
@@ -223,7 +275,7 @@ uint8_t* hdb_pool_new(hdb_pool* pool, uint32_t* page_number, int flags) {
 int hdb_pool_put(hdb_pool*, uint8_t* page, int flags) {
   hdb_buffer* b = buffer_of(page);
   if (b->pins) --b->pins;
-  if (flags & kPoolDirty) b->flags |= kBufferDirty;
+  if (flags & kPoolDirty) b->flags = static_cast<uint8_t>((b->flags | kBufferDirty) & ~kBufferDerived);
   return 0;
 }
 
@@ -236,8 +288,7 @@ int hdb_pool_delete(hdb_pool* pool, uint8_t* page) {
   }
   hash_unlink(b);
   lru_unlink(b);
-  std::free(b);
-  --pool->buffer_count;
+  free_buffer(pool, b);
   return 0;
 }
 
@@ -254,13 +305,46 @@ int hdb_pool_close(hdb_pool* pool) {
   hdb_buffer* b = pool->lru.lru_next;
   while (b != &pool->lru) {
     hdb_buffer* next = b->lru_next;
-    std::free(b);
+    std::free(b->memo);
     b = next;
+  }
+  for (void* slab = pool->slabs; slab;) {
+    void* before = *static_cast<void**>(slab);
+    std::free(slab);
+    slab = before;
   }
   std::free(pool->scratch);
   std::free(pool->chains);
   std::free(pool);
   return 0;
+}
+
+bool hdb_pool_checked(const uint8_t* page) { return (buffer_of(page)->flags & kBufferChecked) != 0; }
+void hdb_pool_set_checked(uint8_t* page) { buffer_of(page)->flags |= kBufferChecked; }
+
+const uint8_t* hdb_pool_memo(const uint8_t* page, uint32_t* size) {
+  const hdb_buffer* b = buffer_of(page);
+  if (!(b->flags & kBufferMemo)) return nullptr;
+  *size = b->memo_size;
+  return b->memo;
+}
+
+uint8_t* hdb_pool_memo_area(uint8_t* page, uint32_t size) {
+  hdb_buffer* b = buffer_of(page);
+  b->flags &= static_cast<uint8_t>(~kBufferMemo);
+  if (size > b->memo_capacity || !b->memo) {
+    uint8_t* area = static_cast<uint8_t*>(std::realloc(b->memo, size ? size : 1));
+    if (!area) return nullptr;
+    b->memo = area;
+    b->memo_capacity = size;
+  }
+  return b->memo;
+}
+
+void hdb_pool_set_memo(uint8_t* page, uint32_t size) {
+  hdb_buffer* b = buffer_of(page);
+  b->memo_size = size <= b->memo_capacity ? size : b->memo_capacity;
+  b->flags |= kBufferMemo;
 }
 
 uint32_t hdb_pool_page_number(const uint8_t* page) { return buffer_of(page)->page_number; }

@@ -5,6 +5,12 @@
 // list, pin counts and dirty marks, and two hooks that convert a page between
 // its stored byte order and the machine's when it is read or written.
 //
+// A buffer found again moves to the most recently used end of the list only
+// when more gets have passed since its last move than half the pool has
+// buffers: a buffer used that recently has fewer than half the pool behind
+// it and is not near reuse, and most lookups then leave the list alone. A
+// pool of one or two buffers keeps the exact order.
+//
 // Each page has at most one buffer; lookup finds it whether clean or dirty.
 // A pinned buffer is never reused. Pages are read with pread and written with
 // pwrite; a page past the end of the file reads as zeros; the page-out hook
@@ -26,6 +32,7 @@ constexpr int kPoolNoPin = 2;       // hdb_pool_get: do not pin
 constexpr int kPoolDirty = 1;       // hdb_pool_put: mark dirty
 constexpr int kPoolRequest = 1;     // hdb_pool_new: the caller names the page
 constexpr uint32_t kPoolMinChains = 128;  // chains of a pool of up to 128 buffers
+constexpr uint32_t kPoolSlabMax = 64;      // buffers in the largest slab
 
 struct hdb_buffer {
   hdb_buffer* hash_next;
@@ -35,10 +42,21 @@ struct hdb_buffer {
   uint8_t* page;
   uint32_t page_number;
   uint32_t pins;
-  uint8_t flags;  // kBufferDirty, kBufferInUse
+  uint32_t moved;       // the pool's tick when it last became most recently used
+  uint8_t* memo;          // the user's memo of the page (heap), or none
+  uint32_t memo_capacity; // bytes allocated at memo
+  uint32_t memo_size;     // bytes of the valid memo
+  uint8_t flags;  // kBufferDirty, kBufferInUse, kBufferChecked, kBufferMemo
 };
 constexpr uint8_t kBufferDirty = 1;
 constexpr uint8_t kBufferInUse = 4;
+// Marks of what the pool's user derived from the page's contents: the page
+// was checked; the memo holds what it noted of the page. The pool clears
+// both whenever the contents may have changed (read from the file, made new,
+// released dirty), so both are made again after every change.
+constexpr uint8_t kBufferChecked = 8;
+constexpr uint8_t kBufferMemo = 16;
+constexpr uint8_t kBufferDerived = kBufferChecked | kBufferMemo;
 
 struct hdb_pool {
   hdb_buffer lru;                     // list head: lru.lru_next is least recently used
@@ -53,6 +71,15 @@ struct hdb_pool {
   hdb_page_hook page_out;
   void* cookie;
   uint8_t* scratch;                   // page-out conversions
+  // Buffers are carved from slabs (each a run of buffers made at once, the
+  // runs doubling up to kPoolSlabMax), so that filling a large pool costs a
+  // few allocations; a deleted buffer waits on the spare list for reuse.
+  void* slabs;                        // the last slab made; each links the one before
+  hdb_buffer* spare;                  // deleted buffers, linked by hash_next
+  uint32_t slab_buffers;              // buffers in the last slab made
+  uint32_t slab_left;                 // of them not yet handed out
+  uint8_t* slab_next;                 // the next of them
+  uint32_t ticks;                     // gets and news so far (wraps)
   uint64_t reads, writes;             // counters for tests and benchmarks
   uint64_t lookups, lookup_steps;     // lookups and the buffers they examined
 };
@@ -79,6 +106,18 @@ int hdb_pool_sync(hdb_pool* pool);
 // that must reach the file before any page that refers to them.
 int hdb_pool_write(hdb_pool* pool, uint8_t* page);
 int hdb_pool_close(hdb_pool* pool);
+
+// The checked mark of a page handed out by the pool (kBufferChecked).
+bool hdb_pool_checked(const uint8_t* page);
+void hdb_pool_set_checked(uint8_t* page);
+// The page's memo when it is still valid (kBufferMemo), else none; *size
+// receives its size.
+const uint8_t* hdb_pool_memo(const uint8_t* page, uint32_t* size);
+// A memo area of `size` bytes for the page (contents undefined until the
+// caller fills it and calls hdb_pool_set_memo with the size), or none when
+// there is no memory for it. It lives as long as the buffer.
+uint8_t* hdb_pool_memo_area(uint8_t* page, uint32_t size);
+void hdb_pool_set_memo(uint8_t* page, uint32_t size);
 
 // The page number and pin count of a buffer handed out by the pool.
 uint32_t hdb_pool_page_number(const uint8_t* page);

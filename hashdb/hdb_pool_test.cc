@@ -111,6 +111,78 @@ TEST_F(PoolTest, OneBufferPerPageAndPinsAreCounted) {
   hdb_pool_close(pool);
 }
 
+// What a user derived from a page (its checked mark, its memo) holds until
+// the page may change: a clean release keeps it, a dirty release, a read from
+// the file or a new page at that number drops it.
+TEST_F(PoolTest, DerivedMarksLastUntilThePageChanges) {
+  hdb_pool* pool = hdb_pool_open(fd_, kPage, 2);
+  uint8_t* a = hdb_pool_get(pool, 1, 0);
+  uint32_t size = 99;
+  EXPECT_FALSE(hdb_pool_checked(a));
+  EXPECT_EQ(hdb_pool_memo(a, &size), nullptr);
+  auto derive = [&](uint8_t* page, uint32_t n) {
+    hdb_pool_set_checked(page);
+    uint8_t* memo = hdb_pool_memo_area(page, n);
+    ASSERT_NE(memo, nullptr);
+    std::memset(memo, 0xAB, n);
+    hdb_pool_set_memo(page, n);
+  };
+  derive(a, 40);
+  hdb_pool_put(pool, a, 0);
+  ASSERT_EQ(hdb_pool_get(pool, 1, 0), a);
+  EXPECT_TRUE(hdb_pool_checked(a));
+  const uint8_t* memo = hdb_pool_memo(a, &size);
+  ASSERT_NE(memo, nullptr);
+  EXPECT_EQ(size, 40u);
+  EXPECT_EQ(memo[39], 0xAB);
+  hdb_pool_put(pool, a, kPoolDirty);
+  EXPECT_FALSE(hdb_pool_checked(a));
+  EXPECT_EQ(hdb_pool_memo(a, &size), nullptr);
+
+  // A larger memo grows the area; a new page at the number drops the marks.
+  ASSERT_EQ(hdb_pool_get(pool, 1, 0), a);
+  derive(a, 300);
+  ASSERT_NE(hdb_pool_memo(a, &size), nullptr);
+  EXPECT_EQ(size, 300u);
+  uint32_t number = 1;
+  ASSERT_EQ(hdb_pool_new(pool, &number, kPoolRequest), a);
+  EXPECT_FALSE(hdb_pool_checked(a));
+  EXPECT_EQ(hdb_pool_memo(a, &size), nullptr);
+  hdb_pool_put(pool, a, 0);
+  hdb_pool_put(pool, a, 0);
+
+  // A reused buffer holds another page: read from the file, nothing derived.
+  uint8_t* b = hdb_pool_get(pool, 2, 0);
+  derive(b, 8);
+  hdb_pool_put(pool, b, 0);
+  uint8_t* c = hdb_pool_get(pool, 0, kPoolNoPin);
+  uint8_t* d = hdb_pool_get(pool, 3, kPoolNoPin);
+  for (uint8_t* p : {c, d}) {
+    EXPECT_FALSE(hdb_pool_checked(p));
+    EXPECT_EQ(hdb_pool_memo(p, &size), nullptr);
+  }
+  hdb_pool_close(pool);
+}
+
+// A page used at every other get stays cached in a full pool however many
+// other pages pass through it, and the pages that pass are reused oldest
+// first: the pool reads the busy page once and each other page once.
+TEST_F(PoolTest, ABusyPageIsNeverReused) {
+  for (uint32_t limit : {2u, 3u, 8u, 64u}) {
+    hdb_pool* pool = hdb_pool_open(fd_, kPage, limit);
+    for (uint32_t p = 1; p <= 500; ++p) {
+      ASSERT_NE(hdb_pool_get(pool, 0, kPoolNoPin), nullptr);
+      ASSERT_NE(hdb_pool_get(pool, p, kPoolNoPin), nullptr);
+    }
+    EXPECT_EQ(pool->reads, 501u) << limit;
+    EXPECT_NE(hdb_pool_find(pool, 0), nullptr) << limit;
+    EXPECT_LE(pool->buffer_count, limit);
+    // The most recent pages are still cached: none of the last limit/2.
+    for (uint32_t p = 500; p > 500 - (limit - 1) / 2; --p) EXPECT_NE(hdb_pool_find(pool, p), nullptr) << p;
+    hdb_pool_close(pool);
+  }
+}
+
 TEST_F(PoolTest, NewPagesAreZeroedAndGrowTheCount) {
   hdb_pool* pool = hdb_pool_open(fd_, kPage, 4);
   uint32_t n = 9;

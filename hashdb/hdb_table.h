@@ -29,10 +29,15 @@ constexpr int kOpenBinary = 0x8000;
 constexpr int kOpenIgnoredBits = static_cast<int>(0xE0000000u);
 constexpr int kTypeHash = 1;
 
-// put flags; seq flags.
+// put flags.
 constexpr unsigned kPutNoOverwrite = 8;
+// seq flags. A hash table walks only forward from its first pair: the
+// positioned, last and previous steps are refused with errno 22.
+constexpr unsigned kSeqCursor = 1;    // position at a key (set_location)
 constexpr unsigned kSeqFirst = 3;
+constexpr unsigned kSeqLast = 6;
 constexpr unsigned kSeqNext = 7;
+constexpr unsigned kSeqPrevious = 9;
 
 // Page buffers of a table opened without a cache size: as many bytes as the
 // file has when it is opened, at least kDefaultCacheBytes and at most

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -202,6 +203,61 @@ TEST(HdbTable, StoreReplaceNoOverwriteAndReadOnly) {
   int (*close_fn)(hdb_handle*) = h->close;
   EXPECT_EQ(h->close(h), 0);
   EXPECT_EQ(close_fn(nullptr), -1);
+}
+
+// Lookups tell a page's keys apart by a byte of their hash before comparing
+// bytes. With hash functions whose byte is the same for every key, or whose
+// whole hash is, every key is still found, missing keys are not, and gets
+// that follow stores, replacements and deletions on the same pages see them.
+uint32_t one_hash(const void*, size_t) { return 0x5A000003; }
+uint32_t low_bits_hash(const void* bytes, size_t n) { return hdb_default_hash(bytes, n) & 0x00FFFFFF; }
+uint32_t high_bits_hash(const void* bytes, size_t n) { return hdb_default_hash(bytes, n) & 0xFF000000; }
+
+TEST(HdbTable, GetsFollowStoresWhateverTheHash) {
+  platform::TestRoot root;
+  for (hdb_hash_fn hash : {hdb_default_hash, one_hash, low_bits_hash, high_bits_hash}) {
+    hdb_params params{};
+    params.hash = hash;
+    params.bucket_size = 1024;
+    std::string path = root.file("tags.db");
+    ::unlink(path.c_str());
+    hdb_handle* h = open_rw(path, &params);
+    ASSERT_NE(h, nullptr);
+    std::map<std::string, std::string> model;
+    auto check_all = [&](int round) {
+      for (int i = 0; i < 400; ++i) {
+        std::string k = "key" + std::to_string(i);
+        hdb_bytes key = B(k), data{};
+        auto it = model.find(k);
+        int r = h->get(h, &key, &data, 0);
+        ASSERT_EQ(r, it == model.end() ? 1 : 0) << k << " round " << round;
+        if (r == 0) {
+          ASSERT_EQ(S(data), it->second) << k;
+        }
+      }
+    };
+    for (int round = 0; round < 4; ++round) {
+      for (int i = round; i < 400; i += 2 + round) {
+        std::string k = "key" + std::to_string(i);
+        std::string v = std::string(static_cast<size_t>(i % 7 + round), 'v') + std::to_string(round);
+        hdb_bytes key = B(k);
+        if (round == 3 && i % 3 == 0) {
+          ASSERT_EQ(h->del(h, &key, 0), model.erase(k) ? 0 : 1);
+          continue;
+        }
+        hdb_bytes value = B(v);
+        ASSERT_EQ(h->put(h, &key, &value, 0), 0);
+        model[k] = v;
+      }
+      check_all(round);
+    }
+    EXPECT_EQ(testing::check_table(h), "");
+    ASSERT_EQ(h->close(h), 0);
+    h = hdb_open(path.c_str(), kOpenReadOnly, 0, kTypeHash, &params);
+    ASSERT_NE(h, nullptr);
+    check_all(4);
+    ASSERT_EQ(h->close(h), 0);
+  }
 }
 
 // Deleting each pair right after the walk returned it: pages that empty are
