@@ -27,18 +27,6 @@ namespace {
 // open keeps it as the handle's catalog); quit_db releases it with the entry.
 idbm_db* owned_catalogs[kMaxOpenDbs];
 
-// A path argument as bytes (PyUnicode_FSConverter), released on every path.
-struct PathArg {
-  PyObject* bytes = nullptr;
-  ~PathArg() { Py_XDECREF(bytes); }
-  const char* c_str() const { return PyBytes_AS_STRING(bytes); }
-  bool empty() const { return PyBytes_GET_SIZE(bytes) == 0; }
-};
-
-int path_converter(PyObject* object, void* out) {
-  return PyUnicode_FSConverter(object, &static_cast<PathArg*>(out)->bytes);
-}
-
 // The term cache of a query handle: room for four times the slots of every
 // arena (the store raises it to its floor). Figured in 64 bits.
 uint32_t query_cache_size() {
@@ -49,7 +37,7 @@ uint32_t query_cache_size() {
 enum class open_result { ok, bad_catalog, cannot_open };
 
 // The engine work of open_db, without the interpreter lock.
-open_result open_database(int id, const PathArg& path, const PathArg& catalog_path, int score, int capacity,
+open_result open_database(int id, const script::PathArg& path, const script::PathArg& catalog_path, int score, int capacity,
                           idbm_db** db_out, idbm_db** catalog_out) {
   idbm_db* catalog = nullptr;
   if (!catalog_path.empty()) {
@@ -85,9 +73,9 @@ open_result open_database(int id, const PathArg& path, const PathArg& catalog_pa
 }  // namespace
 
 PyObject* sorn_open_db(PyObject*, PyObject* args) {
-  PathArg path, catalog_path;
+  script::PathArg path, catalog_path;
   int score, capacity;
-  if (!PyArg_ParseTuple(args, "O&O&ii:open_db", path_converter, &path, path_converter, &catalog_path, &score,
+  if (!PyArg_ParseTuple(args, "O&O&ii:open_db", script::path_converter, &path, script::path_converter, &catalog_path, &score,
                         &capacity))
     return nullptr;
   int id = 1;
