@@ -37,8 +37,8 @@ uint32_t query_cache_size() {
 enum class open_result { ok, bad_catalog, cannot_open };
 
 // The engine work of open_db, without the interpreter lock.
-open_result open_database(int id, const script::PathArg& path, const script::PathArg& catalog_path, int score, int capacity,
-                          idbm_db** db_out, idbm_db** catalog_out) {
+open_result open_database(int id, const script::PathArg& path, const script::PathArg& catalog_path, int score,
+                          int capacity, idbm_db** db_out, idbm_db** catalog_out) {
   idbm_db* catalog = nullptr;
   if (!catalog_path.empty()) {
     catalog = idbm_load(catalog_path.c_str());
@@ -47,7 +47,8 @@ open_result open_database(int id, const script::PathArg& path, const script::Pat
   // A capacity matters only to a database with a journal; a negative one
   // is no room at all (the store refuses a journal that does not fit).
   const uint32_t count = capacity < 0 ? 0 : static_cast<uint32_t>(capacity);
-  idbm_db* db = idbm_open(path.c_str(), static_cast<int32_t>(max_hits), count, score, catalog, static_cast<uint32_t>(id));
+  idbm_db* db =
+      idbm_open(path.c_str(), static_cast<int32_t>(max_hits), count, score, catalog, static_cast<uint32_t>(id));
   // A query handle has no cache yet: without arenas (no cache_init) there is
   // none to be had, and such a handle could not serve a lookup.
   if (db && !db->cache_table && !idbm_cache(db, query_cache_size())) {
@@ -75,8 +76,8 @@ open_result open_database(int id, const script::PathArg& path, const script::Pat
 PyObject* sorn_open_db(PyObject*, PyObject* args) {
   script::PathArg path, catalog_path;
   int score, capacity;
-  if (!PyArg_ParseTuple(args, "O&O&ii:open_db", script::path_converter, &path, script::path_converter, &catalog_path, &score,
-                        &capacity))
+  if (!PyArg_ParseTuple(args, "O&O&ii:open_db", script::path_converter, &path, script::path_converter, &catalog_path,
+                        &score, &capacity))
     return nullptr;
   int id = 1;
   while (id < kMaxOpenDbs && open_dbs[id]) ++id;
