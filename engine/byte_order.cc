@@ -21,15 +21,15 @@ void reverse_words64(uint64_t* words, size_t n) {
 void convert_dir_records(uint32_t* words, size_t n, bool with_header) {
   for (size_t r = with_header ? 1 : 0; r < n; ++r) {
     uint32_t& packed = words[r * 4 + 3];
-    packed = dir_entry_part(packed) << 24 | dir_entry_size(packed);
+    packed = net_size_part(packed);
   }
   reverse_words(words, n * 4);
 }
 
 void convert_full_term_record(uint32_t* words, uint32_t count) {
-  uint32_t w2 = words[2], w3 = words[3];
-  words[2] = term_docf(w2) << 7 | (term_norm(w2) & 127);
-  words[3] = (term_count(w3) & kMaxPostings) | term_free(w3) << 17;
+  const uint32_t w2 = net_docf_word(words), w3 = net_count_word(words);
+  words[2] = w2;
+  words[3] = w3;
   reverse_words(words, size_t{count} + 5);
 }
 

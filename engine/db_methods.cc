@@ -14,6 +14,7 @@
 #include "store/db_handle.h"
 #include "store/db_write.h"
 #include "store/indexing.h"
+#include "store/journal.h"
 #include "store/script/script_text.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"
@@ -26,18 +27,6 @@ namespace {
 // open keeps it as the handle's catalog); quit_db releases it with the entry.
 idbm_db* owned_catalogs[kMaxOpenDbs];
 
-// A path argument as bytes (PyUnicode_FSConverter), released on every path.
-struct PathArg {
-  PyObject* bytes = nullptr;
-  ~PathArg() { Py_XDECREF(bytes); }
-  const char* c_str() const { return PyBytes_AS_STRING(bytes); }
-  bool empty() const { return PyBytes_GET_SIZE(bytes) == 0; }
-};
-
-int path_converter(PyObject* object, void* out) {
-  return PyUnicode_FSConverter(object, &static_cast<PathArg*>(out)->bytes);
-}
-
 // The term cache of a query handle: room for four times the slots of every
 // arena (the store raises it to its floor). Figured in 64 bits.
 uint32_t query_cache_size() {
@@ -48,8 +37,8 @@ uint32_t query_cache_size() {
 enum class open_result { ok, bad_catalog, cannot_open };
 
 // The engine work of open_db, without the interpreter lock.
-open_result open_database(int id, const PathArg& path, const PathArg& catalog_path, int score, int capacity,
-                          idbm_db** db_out, idbm_db** catalog_out) {
+open_result open_database(int id, const script::PathArg& path, const script::PathArg& catalog_path, int score,
+                          int capacity, idbm_db** db_out, idbm_db** catalog_out) {
   idbm_db* catalog = nullptr;
   if (!catalog_path.empty()) {
     catalog = idbm_load(catalog_path.c_str());
@@ -58,7 +47,8 @@ open_result open_database(int id, const PathArg& path, const PathArg& catalog_pa
   // A capacity matters only to a database with a journal; a negative one
   // is no room at all (the store refuses a journal that does not fit).
   const uint32_t count = capacity < 0 ? 0 : static_cast<uint32_t>(capacity);
-  idbm_db* db = idbm_open(path.c_str(), static_cast<int32_t>(max_hits), count, score, catalog);
+  idbm_db* db =
+      idbm_open(path.c_str(), static_cast<int32_t>(max_hits), count, score, catalog, static_cast<uint32_t>(id));
   // A query handle has no cache yet: without arenas (no cache_init) there is
   // none to be had, and such a handle could not serve a lookup.
   if (db && !db->cache_table && !idbm_cache(db, query_cache_size())) {
@@ -69,7 +59,6 @@ open_result open_database(int id, const PathArg& path, const PathArg& catalog_pa
     idbm_close(catalog);
     return open_result::cannot_open;
   }
-  db->id = static_cast<uint32_t>(id);
   // Only an incremental open takes the catalog; a query open leaves it.
   if (catalog && db->catalog != catalog) {
     idbm_close(catalog);
@@ -85,10 +74,10 @@ open_result open_database(int id, const PathArg& path, const PathArg& catalog_pa
 }  // namespace
 
 PyObject* sorn_open_db(PyObject*, PyObject* args) {
-  PathArg path, catalog_path;
+  script::PathArg path, catalog_path;
   int score, capacity;
-  if (!PyArg_ParseTuple(args, "O&O&ii:open_db", path_converter, &path, path_converter, &catalog_path, &score,
-                        &capacity))
+  if (!PyArg_ParseTuple(args, "O&O&ii:open_db", script::path_converter, &path, script::path_converter, &catalog_path,
+                        &score, &capacity))
     return nullptr;
   int id = 1;
   while (id < kMaxOpenDbs && open_dbs[id]) ++id;
@@ -125,12 +114,10 @@ PyObject* sorn_quit_db(PyObject*, PyObject* args) {
   int closed;
   {
     InterpreterRelease unlocked;
-    if (catalog) {
-      db->catalog = nullptr;
-      idbm_close(catalog);
-    }
+    // The handle goes first: an incremental one points at its catalog.
     title_cache_purge(the_title_cache.load(), db->name);
     closed = idbm_close(db);
+    idbm_close(catalog);
   }
   open_dbs[id] = nullptr;
   if (!closed) return raise_error("Failed: idbm_close");
@@ -193,10 +180,7 @@ PyObject* sorn_close_journal(PyObject*, PyObject* args) {
   if (!db) return nullptr;
   // The "jnl" file stays; the handle refuses further documents (they would
   // have no journal record), and a later save leaves the file in place.
-  if (db->jnl_stream) {
-    fclose(db->jnl_stream);
-    db->jnl_stream = nullptr;
-  }
+  idbm_close_journal(db);
   Py_RETURN_NONE;
 }
 

@@ -5,6 +5,7 @@
 #include "engine/open_dbs.h"
 #include "engine/sorn_methods.h"
 #include "engine/sorn_module.h"
+#include "engine/testing/interpreter_env.h"
 #include "platform/test_root.h"
 #include "store/db_handle.h"
 #include "store/indexing.h"
@@ -12,20 +13,10 @@
 #include "store/testing/db_image.h"
 #include "store/testing/index_fixture.h"
 
-// The interpreter keeps memory until the process ends.
-extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() { return "detect_leaks=0"; }
-
 namespace vorlane::engine {
 namespace {
 
-class Interpreter : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Py_InitializeEx(0);
-    ASSERT_TRUE(sorn_engine_init());
-  }
-};
-const auto* const interpreter = ::testing::AddGlobalTestEnvironment(new Interpreter);
+const auto* const interpreter = testing::add_interpreter_environment();
 
 // The sorn.error text of the pending exception (cleared), or "" when none.
 std::string error_text() {

@@ -11,6 +11,7 @@
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/log.h"
+#include "store/title_fetch.h"
 
 namespace vorlane::engine {
 
@@ -77,13 +78,15 @@ void get_titles(idbm_db* const* dbs, const int32_t* docids, unsigned char (*reco
     }
     const uint32_t file = static_cast<uint32_t>(docid) / kTitlesPerFile;
     const uint64_t offset = uint64_t{static_cast<uint32_t>(docid) % kTitlesPerFile} * kTitleRecordSize;
-    if (file == 0 && (db->ti0.address || db->ti0_heap)) {
+    if (file == 0) {
       // The mapping serves the first title file alone.
-      if (db->ti0.address && offset + kTitleRecordSize <= db->ti0.size)
-        memcpy(record, static_cast<const unsigned char*>(db->ti0.address) + offset, kTitleRecordSize);
-      else
-        memset(record, 0, kTitleRecordSize);
-      continue;
+      if (const titles_view ti0 = idbm_titles_view(db); ti0.held) {
+        if (ti0.records && offset + kTitleRecordSize <= ti0.size)
+          memcpy(record, ti0.records + offset, kTitleRecordSize);
+        else
+          memset(record, 0, kTitleRecordSize);
+        continue;
+      }
     }
     if (title_cache_lookup(cache, db->name, docid, record)) continue;
     if (!db->title_files || file >= db->ntitle_files || db->title_files[file].fd < 0) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "store/log_capture.h"
 #include "store/mapfile.h"
 #include "store/testing/db_image.h"
+#include "store/title_fetch.h"
 
 namespace vorlane::engine {
 namespace {
@@ -172,8 +174,7 @@ TEST_F(GetTitles, SecondTitleFileAndTheMapping) {
 
   // With the first file mapped, docids below 4,194,304 come from the mapping
   // only; the second file is still read.
-  const std::string ti0 = std::string(db->name) + "/ti0";
-  ASSERT_TRUE(fmap(ti0.c_str(), &db->ti0));
+  ASSERT_TRUE(idbm_map_titles(db));
   title_cache_purge(cache, db->name);
   nowait_calls = 0;
   got = fetch(db, {0, static_cast<int32_t>(second)});
@@ -184,6 +185,37 @@ TEST_F(GetTitles, SecondTitleFileAndTheMapping) {
   db->ti0.size = kTitleRecordSize;
   EXPECT_EQ(fetch(db, {1})[0], zero);
   db->ti0.size = uint64_t{kTitlesPerFile} * kTitleRecordSize;
+}
+
+// Readers on other threads while two threads map the first title file: every
+// read gives the record, from the file or from the one mapping made.
+TEST_F(GetTitles, MappingWhileOthersRead) {
+  title_read_nowait = real_read_nowait;
+  the_title_cache.store(nullptr);  // every read goes to the file or the mapping
+  Record t0 = make_title("zero", "http://a/0", 10), t1 = make_title("one", "http://a/1", 11);
+  idbm_db* db = make_db("db", 2, {{0, t0}, {1, t1}});
+  ASSERT_NE(db, nullptr);
+  std::atomic<bool> mapped{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r)
+    readers.emplace_back([&] {
+      // Reads until the mapping is seen, and a few rounds beyond.
+      for (int i = 0, after = 0; after < 50 && i < 200000; ++i) {
+        const auto got = fetch(db, {1, 0});
+        if (got[0] != t1 || got[1] != t0) ++wrong;
+        if (mapped.load()) ++after;
+      }
+    });
+  std::thread first([&] { EXPECT_TRUE(idbm_map_titles(db)); });
+  EXPECT_TRUE(idbm_map_titles(db));
+  first.join();
+  mapped = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  const titles_view view = idbm_titles_view(db);
+  ASSERT_NE(view.records, nullptr);
+  EXPECT_EQ(view.size, 2u * kTitleRecordSize);
 }
 
 }  // namespace

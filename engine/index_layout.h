@@ -1,49 +1,28 @@
-// The two index-file layouts that the transfer converts, as they lie on disk
-// (32-bit words in the machine's byte order; bit-fields counted from bit 0 of
-// a word). Only what the byte-order conversion needs is described here.
-//
-// Directory file "dir": 16-byte records.
-//   record 0, the header: nparts, nterms, ndocs, posting limit (one word each)
-//   record k >= 1, an entry:
-//     word 0  hash1 (bit 31 clear)
-//     word 1  hash2 (bit 31 clear)
-//     word 2  byte offset of the term record in its part
-//     word 3  packed: bits 0-7 part number, bits 8-31 record size in bytes
-//
-// Term file ("tf" and the part number): term records back to back.
-//   Full form, (count + 5) words; word 0 positive:
-//     word 0       hash1 (bit 31 clear)
-//     word 1       hash2 (bit 31 clear)
-//     word 2       bits 0-24 docf (documents holding the term), bits 25-31 norm
-//     word 3       bits 0-14 free (spare words; always 0 on disk),
-//                  bits 15-31 count (postings)
-//     words 4..    count postings (docid << 7 | score)
-//     word 4+count end mark 0xFFFFFF80
-//   Compact forms; bit 31 of word 0 set:
-//     12 bytes  hash1 | 0x80000000, hash2, posting
-//     16 bytes  hash1 | 0x80000000, hash2 | 0x80000000, posting, posting
+// The network layout of the index files that the transfer converts. The
+// files as they lie on disk ("dir" and the term files "tf<N>", 32-bit words in
+// the machine's byte order) are described, and read, by store/db_files.h.
 //
 // The network layout that a host of the other byte order and bit-field order
 // reads: every word byte-reversed, and
 //   directory entry word 3:  part << 24 | size
 //   full record word 2:      docf << 7 | norm
 //   full record word 3:      count | free << 17
+// The directory header and the compact records' words are only
+// byte-reversed.
 #pragma once
 
 #include <cstdint>
 
+#include "store/db_files.h"
+
 namespace vorlane::engine {
 
-inline constexpr uint32_t kEndTermList = 0xFFFFFF80u;  // ENDTERMLIST
-inline constexpr uint32_t kMaxPostings = 0x1FFFF;      // count is 17 bits wide
-inline constexpr uint32_t kCompactFlag = 0x80000000u;
-
-inline uint32_t term_docf(uint32_t word2) { return word2 & 0x1FFFFFF; }
-inline uint32_t term_norm(uint32_t word2) { return word2 >> 25; }
-inline uint32_t term_free(uint32_t word3) { return word3 & 0x7FFF; }
-inline uint32_t term_count(uint32_t word3) { return word3 >> 15; }
-
-inline uint32_t dir_entry_part(uint32_t packed) { return packed & 0xFF; }
-inline uint32_t dir_entry_size(uint32_t packed) { return packed >> 8; }
+// Word 3 of a directory entry, and words 2 and 3 of a full record, in the
+// network layout (before the bytes are reversed).
+inline uint32_t net_size_part(uint32_t size_part) {
+  return dir_packed_part(size_part) << 24 | dir_packed_size(size_part);
+}
+inline uint32_t net_docf_word(const uint32_t* record) { return rec_full_docf(record) << 7 | rec_full_norm(record); }
+inline uint32_t net_count_word(const uint32_t* record) { return rec_full_count(record) | rec_full_free(record) << 17; }
 
 }  // namespace vorlane::engine

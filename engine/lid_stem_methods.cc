@@ -72,14 +72,11 @@ PyObject* raise_errno(int error) {
 }  // namespace
 
 PyObject* sorn_init_lid(PyObject*, PyObject* args) {
-  PyObject* init_file = nullptr;
-  PyObject* language_file = nullptr;
-  if (!PyArg_ParseTuple(args, "O&O&:init_lid", PyUnicode_FSConverter, &init_file, PyUnicode_FSConverter,
+  script::PathArg init_file, language_file;
+  if (!PyArg_ParseTuple(args, "O&O&:init_lid", script::path_converter, &init_file, script::path_converter,
                         &language_file))
     return nullptr;
-  const int ok = lid_init(PyBytes_AS_STRING(init_file), PyBytes_AS_STRING(language_file));
-  Py_DECREF(init_file);
-  Py_DECREF(language_file);
+  const int ok = lid_init(init_file.c_str(), language_file.c_str());
   if (!ok) return raise_error("language id lib initialization failed");
   Py_RETURN_NONE;
 }
@@ -156,10 +153,9 @@ PyObject* sorn_get_stem(PyObject*, PyObject* args) {
 }
 
 PyObject* sorn_get_disk_free(PyObject*, PyObject* args) {
-  PyObject* path_bytes = nullptr;
-  if (!PyArg_ParseTuple(args, "O&:get_disk_free", PyUnicode_FSConverter, &path_bytes)) return nullptr;
-  const std::string path(PyBytes_AS_STRING(path_bytes), static_cast<size_t>(PyBytes_GET_SIZE(path_bytes)));
-  Py_DECREF(path_bytes);
+  script::PathArg path_arg;
+  if (!PyArg_ParseTuple(args, "O&:get_disk_free", script::path_converter, &path_arg)) return nullptr;
+  const std::string path(path_arg.c_str(), path_arg.size());
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return raise_errno(errno);
   if (!S_ISDIR(st.st_mode)) {

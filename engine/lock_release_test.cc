@@ -4,21 +4,12 @@
 #include <thread>
 
 #include "engine/sorn_module.h"
-
-// The interpreter keeps memory until the process ends.
-extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() { return "detect_leaks=0"; }
+#include "engine/testing/interpreter_env.h"
 
 namespace vorlane::engine {
 namespace {
 
-class Interpreter : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Py_InitializeEx(0);
-    ASSERT_TRUE(sorn_engine_init());
-  }
-};
-const auto* const interpreter = ::testing::AddGlobalTestEnvironment(new Interpreter);
+const auto* const interpreter = testing::add_interpreter_environment();
 
 TEST(InterpreterRelease, ParksAndRestores) {
   PyThreadState* me = PyThreadState_Get();

@@ -8,10 +8,8 @@
 #include "engine/lock_release.h"
 #include "engine/sorn_methods.h"
 #include "engine/sorn_module.h"
+#include "engine/testing/interpreter_env.h"
 #include "store/log.h"
-
-// The interpreter keeps memory until the process ends.
-extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() { return "detect_leaks=0"; }
 
 namespace vorlane::engine {
 namespace {
@@ -53,22 +51,19 @@ def nested(level, text):
         got.append(("inner parked", release_and_log("inner")))
 )";
 
-class Interpreter : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Py_InitializeEx(0);
-    ASSERT_TRUE(sorn_engine_init());
-    PyObject* main = PyImport_AddModule("__main__");
-    globals = PyModule_GetDict(main);
-    PyObject* fn = PyCFunction_New(&release_and_log_def, nullptr);
-    PyDict_SetItemString(globals, "release_and_log", fn);
-    Py_DECREF(fn);
-    PyObject* r = PyRun_String(kScript, Py_file_input, globals, globals);
-    ASSERT_NE(r, nullptr);
-    Py_DECREF(r);
-  }
-};
-const auto* const interpreter = ::testing::AddGlobalTestEnvironment(new Interpreter);
+// The script's globals, once the interpreter has started.
+void load_script() {
+  PyObject* main = PyImport_AddModule("__main__");
+  globals = PyModule_GetDict(main);
+  PyObject* fn = PyCFunction_New(&release_and_log_def, nullptr);
+  PyDict_SetItemString(globals, "release_and_log", fn);
+  Py_DECREF(fn);
+  PyObject* r = PyRun_String(kScript, Py_file_input, globals, globals);
+  ASSERT_NE(r, nullptr);
+  Py_DECREF(r);
+}
+
+const auto* const interpreter = testing::add_interpreter_environment(load_script);
 
 void install(int mask, const char* function) {
   PyObject* args = Py_BuildValue("(iO)", mask, PyDict_GetItemString(globals, function));

@@ -37,10 +37,10 @@ PyObject* sorn_cache_init(PyObject*, PyObject* args) {
 // table gives its index; the path is then not looked at.
 PyObject* sorn_lang_init(PyObject*, PyObject* args) {
   script::TextArg name("name");
-  PyObject* path = nullptr;
-  if (!PyArg_ParseTuple(args, "O&O&:lang_init", script::text_converter, &name, PyUnicode_FSConverter, &path))
+  script::PathArg path;
+  if (!PyArg_ParseTuple(args, "O&O&:lang_init", script::text_converter, &name, script::path_converter, &path))
     return nullptr;
-  const char* path_text = PyBytes_AS_STRING(path);
+  const char* path_text = path.c_str();
   PyObject* result = nullptr;
   if (!refuse_inner_nul(name, "lang_init")) {
     int i = 0;
@@ -74,7 +74,6 @@ PyObject* sorn_lang_init(PyObject*, PyObject* args) {
     }
     if (i == kMaxLanguages) PyErr_Format(sorn_error, "lang_init: no room for another language (%d in use)", i);
   }
-  Py_DECREF(path);
   return result;
 }
 

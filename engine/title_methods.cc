@@ -12,7 +12,7 @@
 #include "engine/title_tuple.h"
 #include "engine/title_cache.h"
 #include "store/db_files.h"
-#include "store/mapfile.h"
+#include "store/title_fetch.h"
 #include "store/script/script_text.h"
 
 namespace vorlane::engine {
@@ -53,19 +53,8 @@ PyObject* sorn_map_titles(PyObject*, PyObject* args) {
   {
     InterpreterRelease unlocked;
     // A first title file already mapped (by an earlier call, or read-write by
-    // an incremental open) stays as it is. The title files stay open: the
-    // mapping covers only the first of them, and readers may be using them.
-    if (!db->ti0.address && !db->ti0_heap) {
-      const std::string path = db_file_path(db->name, "ti0");
-      mapped_file m;
-      if (fmap(path.c_str(), &m)) {
-        db->ti0.size = m.size;
-        db->ti0.fd = m.fd;
-        db->ti0.address = m.address;  // last: readers test the address first
-      } else {
-        error = errno ? errno : EIO;
-      }
-    }
+    // an incremental open) stays as it is.
+    if (!idbm_map_titles(db)) error = errno;
   }
   if (error) {
     char buf[256];

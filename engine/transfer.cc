@@ -158,7 +158,7 @@ bool send_term_file(int sock, const char* path, int64_t* sent, std::string* erro
   FileCloser closer{fd};
 
   // 4 header words plus the largest posting list and its end mark.
-  constexpr size_t kRecordWords = 4 + kMaxPostings + 1;
+  constexpr size_t kRecordWords = kRecHeaderWords + kMaxRecCount + 1;
   std::unique_ptr<uint32_t[]> record(new (std::nothrow) uint32_t[kRecordWords]);
   if (!record) {
     *error = format("%s: %s", path, strerror(ENOMEM));
@@ -182,16 +182,16 @@ bool send_term_file(int sock, const char* path, int64_t* sent, std::string* erro
         *error = format("fread 4*1 %s: %s", path, errno_text(errno));
         return false;
       }
-      uint32_t count = term_count(w[3]);
-      uint32_t docf = term_docf(w[2]);
+      uint32_t count = rec_full_count(w);
+      uint32_t docf = rec_full_docf(w);
       if (count == 0) {
         *error = format("size==0: %s", path);
         return false;
       }
       // Spare words after the end mark exist only in memory; a stored record
       // with any would be cut short here and every later record misread.
-      if (term_free(w[3]) != 0) {
-        *error = format("free(%u)!=0: %s", term_free(w[3]), path);
+      if (rec_full_free(w) != 0) {
+        *error = format("free(%u)!=0: %s", rec_full_free(w), path);
         return false;
       }
       if (docf < count) {
@@ -202,7 +202,7 @@ bool send_term_file(int sock, const char* path, int64_t* sent, std::string* erro
         *error = format("fread 4*%u %s: %s", count, path, errno_text(errno));
         return false;
       }
-      if (w[4 + count] != kEndTermList) {
+      if (w[4 + count] != kRecEndMark) {
         *error = format("missing ENDTERMLIST: %s", path);
         return false;
       }

@@ -15,12 +15,9 @@ namespace vorlane::engine {
 
 PyObject* sorn_copy_from_file(PyObject*, PyObject* args) {
   int sock;
-  PyObject* path_bytes = nullptr;
+  script::PathArg path;
   int kind = 0;
-  if (!PyArg_ParseTuple(args, "iO&|i:copy_from_file", &sock, PyUnicode_FSConverter, &path_bytes, &kind))
-    return nullptr;
-  std::string path = PyBytes_AS_STRING(path_bytes);
-  Py_DECREF(path_bytes);
+  if (!PyArg_ParseTuple(args, "iO&|i:copy_from_file", &sock, script::path_converter, &path, &kind)) return nullptr;
 
   int64_t sent = 0;
   std::string error;
@@ -36,14 +33,12 @@ PyObject* sorn_copy_from_file(PyObject*, PyObject* args) {
 
 PyObject* sorn_copy_to_file(PyObject*, PyObject* args) {
   int sock;
-  PyObject* path_bytes = nullptr;
+  script::PathArg path;
   script::TextArg first("first bytes");
   int timeout;
-  if (!PyArg_ParseTuple(args, "iO&O&i:copy_to_file", &sock, PyUnicode_FSConverter, &path_bytes,
-                        script::text_converter, &first, &timeout))
+  if (!PyArg_ParseTuple(args, "iO&O&i:copy_to_file", &sock, script::path_converter, &path, script::text_converter,
+                        &first, &timeout))
     return nullptr;
-  std::string path = PyBytes_AS_STRING(path_bytes);
-  Py_DECREF(path_bytes);
   if (timeout < 0) {
     PyErr_Format(sorn_error, "copy_to_file: negative time-out %d", timeout);
     return nullptr;

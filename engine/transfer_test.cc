@@ -78,9 +78,10 @@ std::vector<uint32_t> stored(const Term& t, bool full) {
   if (!full && t.postings.size() == 1) return {t.hash1 | kCompactFlag, t.hash2, t.postings[0]};
   if (!full && t.postings.size() == 2)
     return {t.hash1 | kCompactFlag, t.hash2 | kCompactFlag, t.postings[0], t.postings[1]};
-  std::vector<uint32_t> w = {t.hash1, t.hash2, t.docf | t.norm << 25, static_cast<uint32_t>(t.postings.size()) << 15};
+  std::vector<uint32_t> w(kRecHeaderWords);
+  rec_set_header(w.data(), t.hash1, t.hash2, t.docf, t.norm, static_cast<uint32_t>(t.postings.size()));
   w.insert(w.end(), t.postings.begin(), t.postings.end());
-  w.push_back(kEndTermList);
+  w.push_back(kRecEndMark);
   return w;
 }
 
@@ -97,7 +98,7 @@ std::vector<Term> decode_term_stream(const Bytes& b) {
       uint32_t count = w3 & 0x1FFFF;
       EXPECT_EQ(w3 >> 17, 0u) << "free";
       for (uint32_t i = 0; i < count; ++i) t.postings.push_back(be32(b, at + 16 + 4 * i));
-      EXPECT_EQ(be32(b, at + 16 + 4 * count), kEndTermList);
+      EXPECT_EQ(be32(b, at + 16 + 4 * count), kRecEndMark);
       at += 4 * (count + 5);
     } else {
       bool two = static_cast<int32_t>(w1) < 0;
@@ -188,7 +189,7 @@ TEST_F(Transfer, TermFileRecordsAllFormsDecodeBack) {
   std::mt19937 rng(11);
   for (uint32_t i = 0; i < 300; ++i) {
     Term t{i * 2 + 1, 0x7FFFFFF0u - i, 0, i % 128, {}};
-    size_t count = i == 150 ? kMaxPostings : i % 5 == 0 ? 1 : i % 5 == 1 ? 2 : 3 + rng() % 200;
+    size_t count = i == 150 ? kMaxRecCount : i % 5 == 0 ? 1 : i % 5 == 1 ? 2 : 3 + rng() % 200;
     uint32_t docid = 0;
     for (size_t k = 0; k < count; ++k) t.postings.push_back((docid += 1 + rng() % 3) << 7 | (1 + rng() % 127));
     t.docf = static_cast<uint32_t>(count) + (i % 3 == 0 ? 0 : 17);
@@ -208,17 +209,17 @@ TEST_F(Transfer, TermFileRecordsAllFormsDecodeBack) {
 }
 
 TEST_F(Transfer, TermFileFaultsStopWithTheirTextAndKeepWhatWasSent) {
-  const std::vector<uint32_t> good = {5, 6, 1, 1u << 15, 3u << 7 | 1, kEndTermList};  // 24 bytes
+  const std::vector<uint32_t> good = {5, 6, 1, 1u << 15, 3u << 7 | 1, kRecEndMark};  // 24 bytes
   struct Case {
     const char* what;
     std::vector<uint32_t> bad;
     std::string error;  // "%s" stands for the path
   } cases[] = {
-      {"count 0", {5, 6, 1, 0u << 15, kEndTermList}, "size==0: %s"},
-      {"docf below count", {5, 6, 1, 2u << 15, 1u << 7, 2u << 7, kEndTermList}, "docf(1)<size(2): %s"},
+      {"count 0", {5, 6, 1, 0u << 15, kRecEndMark}, "size==0: %s"},
+      {"docf below count", {5, 6, 1, 2u << 15, 1u << 7, 2u << 7, kRecEndMark}, "docf(1)<size(2): %s"},
       {"no end mark", {5, 6, 2, 2u << 15, 1u << 7, 2u << 7, 0}, "missing ENDTERMLIST: %s"},
       {"negative second hash", {5, 0x80000006u, 1, 1u << 15}, "h1 < 0: %s"},
-      {"spare words", {5, 6, 1, 1u << 15 | 1, 1u << 7, kEndTermList, 0}, "free(1)!=0: %s"},
+      {"spare words", {5, 6, 1, 1u << 15 | 1, 1u << 7, kRecEndMark, 0}, "free(1)!=0: %s"},
       {"cut header", {5, 6}, "fread 1*12 %s: unexpected end of file"},
       {"cut word 3", {5, 6, 1}, "fread 4*1 %s: unexpected end of file"},
       {"cut postings", {5, 6, 3, 3u << 15, 1u << 7}, "fread 4*3 %s: unexpected end of file"},

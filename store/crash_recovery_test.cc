@@ -76,7 +76,7 @@ void expect_incremental_matches(idbm_db* db, uint32_t seed) {
     ASSERT_NE(r, nullptr);
     std::vector<uint32_t> want = {k.first, k.second, static_cast<uint32_t>(list.size())};
     std::vector<uint32_t> got = {r[0], r[1], r[2]};
-    for (uint32_t i = 0; i < (r[3] >> 15); ++i) got.push_back(r[4 + i]);
+    for (uint32_t i = 0; i < rec_full_count(r); ++i) got.push_back(r[4 + i]);
     for (const auto& [docid, freq] : list) want.push_back((docid << 7) | freq);
     ASSERT_EQ(got, want);
   }

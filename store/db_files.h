@@ -159,8 +159,12 @@ struct dir_entry {
 };
 static_assert(sizeof(dir_entry) == kDirEntrySize, "a directory entry is written whole");
 
-inline uint32_t dir_entry_size(const dir_entry& e) { return e.size_part >> 8; }
-inline uint32_t dir_entry_part(const dir_entry& e) { return e.size_part & 0xFFu; }
+// Word 3 of an entry, size << 8 | part, written and read.
+inline constexpr uint32_t dir_size_part(uint32_t size, uint32_t part) { return (size << 8) | (part & 0xFFu); }
+inline constexpr uint32_t dir_packed_size(uint32_t size_part) { return size_part >> 8; }
+inline constexpr uint32_t dir_packed_part(uint32_t size_part) { return size_part & 0xFFu; }
+inline uint32_t dir_entry_size(const dir_entry& e) { return dir_packed_size(e.size_part); }
+inline uint32_t dir_entry_part(const dir_entry& e) { return dir_packed_part(e.size_part); }
 
 struct cat_entry {
   uint32_t hash1;  // | 0x80000000
@@ -193,34 +197,49 @@ inline bool dir_entry_needed(uint32_t offset, uint32_t size) {
 inline bool rec_is_compact(const uint32_t* r) { return (r[0] & kCompactFlag) != 0; }
 inline uint32_t rec_hash1(const uint32_t* r) { return r[0] & kHashMask; }
 inline uint32_t rec_hash2(const uint32_t* r) { return r[1] & kHashMask; }
-// Posting count of the full form (every record in memory), and of any form,
-// 1 or 2 for compact ones.
-inline uint32_t rec_full_count(const uint32_t* r) { return r[3] >> 15; }
+// Fields of the full form (every record in memory, and a stored record whose
+// word 0 has bit 31 clear), without the test for a compact record.
+inline constexpr uint32_t kRecNormShift = 25;   // word 2: norm above docf
+inline constexpr uint32_t kRecCountShift = 15;  // word 3: count above free
+inline uint32_t rec_full_docf(const uint32_t* r) { return r[2] & kDocfMask; }
+inline uint32_t rec_full_norm(const uint32_t* r) { return r[2] >> kRecNormShift; }
+inline uint32_t rec_full_count(const uint32_t* r) { return r[3] >> kRecCountShift; }
+inline uint32_t rec_full_free(const uint32_t* r) { return r[3] & kFreeMask; }
+inline const uint32_t* rec_full_postings(const uint32_t* r) { return r + kRecHeaderWords; }
+// The same fields of any form: a compact record has count and docf 1 or 2,
+// norm 0 and no free words.
 inline uint32_t rec_count(const uint32_t* r) {
   if (rec_is_compact(r)) return (r[1] & kCompactFlag) ? 2 : 1;
   return rec_full_count(r);
 }
-inline uint32_t rec_free(const uint32_t* r) { return rec_is_compact(r) ? 0 : (r[3] & kFreeMask); }
-inline uint32_t rec_docf(const uint32_t* r) { return rec_is_compact(r) ? rec_count(r) : (r[2] & kDocfMask); }
-inline uint32_t rec_norm(const uint32_t* r) { return rec_is_compact(r) ? 0 : (r[2] >> 25); }
+inline uint32_t rec_free(const uint32_t* r) { return rec_is_compact(r) ? 0 : rec_full_free(r); }
+inline uint32_t rec_docf(const uint32_t* r) { return rec_is_compact(r) ? rec_count(r) : rec_full_docf(r); }
+inline uint32_t rec_norm(const uint32_t* r) { return rec_is_compact(r) ? 0 : rec_full_norm(r); }
 // Size in bytes: (count + free + 5) x 4 for the full form, 12 or 16 compact.
 inline uint64_t rec_size(const uint32_t* r) {
   if (rec_is_compact(r)) return (r[1] & kCompactFlag) ? 16 : 12;
-  return (static_cast<uint64_t>(rec_full_count(r)) + (r[3] & kFreeMask) + 5) * 4;
+  return (static_cast<uint64_t>(rec_full_count(r)) + rec_full_free(r) + 5) * 4;
 }
 // Writers of the full form's header words, beside the readers above (free
-// is 0 in a record written to disk).
-inline void rec_set_count(uint32_t* r, uint32_t count, uint32_t free = 0) { r[3] = (count << 15) | free; }
-inline void rec_set_docf(uint32_t* r, uint32_t docf) { r[2] = (r[2] & ~kDocfMask) | docf; }
+// is 0 in a record written to disk). docf is cut to its 25 bits, norm to 7,
+// count to 17, free to 15.
+inline constexpr uint32_t rec_count_word(uint32_t count, uint32_t free = 0) {
+  return ((count & kMaxRecCount) << kRecCountShift) | (free & kFreeMask);
+}
+inline constexpr uint32_t rec_docf_word(uint32_t docf, uint32_t norm) {
+  return ((norm & 127u) << kRecNormShift) | (docf & kDocfMask);
+}
+inline void rec_set_count(uint32_t* r, uint32_t count, uint32_t free = 0) { r[3] = rec_count_word(count, free); }
+inline void rec_set_docf(uint32_t* r, uint32_t docf) { r[2] = (r[2] & ~kDocfMask) | (docf & kDocfMask); }
 inline void rec_set_header(uint32_t* r, uint32_t hash1, uint32_t hash2, uint32_t docf, uint32_t norm, uint32_t count,
                            uint32_t free = 0) {
   r[0] = hash1;
   r[1] = hash2;
-  r[2] = (norm << 25) | docf;
+  r[2] = rec_docf_word(docf, norm);
   rec_set_count(r, count, free);
 }
 // The first posting word.
-inline const uint32_t* rec_postings(const uint32_t* r) { return r + (rec_is_compact(r) ? 2 : 4); }
+inline const uint32_t* rec_postings(const uint32_t* r) { return r + (rec_is_compact(r) ? 2 : kRecHeaderWords); }
 inline uint32_t posting_docid(uint32_t p) { return p >> 7; }
 inline uint32_t posting_score(uint32_t p) { return p & 127u; }
 

@@ -113,8 +113,11 @@ FILE* open_keep(const std::string& path) {
 
 idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, uint32_t count, int32_t score_incr,
                         idbm_db* catalog, uint32_t flags) {
-  if ((flags & IDBM_INCREMENTAL) && path && access(db_file_path(path, kJnlFile).c_str(), F_OK) == 0)
-    return idbm_open_incr(path, posting_limit, count, score_incr, catalog);
+  if ((flags & IDBM_INCREMENTAL) && path && access(db_file_path(path, kJnlFile).c_str(), F_OK) == 0) {
+    idbm_db* db = idbm_open_incr(path, posting_limit, count, score_incr, catalog);
+    if (db) db->id = id;
+    return db;
+  }
   if (!path) {
     report_error("idbm_openInner:", "null db name");
     return nullptr;
@@ -233,8 +236,9 @@ idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, ui
   return db;
 }
 
-idbm_db* idbm_open(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr, idbm_db* catalog) {
-  return idbm_openInner(path, 0, posting_limit, count, score_incr, catalog,
+idbm_db* idbm_open(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr, idbm_db* catalog,
+                   uint32_t id) {
+  return idbm_openInner(path, id, posting_limit, count, score_incr, catalog,
                         IDBM_KEEP_DIR | IDBM_INCREMENTAL | IDBM_SCORE_MAP);
 }
 

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 #include "store/mapfile.h"
 #include "store/term_hash.h"
@@ -42,20 +43,38 @@ inline constexpr uintptr_t CACHE_DEL = 0xFFFFFFFCu;
 inline uint32_t probe_first(uint32_t hash1, uint32_t size) { return (hash1 & kHashMask) % size + 1; }
 inline uint32_t probe_next(uint32_t cell, uint32_t size) { return cell == size ? 1 : cell + 1; }
 
+// The fields are grouped by who sets them and what guards them. The handle
+// lives in memory only; no file holds it whole.
 struct idbm_db {
+  // Set at open, read-only after: read on any thread without a lock.
   char* name = nullptr;          // owned copy of the directory path
   uint32_t id = 0;               // the owner's identifier
   int32_t posting_limit = 0;     // largest posting count a record may carry
   int32_t score_incr = 0;        // the score setting of "inf"
-  uint32_t ndocs = 0;            // documents; next docid while indexing; in a
-                                 // catalog handle the largest word 2 >> 7
   mapped_file dir;               // "dir"; dir_copy when only its header is kept
   bool dir_copy = false;         // dir.address is a heap copy of the header
+  uint32_t nparts = 0;
+  db_file* parts = nullptr;
+  uint32_t ntitle_files = 0;
+  db_file* title_files = nullptr;
+  idbm_db* catalog = nullptr;    // catalog of an incremental open (not owned)
+  // Catalog lookup table of a catalog handle: cat_table[1..cat_size] point at
+  // entries of the mapped catalog, 0 when empty.
+  const uint32_t** cat_table = nullptr;
+  uint32_t cat_size = 0;
+  int32_t raw_score[128] = {};   // log_scale(i)
+  int32_t score_map[101] = {};   // score 0..100 -> stored score class
 
-  // Term cache (store/term_cache.h). cache_table[0] holds the size; cells
-  // 1..size hold record pointers, 0 for empty or CACHE_DEL. cache_slots[i] is
-  // the slot holding cell i's record. Cells are read without the mutex by
-  // lookups, hence atomics; counts change under cache_mutex.
+  // Set at open; grows by one per document indexed into the handle
+  // (store/indexing.h) and is set by a merge into it.
+  uint32_t ndocs = 0;            // documents; next docid while indexing; in a
+                                 // catalog handle the largest word 2 >> 7
+
+  // Term cache (store/term_cache.h), guarded by cache_mutex. cache_table[0]
+  // holds the size; cells 1..size hold record pointers, 0 for empty or
+  // CACHE_DEL. cache_slots[i] is the slot holding cell i's record. Cells are
+  // read without the mutex by lookups, hence atomics; counts change under
+  // cache_mutex.
   std::atomic<int32_t> cache_free{0};
   std::atomic<int32_t> cache_limit{0};
   std::atomic<int32_t> cache_used{0};
@@ -63,27 +82,42 @@ struct idbm_db {
   std::atomic<slot*>* cache_slots = nullptr;
   sthread_mutex cache_mutex = nullptr;
 
-  // icube: the record buffer of an incremental database.
-  uint32_t icube_words = 0;
-  uint32_t icube_limit = 0;
-  uint32_t icube_used = 0;
-  uint32_t* icube = nullptr;
-
-  // Title, deletion and date maps: mapped files, or heap buffers when the
-  // *_heap flag is set. A catalog handle maps "cat" into ti0.
+  // The first title file in memory: mapped or a heap buffer (ti0_heap) from
+  // the open on, or mapped into a query handle later by idbm_map_titles,
+  // under titles_mutex, while other threads read titles. Readers outside the
+  // open, save and close take it through idbm_titles_view
+  // (store/title_fetch.h). A catalog handle maps "cat" into ti0.
   mapped_file ti0;
   bool ti0_heap = false;
+  std::mutex titles_mutex;
+
+  // Deletion and date maps: mapped files, or heap buffers when the *_heap
+  // flag is set. Set at open; their bytes change in place (deletions,
+  // indexing).
   mapped_file del;
   bool del_heap = false;
   mapped_file din;
   bool din_heap = false;
 
-  uint32_t nparts = 0;
-  db_file* parts = nullptr;
-  uint32_t ntitle_files = 0;
-  db_file* title_files = nullptr;
+  // Indexing state of an incremental database, used by the thread that
+  // indexes into the handle (store/indexing.h, store/journal.h).
+  // icube: the record buffer of the records under construction.
+  uint32_t icube_words = 0;
+  uint32_t icube_limit = 0;
+  uint32_t icube_used = 0;
+  uint32_t* icube = nullptr;
+  // Mode of the term records built by indexing into this handle: -1 before
+  // the first one, 0 raw frequencies, 1 normalised. A document indexed in the
+  // other mode is refused whole (store/indexing.h).
+  int32_t index_normalised = -1;
+  // The journal; closed by idbm_close_journal or a save.
+  FILE* jnl_stream = nullptr;
+  // The journal could not be kept aligned with the documents in memory: the
+  // handle refuses every later insert.
+  bool journal_failed = false;
 
-  // Streams of a database being written; sum_stream is never opened.
+  // Streams of a database being written, used by the thread that saves or
+  // merges into the handle; sum_stream is never opened.
   FILE* tf_stream = nullptr;
   FILE* ti_stream = nullptr;
   FILE* dir_stream = nullptr;
@@ -91,24 +125,7 @@ struct idbm_db {
   FILE* sum_stream = nullptr;
   FILE* del_stream = nullptr;
   FILE* din_stream = nullptr;
-  FILE* jnl_stream = nullptr;
   FILE* inf_stream = nullptr;
-
-  idbm_db* catalog = nullptr;    // catalog of an incremental open (not owned)
-
-  // Catalog lookup table of a catalog handle: cat_table[1..cat_size] point at
-  // entries of the mapped catalog, 0 when empty.
-  const uint32_t** cat_table = nullptr;
-  uint32_t cat_size = 0;
-
-  int32_t raw_score[128] = {};   // log_scale(i)
-  int32_t score_map[101] = {};   // score 0..100 -> stored score class
-
-  // Mode of the term records built by indexing into this handle: -1 before
-  // the first one, 0 raw frequencies, 1 normalised. A document indexed in the
-  // other mode is refused whole (store/indexing.h).
-  int32_t index_normalised = -1;
-
   // The dir, cat and tf streams write the temporaries of a save or merge not
   // yet committed (store/db_commit.h); new_part is the part tf_stream writes.
   bool new_files = false;
@@ -116,9 +133,6 @@ struct idbm_db {
   // A save or merge of this handle has passed its commit point: a later save
   // begins new files.
   bool saved = false;
-  // The journal could not be kept aligned with the documents in memory: the
-  // handle refuses every later insert.
-  bool journal_failed = false;
 };
 
 // Flags of idbm_openInner.
@@ -145,7 +159,7 @@ inline const uint32_t* idbm_dir_words(const idbm_db* db) {
 idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, uint32_t count,
                         int32_t score_incr, idbm_db* catalog, uint32_t flags);
 idbm_db* idbm_open(const char* path, int32_t posting_limit, uint32_t count, int32_t score_incr,
-                   idbm_db* catalog);  // keep dir, incremental, score map
+                   idbm_db* catalog, uint32_t id = 0);  // keep dir, incremental, score map
 idbm_db* idbm_open_full(const char* path, uint32_t id, int32_t posting_limit, uint32_t count,
                         int32_t score_incr, idbm_db* catalog);  // those, del and din required
 idbm_db* idbm_open_plain(const char* path, idbm_db* catalog);  // no flags

@@ -12,6 +12,7 @@
 #include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
+#include "store/journal.h"
 #include "store/log.h"
 #include "store/mapfile.h"
 #include "store/term_hash.h"
@@ -40,10 +41,7 @@ const uint32_t* rescale(const idbm_db* db, const uint32_t* rec, std::vector<uint
   const uint32_t norm = rec_norm(rec);
   const uint32_t count = std::min(rec_count(rec), limit);
   work.resize(uint64_t{count} + 5);
-  work[0] = rec[0];
-  work[1] = rec[1];
-  work[2] = rec[2] & kDocfMask;
-  rec_set_count(work.data(), count);
+  rec_set_header(work.data(), rec[0], rec[1], rec_full_docf(rec), 0, count);
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t p = rec[4 + i];
     const uint32_t s = std::min<uint32_t>(100, ((p & 127u) * 100 + norm / 2) / norm);
@@ -65,8 +63,8 @@ int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position) {
   if (static_cast<int32_t>(rec[0]) < 1 || static_cast<int32_t>(rec[1]) < 1)
     return report_error("idbm_append: negative hash", db_name(db));
 
-  uint64_t offset = uint64_t{position->offset} + (position->size_part >> 8);
-  uint32_t part = position->size_part & 0xFFu;
+  uint64_t offset = uint64_t{position->offset} + dir_packed_size(position->size_part);
+  uint32_t part = dir_packed_part(position->size_part);
   const uint32_t* postings = rec + 4;
   uint32_t out[4];
   uint32_t size;
@@ -123,9 +121,9 @@ int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position) {
     written = fwrite(out, 1, size, db->tf_stream) == size;
   if (!written) return report_error("idbm_append: tf fwrite", db_name(db));
   position->offset = static_cast<uint32_t>(offset);
-  position->size_part = (size << 8) | part;
+  position->size_part = dir_size_part(size, part);
   if (dir_entry_needed(static_cast<uint32_t>(offset), size)) {
-    const dir_entry e{rec_hash1(rec), rec_hash2(rec), static_cast<uint32_t>(offset), (size << 8) | part};
+    const dir_entry e{rec_hash1(rec), rec_hash2(rec), static_cast<uint32_t>(offset), dir_size_part(size, part)};
     if (!db->dir_stream || fwrite(&e, sizeof e, 1, db->dir_stream) != 1)
       return report_error("idbm_append: dir fwrite", db_name(db));
   }
@@ -194,7 +192,7 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
     const uint32_t count = rec_full_count(rec);
     if (count > limit) {
       // Keep the first limit postings (by docid); the rest becomes spare room.
-      const uint32_t room = count + (rec[3] & kFreeMask);
+      const uint32_t room = count + rec_full_free(rec);
       rec[4 + limit] = kRecEndMark;
       memset(rec + 5 + limit, 0, (uint64_t{room} - limit) * 4);
       rec_set_count(rec, limit, std::min(room - limit, kFreeMask));
@@ -240,13 +238,12 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   // The commit: every file synced, then the new directory in place of the
   // old one. A save that fails before it leaves the old database (and the
   // journal) as they were.
-  const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, db->ndocs, limit};
+  const uint32_t header[4] = {dir_packed_part(position.size_part) + 1, nterms, db->ndocs, limit};
   if (!db_commit_new_files(db, header)) return report_error("idbm_write: sync", name);
   step("header");
 
   if (db->jnl_stream) {
-    fclose(db->jnl_stream);
-    db->jnl_stream = nullptr;
+    idbm_close_journal(db);
     const std::string jnl = db_file_path(db->name, kJnlFile);
     if (!durable_unlink(jnl)) return report_error("idbm_write: unlink", name);
     if (!durable_sync_dir(db->name)) return report_error("idbm_write: sync", name);

@@ -86,12 +86,12 @@ int add_posting(idbm_db* db, uint32_t cell, uint32_t hash1, uint32_t hash2, uint
     return 1;
   }
   uint32_t count = rec_full_count(rec);
-  uint32_t free_words = rec[3] & kFreeMask;
+  uint32_t free_words = rec_full_free(rec);
   if (count > 0 && posting_docid(rec[4 + count - 1]) >= docid) {
     report_error("idbm_index:", "posting not above the record's last docid");
     return 0;
   }
-  const uint32_t docf = std::min((rec[2] & kDocfMask) + 1, kDocfMask);
+  const uint32_t docf = std::min(rec_full_docf(rec) + 1, kDocfMask);
   if (count >= kMaxRecCount) {
     // The count field is full: the document is counted, its posting not kept.
     rec_set_docf(rec, docf);

@@ -35,7 +35,7 @@ class IndexingTest : public ::testing::Test {
   static std::vector<uint32_t> words(idbm_db* db, uint32_t h1, uint32_t h2) {
     const uint32_t* r = idbm_find(db, h1, h2);
     if (!r) return {};
-    return std::vector<uint32_t>(r, r + (r[3] >> 15) + (r[3] & kFreeMask) + 5);
+    return std::vector<uint32_t>(r, r + rec_full_count(r) + rec_full_free(r) + 5);
   }
   platform::TestRoot root_;
 };
@@ -81,9 +81,9 @@ TEST_F(IndexingTest, GrowthStaysWithinTheRecordFields) {
     for (hash_pair p : {a, b}) {
       const uint32_t* r = idbm_find(db, p.hash1, p.hash2);
       ASSERT_NE(r, nullptr);
-      const uint32_t count = r[3] >> 15, free_words = r[3] & kFreeMask;
+      const uint32_t count = rec_full_count(r), free_words = rec_full_free(r);
       ASSERT_EQ(count, std::min(n, kMaxRecCount)) << n;
-      ASSERT_EQ(r[2] & kDocfMask, n);
+      ASSERT_EQ(rec_full_docf(r), n);
       for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(r[4 + i] >> 7, i) << n;
       ASSERT_EQ(r[4 + count], kRecEndMark) << n;
       for (uint32_t i = 0; i < free_words; ++i) ASSERT_EQ(r[5 + count + i], 0u) << n;
@@ -103,8 +103,8 @@ TEST_F(IndexingTest, GrowthStaysWithinTheRecordFields) {
   ASSERT_EQ(idbm_cache(db, 4 * cache_total_slots()), 1);
   const uint32_t* r = idbm_find(db, a.hash1, a.hash2);
   ASSERT_NE(r, nullptr);
-  EXPECT_EQ(r[3] >> 15, kDefaultPostingLimit);
-  EXPECT_EQ(r[2] & kDocfMask, docs);
+  EXPECT_EQ(rec_full_count(r), kDefaultPostingLimit);
+  EXPECT_EQ(rec_full_docf(r), docs);
   EXPECT_EQ(r[4 + kDefaultPostingLimit - 1] >> 7, kDefaultPostingLimit - 1);
   unpin_record(r);
   idbm_close(db);

@@ -246,4 +246,12 @@ int idbm_recover_log(idbm_db* db, int normalise) {
   return 1;
 }
 
+int idbm_close_journal(idbm_db* db) {
+  if (!db->jnl_stream) return 1;
+  const int closed = fclose(db->jnl_stream);
+  db->jnl_stream = nullptr;
+  if (closed != 0) return report_error("idbm_close_journal: fclose", db_name(db));
+  return 1;
+}
+
 }  // namespace vorlane

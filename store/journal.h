@@ -44,4 +44,10 @@ uint32_t jnl_valid_terms(const doc_terms* terms);
 // journal_failed is set. 1, or 0 after its message.
 int jnl_write_record(idbm_db* db, const doc_terms* terms);
 
+// Closes the handle's journal stream, if open; the file "jnl" stays. The
+// handle then refuses further documents (they would have no journal
+// record). 1, or 0 after report_error ("idbm_close_journal: fclose") when the
+// close failed; the stream is gone either way.
+int idbm_close_journal(idbm_db* db);
+
 }  // namespace vorlane

@@ -72,7 +72,7 @@ class JournalTest : public ::testing::Test {
     std::map<pair_key, std::vector<uint32_t>> out;
     for (const auto& [k, list] : m.postings) {
       const uint32_t* r = idbm_find(db, k.first, k.second);
-      if (r) out[k] = std::vector<uint32_t>(r, r + (r[3] >> 15) + 5);
+      if (r) out[k] = std::vector<uint32_t>(r, r + rec_full_count(r) + 5);
     }
     return out;
   }
@@ -210,7 +210,7 @@ TEST_F(JournalTest, EmptyRecordOfADeletedDocumentOnlyTakesItsDocid) {
   const test_doc d1 = synthetic_doc(5, 1, 300, 40);
   for (const hash_pair& p : d1.pairs) {
     const uint32_t* r = idbm_find(db, p.hash1, p.hash2);
-    for (uint32_t i = 0; r && i < (r[3] >> 15); ++i) EXPECT_NE(r[4 + i] >> 7, 1u);
+    for (uint32_t i = 0; r && i < rec_full_count(r); ++i) EXPECT_NE(r[4 + i] >> 7, 1u);
   }
   idbm_close(db);
 }

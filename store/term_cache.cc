@@ -290,7 +290,7 @@ void idbm_trunc(uint32_t* record, uint32_t limit) {
   const uint32_t dropped = count - kept;
   postings[kept] = kRecEndMark;
   memset(postings + kept + 1, 0, uint64_t{dropped} * 4);
-  uint32_t free = (record[3] & kFreeMask) + dropped;
+  uint32_t free = rec_full_free(record) + dropped;
   if (free > kFreeMask) free = kFreeMask;
   rec_set_count(record, kept, free);
 }

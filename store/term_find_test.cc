@@ -109,7 +109,7 @@ TEST_F(TermFindTest, TheCasesOfOneLookup) {
   // cached in the full form with docf 1.
   const uint32_t* one = idbm_find(db, 1000, 7);
   ASSERT_NE(one, nullptr);
-  EXPECT_EQ(one[2] & kDocfMask, 1u);
+  EXPECT_EQ(rec_full_docf(one), 1u);
   EXPECT_EQ(slot_of_record(one)->home->chunk_size, 20u + 4 * 200);
   unpin_record(one);
   // Cached: no read.
@@ -274,9 +274,9 @@ TEST_F(TermFindTest, LongRecordCutToThePostingLimit) {
   const uint32_t* r = idbm_find(db, 77, 88);
   ASSERT_NE(r, nullptr);
   EXPECT_TRUE(log.contains("idbm_trunc: termlist longer than 40K"));
-  EXPECT_EQ(r[3] >> 15, 40000u);
-  EXPECT_EQ(r[3] & kFreeMask, 0u);
-  EXPECT_EQ(r[2] & kDocfMask, 45000u);
+  EXPECT_EQ(rec_full_count(r), 40000u);
+  EXPECT_EQ(rec_full_free(r), 0u);
+  EXPECT_EQ(rec_full_docf(r), 45000u);
   // Scores 127 and 64 (15,000 each) all stay; 10,000 of score 2 in docid order.
   std::vector<uint32_t> want;
   uint32_t low = 0;
@@ -301,8 +301,8 @@ TEST(IdbmTrunc, KeepsTheBestScoresAndTiesInDocidOrder) {
   for (uint32_t d = 0; d < 10; ++d) r.push_back((d << 7) | scores[d]);
   r.push_back(kRecEndMark);
   idbm_trunc(r.data(), 6);
-  EXPECT_EQ(r[3] >> 15, 6u);
-  EXPECT_EQ(r[3] & kFreeMask, 4u);
+  EXPECT_EQ(rec_full_count(r.data()), 6u);
+  EXPECT_EQ(rec_full_free(r.data()), 4u);
   std::vector<uint32_t> kept;
   for (uint32_t i = 0; i < 6; ++i) kept.push_back(posting_docid(r[4 + i]));
   EXPECT_EQ(kept, (std::vector<uint32_t>{0, 1, 2, 4, 6, 8}));
@@ -408,7 +408,7 @@ TEST_F(TermFindTest, RandomlyDamagedFilesAreNeverReadOutOfBounds) {
     for (const auto& t : g.terms) {
       const uint32_t* r = idbm_find(db, t.hash1, t.hash2);
       if (r) {
-        for (uint32_t i = 0; i < (r[3] >> 15); ++i) ASSERT_LT(posting_docid(r[4 + i]), g.ndocs);
+        for (uint32_t i = 0; i < rec_full_count(r); ++i) ASSERT_LT(posting_docid(r[4 + i]), g.ndocs);
       }
       unpin_record(r);
     }

@@ -188,9 +188,7 @@ int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* d
       quota = static_cast<int64_t>(limit - sum);
     }
 
-    // c. The merged record.
-    work[0] = h1;
-    work[1] = h2;
+    // c. The merged record's postings (its header follows in e).
     uint32_t kept = 0;
     uint64_t docf = 0, dropped = 0, seen = 0;
     uint32_t highest = 0;
@@ -220,8 +218,7 @@ int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* d
 
     // e. The record, f. its catalog entry.
     if (kept > 0) {
-      work[2] = static_cast<uint32_t>(df) & kDocfMask;
-      rec_set_count(work.data(), kept);
+      rec_set_header(work.data(), h1, h2, static_cast<uint32_t>(df), 0, kept);
       work[4 + kept] = kRecEndMark;
       if (!idbm_append(new_db, work.data(), &position)) {
         release();
@@ -260,7 +257,7 @@ int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* d
   if (fflush(new_db->dir_stream) != 0) return report_error("idbm_merge: dir fflush", db_name(new_db));
   if (fflush(new_db->cat_stream) != 0) return report_error("idbm_merge: cat fflush", db_name(new_db));
   if (fflush(new_db->tf_stream) != 0) return report_error("idbm_merge: tf fflush", db_name(new_db));
-  const uint32_t header[4] = {(position.size_part & 0xFFu) + 1, nterms, new_ndocs, limit};
+  const uint32_t header[4] = {dir_packed_part(position.size_part) + 1, nterms, new_ndocs, limit};
   if (!db_commit_new_files(new_db, header)) return report_error("idbm_merge: dir putw", db_name(new_db));
   return 1;
 }

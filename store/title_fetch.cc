@@ -1,6 +1,10 @@
 #include "store/title_fetch.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 #include "store/db_files.h"
 #include "store/db_handle.h"
@@ -9,14 +13,44 @@
 
 namespace vorlane {
 
+// ti0.address is published last, with release order, by idbm_map_titles
+// while other threads read titles: it is loaded with acquire order, and the
+// size (written before it) read only once it is seen.
+titles_view idbm_titles_view(const idbm_db* db) {
+  titles_view v;
+  void* address = std::atomic_ref<void*>(const_cast<void*&>(db->ti0.address)).load(std::memory_order_acquire);
+  v.held = address || db->ti0_heap;
+  if (address) {
+    v.records = static_cast<const unsigned char*>(address);
+    v.size = db->ti0.size;
+  }
+  return v;
+}
+
+int idbm_map_titles(idbm_db* db) {
+  std::lock_guard<std::mutex> lock(db->titles_mutex);
+  if (idbm_titles_view(db).held) return 1;
+  const std::string path = db_file_path(db->name, "ti0");
+  mapped_file m;
+  errno = 0;
+  if (!fmap(path.c_str(), &m)) {
+    if (errno == 0) errno = EIO;
+    return 0;
+  }
+  db->ti0.size = m.size;
+  db->ti0.fd = m.fd;
+  std::atomic_ref<void*>(db->ti0.address).store(m.address, std::memory_order_release);
+  return 1;
+}
+
 int idbm_title_record(idbm_db* db, uint32_t docid, unsigned char* record, title_host* host) {
   const char* name = db->name ? db->name : "";
   if (docid >= db->ndocs) return report_error("idbm_title_record: docid out of range", name);
   if (!record) return report_error("idbm_title_record: null buffer", name);
-  if (db->ti0.address || db->ti0_heap) {
+  if (const titles_view ti0 = idbm_titles_view(db); ti0.held) {
     const uint64_t offset = uint64_t{docid} * kTitleBytes;
-    if (offset + kTitleBytes > db->ti0.size) return report_error("idbm_title_record: docid beyond titles map", name);
-    memcpy(record, static_cast<const unsigned char*>(db->ti0.address) + offset, kTitleBytes);
+    if (offset + kTitleBytes > ti0.size) return report_error("idbm_title_record: docid beyond titles map", name);
+    memcpy(record, ti0.records + offset, kTitleBytes);
   } else {
     const uint32_t file = docid >> kTitleFileShift;
     if (!db->title_files || file >= db->ntitle_files || db->title_files[file].fd < 0)

@@ -1,6 +1,7 @@
 // Fetching a docid's title record (store/title_record.h) from an open
-// database: from the mapped "ti0" of an incremental database, else with one
-// positional read from title file docid >> 22 at (docid & 0x3FFFFF) x 448.
+// database: from the first title file held in memory ("ti0" mapped by an
+// incremental open or by idbm_map_titles), else with one positional read from
+// title file docid >> 22 at (docid & 0x3FFFFF) x 448.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,27 @@
 namespace vorlane {
 
 struct idbm_db;
+
+// The first title file as a handle holds it in memory. held: the handle
+// serves title file 0 from memory (a mapping, or the heap buffer of a
+// database being written); records: its bytes, null when none are mapped;
+// size: their number.
+struct titles_view {
+  const unsigned char* records = nullptr;
+  uint64_t size = 0;
+  bool held = false;
+};
+
+// The handle's first title file in memory, read on any thread: a mapping
+// that idbm_map_titles makes meanwhile is seen whole or not at all.
+titles_view idbm_titles_view(const idbm_db* db);
+
+// Maps "ti0" read-only into a query handle, so that titles of its first
+// title file are copied from memory; the title files stay open (readers may
+// be using them). A handle that holds ti0 already keeps it. Safe beside
+// readers of the handle and beside another idbm_map_titles. 1, or 0 after
+// the report of fmap with errno set (EIO when the failure set none).
+int idbm_map_titles(idbm_db* db);
 
 // Reads the record of docid into the caller's 448-byte buffer and unpacks it
 // into host. 1, or 0 after report_error: "idbm_title_record: docid out of

@@ -19,6 +19,7 @@
 #include "store/mapfile.h"
 #include "store/pread.h"
 #include "store/term_merge.h"
+#include "store/title_fetch.h"
 #include "store/title_record.h"
 
 namespace vorlane::engine {
@@ -86,10 +87,10 @@ din_entry din_of(const idbm_db* db, uint32_t docid) {
 
 // The document's title record: from the mapped "ti0" when it lies inside it,
 // else read from its title file. False when there is none to be had.
-bool title_of(const idbm_db* db, const mapped_file& ti0, uint32_t docid, unsigned char* out) {
+bool title_of(const idbm_db* db, const titles_view& ti0, uint32_t docid, unsigned char* out) {
   const uint64_t offset = uint64_t{docid} * kTitleBytes;
-  if (ti0.address && offset + kTitleBytes <= ti0.size) {
-    memcpy(out, static_cast<const unsigned char*>(ti0.address) + offset, kTitleBytes);
+  if (ti0.records && offset + kTitleBytes <= ti0.size) {
+    memcpy(out, ti0.records + offset, kTitleBytes);
     return true;
   }
   const uint32_t file = docid >> kTitleFileShift;
@@ -180,7 +181,7 @@ merge_outcome merge_databases(const char* path, const std::vector<idbm_db*>& sou
   unsigned char record[kTitleBytes];
   for (size_t s = 0; s < sources.size(); ++s) {
     const idbm_db* db = sources[s];
-    const mapped_file ti0 = db->ti0;
+    const titles_view ti0 = idbm_titles_view(db);
     for (uint32_t docid = 0; docid < counts[s]; ++docid, ++i) {
       const uint8_t del = del_byte(db, docid);
       bool keep = del != 255 && title_of(db, ti0, docid, record);

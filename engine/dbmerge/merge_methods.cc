@@ -8,6 +8,7 @@
 #include "engine/sorn_methods.h"
 #include "engine/sorn_module.h"
 #include "store/db_handle.h"
+#include "store/script/script_text.h"
 
 namespace vorlane::engine {
 
@@ -45,25 +46,22 @@ PyObject* outcome_result(const merge_outcome& outcome) {
 }  // namespace
 
 PyObject* sorn_merge_db(PyObject*, PyObject* args) {
-  PyObject* path = nullptr;
+  script::PathArg path;
   PyObject* list;
   int write_adj, recompute_din;
-  if (!PyArg_ParseTuple(args, "O&O!ii:merge_db", PyUnicode_FSConverter, &path, &PyList_Type, &list, &write_adj,
+  if (!PyArg_ParseTuple(args, "O&O!ii:merge_db", script::path_converter, &path, &PyList_Type, &list, &write_adj,
                         &recompute_din))
     return nullptr;
   std::vector<idbm_db*> sources;
   if (!collect_sources(list, &sources)) {
-    Py_DECREF(path);
     return nullptr;
   }
   // Nothing to take the score setting from, and nothing to keep.
   if (sources.empty()) {
-    Py_DECREF(path);
     return raise_error("empty merge result");
   }
-  const std::string refused = merge_precheck(PyBytes_AS_STRING(path), sources);
+  const std::string refused = merge_precheck(path.c_str(), sources);
   if (!refused.empty()) {
-    Py_DECREF(path);
     return raise_error(refused.c_str());
   }
   // The counts once, before the lock goes: the document map is sized by them.
@@ -72,9 +70,8 @@ PyObject* sorn_merge_db(PyObject*, PyObject* args) {
   merge_outcome outcome;
   {
     InterpreterRelease unlocked;
-    outcome = merge_databases(PyBytes_AS_STRING(path), sources, counts, max_hits, write_adj != 0, recompute_din != 0);
+    outcome = merge_databases(path.c_str(), sources, counts, max_hits, write_adj != 0, recompute_din != 0);
   }
-  Py_DECREF(path);
   return outcome_result(outcome);
 }
 

@@ -9,6 +9,7 @@
 #include "store/date_entry.h"
 #include "store/db_handle.h"
 #include "store/indexing.h"
+#include "store/title_fetch.h"
 #include "store/title_record.h"
 
 namespace vorlane::engine {
@@ -34,7 +35,7 @@ void idoc_match(idoc_doc* doc, const char* term) { match_rules(term, strlen(term
 
 bool idoc_room(const idbm_db* db, int32_t nterms) {
   const uint64_t n = nterms < 0 ? 0 : static_cast<uint64_t>(nterms);
-  if ((uint64_t{db->ndocs} + 1) * kTitleRecordSize > db->ti0.size) return false;
+  if ((uint64_t{db->ndocs} + 1) * kTitleRecordSize > idbm_titles_view(db).size) return false;
   if (uint64_t{db->icube_used} * 4 > uint64_t{db->icube_words} * 3) return false;
   if (!db->cache_table) return false;
   const uint64_t table_size = db->cache_table[0].load(std::memory_order_relaxed);

@@ -38,10 +38,11 @@ int main(int argc, char** argv) {
     const hash_pair p = pair_from_u64(term_hash_pair(line.c_str()));
     std::string out;
     if (const uint32_t* rec = idbm_find(db, p.hash1, p.hash2)) {
-      const uint32_t count = rec[3] >> 15;
+      const uint32_t count = rec_full_count(rec);
+      const uint32_t* postings = rec_full_postings(rec);
       for (uint32_t i = 0; i < count; ++i) {
         if (i) out += ' ';
-        out += std::to_string(posting_docid(rec[4 + i]));
+        out += std::to_string(posting_docid(postings[i]));
       }
       unpin_record(rec);
     }

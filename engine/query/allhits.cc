@@ -59,7 +59,7 @@ int ProcessQuery2(idbm_db* db, char* text, const zop_handle& handle, QueryBuffer
   for (int i = 0; i < n && terms[i].count != 0; ++i) {
     QueryTerm& t = terms[i];
     if (!t.record || t.mark != kMarkRequired) continue;
-    if (record_count(t.record) < record_docf(t.record)) t.mark = kMarkOptional;  // cut at the posting limit
+    if (rec_full_count(t.record) < rec_full_docf(t.record)) t.mark = kMarkOptional;  // cut at the posting limit
     else required = kMarkRequired;
   }
 
@@ -94,7 +94,7 @@ int ProcessQuery2(idbm_db* db, char* text, const zop_handle& handle, QueryBuffer
         DocCursorInsert(main_group, &phrase);
       }
     } else if (t.record && t.mark == required) {
-      total += record_count(t.record);
+      total += rec_full_count(t.record);
       ++members;
       DocCursor c = list_cursor(t.record);
       DocCursorInsert(main_group, &c);

@@ -31,7 +31,9 @@ const std::string kEnglish = std::string(VORLANE_ENGLISH_DIR) + "/english";
 
 // A record image of postings for the cursor tests (docids only).
 std::vector<uint32_t> record_of(const Ids& docids) {
-  std::vector<uint32_t> r = {1, 1, static_cast<uint32_t>(docids.size()), static_cast<uint32_t>(docids.size()) << 15};
+  std::vector<uint32_t> r(kRecHeaderWords);
+  const auto n = static_cast<uint32_t>(docids.size());
+  rec_set_header(r.data(), 1, 1, n, 0, n);
   for (uint32_t d : docids) r.push_back(d << 7 | 1);
   r.push_back(kEndMark);
   return r;

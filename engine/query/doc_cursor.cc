@@ -9,7 +9,7 @@ DocCursor list_cursor(const uint32_t* record) {
   c.kind = kListCursor;
   if (record) {
     c.next = record + 4;
-    c.value = record_count(record);
+    c.value = rec_full_count(record);
   }
   return c;
 }
@@ -115,7 +115,7 @@ int64_t DocCursorPhrase(QueryTerm* elements, int32_t n, DocCursor* group_cursor,
     QueryTerm& e = elements[i];
     if (e.mark != kMarkRequired) continue;
     // A list cut at the posting limit cannot decide an intersection.
-    if (e.record && record_count(e.record) < record_docf(e.record)) e.mark = kMarkOptional;
+    if (e.record && rec_full_count(e.record) < rec_full_docf(e.record)) e.mark = kMarkOptional;
     else mark = kMarkRequired;
   }
   int64_t total = 0;
@@ -130,7 +130,7 @@ int64_t DocCursorPhrase(QueryTerm* elements, int32_t n, DocCursor* group_cursor,
     }
     ++members;
     DocCursor c = list_cursor(e.record);
-    if (DocCursorInsert(g, &c)) total += record_count(e.record);
+    if (DocCursorInsert(g, &c)) total += rec_full_count(e.record);
   }
   g->need = mark == kMarkRequired ? members : 1;
   if (mark == kMarkRequired && missing) {

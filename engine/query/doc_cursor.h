@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "engine/query/query_term.h"
+#include "store/db_files.h"
 
 namespace vorlane::engine {
 
@@ -66,9 +67,5 @@ int DocCursorSkipTo(uint32_t docid, DocCursor* c);
 // is not indexed matches nothing: its group is left empty (*empty_required
 // set, when given).
 int64_t DocCursorPhrase(QueryTerm* elements, int32_t n, DocCursor* group_cursor, bool* empty_required = nullptr);
-
-// Posting count and document frequency of a term record.
-inline uint32_t record_count(const uint32_t* record) { return record[3] >> 15; }
-inline uint32_t record_docf(const uint32_t* record) { return record[2] & 0x1FFFFFFu; }
 
 }  // namespace vorlane::engine

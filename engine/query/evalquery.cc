@@ -73,7 +73,7 @@ struct TermLists {
 };
 
 void join_term(HitHeap* work, const QueryTerm* t, int32_t bonus) {
-  join(work, term_rec_postings(t->record), term_rec_size(t->record), bonus);
+  join(work, rec_full_postings(t->record), rec_full_count(t->record), bonus);
 }
 
 // Step 5: no required terms and no restriction.
@@ -84,20 +84,20 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
   if (log_passes(LOG_EVAL)) {
     for (int i = 0; i < l.noptional; ++i) {
       log_msg(LOG_EVAL, "(evalquery)term: %s: %d occurrences", term_name(l.optional[i]),
-              static_cast<int>(term_rec_size(l.optional[i]->record)));
+              static_cast<int>(rec_full_count(l.optional[i]->record)));
     }
   }
   // The 40 lists of smallest docf, ascending, at the front.
   const int take = l.noptional < kMaxOptionalLists ? l.noptional : kMaxOptionalLists;
   uint32_t maxdocf = 0;
   for (int i = 0; i < l.noptional; ++i) {
-    const uint32_t d = term_rec_docf(l.optional[i]->record);
+    const uint32_t d = rec_full_docf(l.optional[i]->record);
     if (d > maxdocf) maxdocf = d;
   }
   for (int i = 0; i < take; ++i) {
     int best = i;
     for (int j = i + 1; j < l.noptional; ++j) {
-      if (term_rec_docf(l.optional[j]->record) < term_rec_docf(l.optional[best]->record)) best = j;
+      if (rec_full_docf(l.optional[j]->record) < rec_full_docf(l.optional[best]->record)) best = j;
     }
     if (best != i) {
       std::swap(l.optional[i], l.optional[best]);
@@ -110,16 +110,16 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
   const uint32_t* lists[kMaxOptionalLists + 1];
   for (int i = 0; i < take; ++i) {
     const uint32_t* r = l.optional[i]->record;
-    denominator += static_cast<int32_t>(term_rec_norm(r));
-    const uint32_t d = term_rec_docf(r);
+    denominator += static_cast<int32_t>(rec_full_norm(r));
+    const uint32_t d = rec_full_docf(r);
     if (l.cut[i]) {
       if (d < lowest_required) lowest_required = d;
     } else if (d > largest_optional) {
       largest_optional = d;
     }
-    postings += term_rec_size(r);
-    lists[i] = term_rec_postings(r);
-    if (log_passes(LOG_EVAL) && term_rec_size(r) > 0) {
+    postings += rec_full_count(r);
+    lists[i] = rec_full_postings(r);
+    if (log_passes(LOG_EVAL) && rec_full_count(r) > 0) {
       log_msg(LOG_EVAL, "(evalquery) term: %s: docid %d, score%d ", term_name(l.optional[i]),
               static_cast<int>(posting_doc(lists[i][0])), static_cast<int>(posting_score(lists[i][0])));
     }
@@ -131,7 +131,7 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
     hit_base(work) = 0;
     hit_size(work) = m;
     if (take == 1) {
-      filter_postings(lists[0], term_rec_size(l.optional[0]->record), 0, work, delmap, mode, datemap, window);
+      filter_postings(lists[0], rec_full_count(l.optional[0]->record), 0, work, delmap, mode, datemap, window);
       total = hit_size(work);
       if (hit_size(work) > 0) {
         log_msg(LOG_EVAL, "(evalquery) Single term query: first doc: id %d, score %d",
@@ -265,7 +265,7 @@ int evalquery(QueryBuffers* buffers, int top, int sorted, int restrict, int32_t 
   for (const QueryTerm* t = terms; t->count != 0; ++t) {
     if (t->mark == kMarkRequired) {
       if (!t->record) return empty_result(result, stats);
-      const int64_t docf = term_rec_docf(t->record), size = term_rec_size(t->record);
+      const int64_t docf = rec_full_docf(t->record), size = rec_full_count(t->record);
       if (!top && docf > m && docf - size > m / 100) {
         log_msg(LOG_EVAL, "Required truncated phrase term %s will be optional. size %d, docf %d", term_name(t),
                 static_cast<int>(size), static_cast<int>(docf));
@@ -295,7 +295,7 @@ int evalquery(QueryBuffers* buffers, int top, int sorted, int restrict, int32_t 
   if (!noreq) {
     int best = 0;
     for (int i = 1; i < l.nrequired; ++i) {
-      if (term_rec_docf(l.required[i]->record) < term_rec_docf(l.required[best]->record)) best = i;
+      if (rec_full_docf(l.required[i]->record) < rec_full_docf(l.required[best]->record)) best = i;
     }
     std::swap(l.required[0], l.required[best]);
   }
@@ -305,8 +305,8 @@ int evalquery(QueryBuffers* buffers, int top, int sorted, int restrict, int32_t 
     const uint32_t* r = l.required[0]->record;
     hit_base(work) = 0;
     hit_size(work) = m;
-    filter_postings(term_rec_postings(r), term_rec_size(r), 0, work, delmap, mode, datemap, window);
-    denominator = static_cast<int32_t>(term_rec_norm(r));
+    filter_postings(rec_full_postings(r), rec_full_count(r), 0, work, delmap, mode, datemap, window);
+    denominator = static_cast<int32_t>(rec_full_norm(r));
     follow = 1;
   } else {
     if (l.nrequired == 0 && l.noptional == 0 && l.nexcluded == 0) return empty_result(result, stats);
@@ -316,7 +316,7 @@ int evalquery(QueryBuffers* buffers, int top, int sorted, int restrict, int32_t 
     hit_base(work) -= kBonus;
     join_term(work, l.required[i], kBonus);
     if (compact_hits(work, 0) == 0) return empty_result(result, stats);
-    denominator += static_cast<int32_t>(term_rec_norm(l.required[i]->record));
+    denominator += static_cast<int32_t>(rec_full_norm(l.required[i]->record));
   }
   if (hit_size(work) == 0) return empty_result(result, stats);
   for (int i = 0; i < l.nexcluded; ++i) {
@@ -327,7 +327,7 @@ int evalquery(QueryBuffers* buffers, int top, int sorted, int restrict, int32_t 
   if (any_of_optional) hit_base(work) -= kBonus;
   for (int i = 0; i < l.noptional; ++i) {
     join_term(work, l.optional[i], any_of_optional ? kBonus : 0);
-    denominator += static_cast<int32_t>(term_rec_norm(l.optional[i]->record));
+    denominator += static_cast<int32_t>(rec_full_norm(l.optional[i]->record));
   }
   if (any_of_optional && compact_hits(work, 1) == 0) return empty_result(result, stats);
   const int32_t total = static_cast<int32_t>(hit_size(work));
@@ -356,10 +356,7 @@ uint32_t* heap2rec(const HitHeap* hits, uint32_t* record, uint32_t docf, uint32_
     factor = (max / 2 + int64_t{norm} * 100) / max;
   }
   log_msg(LOG_TRACE, "heap2rec:max=%d, norm=%d, factor=%d", static_cast<int>(max), norm, static_cast<int>(factor));
-  record[0] = 1;
-  record[1] = 1;
-  record[2] = (docf & 0x1FFFFFFu) | (static_cast<uint32_t>(norm) << 25);
-  record[3] = n << 15;
+  rec_set_header(record, 1, 1, docf, static_cast<uint32_t>(norm), n);
   for (uint32_t i = 1; i <= n; ++i) {
     int64_t s = base + hits[i].score;
     if (s < 0) s = 0;

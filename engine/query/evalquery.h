@@ -14,9 +14,9 @@
 // list (2M + 2 entries, M = max_hits), then the work list of a phrase being
 // evaluated (another 2M + 2). The result list is the caller's.
 //
-// Term records here are in the full form of the term cache (store/term_cache.h):
-// word 2 holds docf (bits 0-24) and norm (bits 25-31), word 3 the posting
-// count << 15, the postings follow from word 4, then the end mark.
+// Term records here are in the full form of the term cache (store/term_cache.h),
+// read and written through the rec_full_* readers and rec_set_header of
+// store/db_files.h.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +24,7 @@
 #include "engine/query/hit_heap.h"
 #include "engine/query/postings.h"
 #include "engine/query/query_term.h"
+#include "store/db_files.h"
 
 namespace vorlane::engine {
 
@@ -34,11 +35,6 @@ struct EvalStats {
   int32_t estimated;     // 1 when total is an estimate
   int32_t denominator;   // sum of the norms of the term lists used
 };
-
-inline uint32_t term_rec_docf(const uint32_t* r) { return r[2] & 0x1FFFFFFu; }
-inline uint32_t term_rec_norm(const uint32_t* r) { return r[2] >> 25; }
-inline uint32_t term_rec_size(const uint32_t* r) { return r[3] >> 15; }
-inline const uint32_t* term_rec_postings(const uint32_t* r) { return r + 4; }
 
 // Words a derived record of n postings takes.
 inline constexpr uint64_t derived_record_words(uint32_t n) { return uint64_t{n} + 5; }

@@ -20,7 +20,8 @@ using Record = std::vector<uint32_t>;
 
 // A record in the cached form: docf and norm, postings docid << 7 | score.
 Record rec(uint32_t docf, uint32_t norm, const std::vector<std::pair<uint32_t, uint32_t>>& postings) {
-  Record r{7, 7, (docf & 0x1FFFFFFu) | (norm << 25), static_cast<uint32_t>(postings.size()) << 15};
+  Record r(kRecHeaderWords);
+  rec_set_header(r.data(), 7, 7, docf, norm, static_cast<uint32_t>(postings.size()));
   for (auto [d, s] : postings) r.push_back((d << 7) | s);
   r.push_back(kEndMark);
   return r;
@@ -198,9 +199,9 @@ TEST_F(EvalQuery, PhrasesBecomeDerivedRecords) {
   const uint32_t* r = terms_[0].record;
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(terms_[0].count, 1);
-  EXPECT_EQ(term_rec_size(r), 2u);
-  EXPECT_EQ(term_rec_docf(r), 2u);
-  EXPECT_EQ(term_rec_norm(r), static_cast<uint32_t>(idf_scale(2, 1000)));
+  EXPECT_EQ(rec_full_count(r), 2u);
+  EXPECT_EQ(rec_full_docf(r), 2u);
+  EXPECT_EQ(rec_full_norm(r), static_cast<uint32_t>(idf_scale(2, 1000)));
   EXPECT_EQ(r[6], kEndMark);
   EXPECT_EQ(list_used_, 7);
 
@@ -274,9 +275,9 @@ TEST_F(EvalQuery, Heap2recScalesScoresAndTreatsNegativeOnesAsZero) {
   const int64_t factor = (5000 / 2 + norm * 100) / 5000;
   EXPECT_EQ(r[0], 1u);
   EXPECT_EQ(r[1], 1u);
-  EXPECT_EQ(term_rec_docf(r.data()), 5u);
-  EXPECT_EQ(term_rec_norm(r.data()), static_cast<uint32_t>(norm));
-  EXPECT_EQ(term_rec_size(r.data()), 4u);
+  EXPECT_EQ(rec_full_docf(r.data()), 5u);
+  EXPECT_EQ(rec_full_norm(r.data()), static_cast<uint32_t>(norm));
+  EXPECT_EQ(rec_full_count(r.data()), 4u);
   EXPECT_EQ(r[4], 1u << 7);  // negative: 0
   EXPECT_EQ(r[5], (2u << 7) | static_cast<uint32_t>(percent_table[factor][200]));
   EXPECT_EQ(r[7], (4u << 7) | static_cast<uint32_t>(std::min<int64_t>(100, (factor * 5000 + 50) / 100)));

@@ -280,7 +280,7 @@ int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8
     const QueryTerm& t = s->terms[i];
     if (!t.record || !t.display) continue;
     s->terms_shown[t_count] = &t;
-    s->words[t_count++] = term_word(term_rec_docf(t.record), term_rec_norm(t.record));
+    s->words[t_count++] = term_word(rec_full_docf(t.record), rec_full_norm(t.record));
   }
   log_msg(LOG_DB_QUERY, "%d terms\n", static_cast<int>(t_count));
   if (!response_put_term_words(&w, s->words, t_count)) {
@@ -303,7 +303,7 @@ int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8
       if (hit_size(list) > kMaxResponseEnd) hit_size(list) = kMaxResponseEnd;
       copy_hits(list, copy);
       hit_base(copy) -= kBonus;
-      join(copy, term_rec_postings(t.record), term_rec_size(t.record), kBonus);
+      join(copy, rec_full_postings(t.record), rec_full_count(t.record), kBonus);
       const uint32_t c = compact_hits(copy, 0);
       log_msg(LOG_DB_QUERY, "out of %d total hits, term %s ocurred in %d docs", static_cast<int>(hit_size(list)),
               t.display, static_cast<int>(c));

@@ -14,6 +14,7 @@
 #include "engine/token_passes.h"
 #include "store/cclass.h"
 #include "store/checksum.h"
+#include "store/db_files.h"
 #include "store/log.h"
 #include "store/term_hash.h"
 
@@ -579,10 +580,10 @@ void dump_idbm_rec(const char* name, const uint32_t* record) {
   if (static_cast<int32_t>(record[0]) <= 0) {
     docf = size = static_cast<int32_t>(record[1]) <= 0 ? 2 : 1;
   } else {
-    docf = static_cast<int32_t>(record[2] & 0x1FFFFFFu);
-    norm = static_cast<int32_t>(record[2] >> 25);
-    size = static_cast<int32_t>(record[3] >> 15);
-    free = static_cast<int32_t>(record[3] & 0x7FFFu);
+    docf = static_cast<int32_t>(rec_full_docf(record));
+    norm = static_cast<int32_t>(rec_full_norm(record));
+    size = static_cast<int32_t>(rec_full_count(record));
+    free = static_cast<int32_t>(rec_full_free(record));
   }
   log_msg(kLevelRecord, "idbm_rec(%s): (docf %d; idbm_norm %d; idbm_free %d; idbm_size %d) ", name, docf, norm, free,
           size);

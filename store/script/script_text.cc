@@ -6,6 +6,11 @@ namespace vorlane::script {
 
 size_t TextArg::c_length() const { return strlen(data()); }
 
+int path_converter(PyObject* object, void* out) {
+  // Also the cleanup call (object null) after a later argument failed.
+  return PyUnicode_FSConverter(object, &static_cast<PathArg*>(out)->bytes_);
+}
+
 int text_converter(PyObject* object, void* out) {
   auto* arg = static_cast<TextArg*>(out);
   if (object == nullptr) {  // cleanup after a later argument failed

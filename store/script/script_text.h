@@ -48,6 +48,32 @@ class TextArg {
 // The "O&" converter for TextArg.
 int text_converter(PyObject* object, void* text_arg);
 
+// A file path argument taken by path_converter ("O&"): str, bytes or a path
+// object, encoded as the file system's paths are (PyUnicode_FSConverter).
+//   PathArg path;
+//   PyArg_ParseTuple(args, "O&:get_disk_free", path_converter, &path)
+// c_str() stays valid while the object lives, also without the interpreter
+// lock; the object keeps its reference until destroyed, which must happen
+// with the lock held.
+class PathArg {
+ public:
+  PathArg() = default;
+  ~PathArg() { Py_XDECREF(bytes_); }
+  PathArg(const PathArg&) = delete;
+  PathArg& operator=(const PathArg&) = delete;
+
+  const char* c_str() const { return bytes_ ? PyBytes_AS_STRING(bytes_) : ""; }
+  size_t size() const { return bytes_ ? static_cast<size_t>(PyBytes_GET_SIZE(bytes_)) : 0; }
+  bool empty() const { return size() == 0; }
+
+ private:
+  friend int path_converter(PyObject*, void*);
+  PyObject* bytes_ = nullptr;
+};
+
+// The "O&" converter for PathArg.
+int path_converter(PyObject* object, void* path_arg);
+
 // Latin-1 str results.
 PyObject* latin1_str(const char* data, size_t length);
 PyObject* latin1_str(const char* c_string);

@@ -69,7 +69,7 @@ inline ::testing::AssertionResult incremental_matches(idbm_db* db, const index_m
     if (!r) return ::testing::AssertionFailure() << "term " << k.first << "." << k.second << " missing";
     std::vector<uint32_t> want = {k.first, k.second, static_cast<uint32_t>(list.size())};
     std::vector<uint32_t> got = {r[0], r[1], r[2]};
-    for (uint32_t i = 0; i < (r[3] >> 15); ++i) got.push_back(r[4 + i]);
+    for (uint32_t i = 0; i < rec_full_count(r); ++i) got.push_back(r[4 + i]);
     for (const auto& [docid, freq] : list) want.push_back((docid << 7) | freq);
     if (got != want) return ::testing::AssertionFailure() << "term " << k.first << "." << k.second << " differs";
   }

@@ -27,7 +27,8 @@ std::vector<uint32_t> encode_record(const image_term& t, bool full_form_only) {
   } else if (!full_form_only && count == 2) {
     w = {t.hash1 | kCompactFlag, t.hash2 | kCompactFlag, t.postings[0], t.postings[1]};
   } else {
-    w = {t.hash1, t.hash2, t.docf ? t.docf : count, count << 15};
+    w.resize(kRecHeaderWords);
+    rec_set_header(w.data(), t.hash1, t.hash2, t.docf ? t.docf : count, 0, count);
     w.insert(w.end(), t.postings.begin(), t.postings.end());
     w.push_back(kRecEndMark);
   }

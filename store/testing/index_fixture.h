@@ -144,7 +144,8 @@ inline std::vector<uint32_t> expected_found(const index_model& m, const pair_key
   const uint32_t docf = std::min<uint32_t>(static_cast<uint32_t>(list.size()), m.ndocs);
   const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(list.size()), posting_limit);
   const int weight = idf_scale(docf, m.ndocs);
-  std::vector<uint32_t> w = {k.first, k.second, (static_cast<uint32_t>(weight) << 25) | docf, count << 15};
+  std::vector<uint32_t> w(kRecHeaderWords);
+  rec_set_header(w.data(), k.first, k.second, docf, static_cast<uint32_t>(weight), count);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t cls = stored_class(list[i].second, normalise ? m.norm.at(k) : 0, normalise, score_map);
     int r = log_scale(cls);

@@ -54,7 +54,8 @@ inline std::vector<uint32_t> expected_cached(const image_term& t, uint32_t ndocs
   uint32_t docf = t.docf ? t.docf : count;
   if (docf > ndocs) docf = ndocs;
   int weight = idf_scale(docf, ndocs);
-  std::vector<uint32_t> w = {t.hash1, t.hash2, (static_cast<uint32_t>(weight) << 25) | docf, count << 15};
+  std::vector<uint32_t> w(kRecHeaderWords);
+  rec_set_header(w.data(), t.hash1, t.hash2, docf, static_cast<uint32_t>(weight), count);
   for (uint32_t p : t.postings) {
     int r = log_scale(posting_score(p));
     int score = r >= 100 ? weight : percent_table[r][weight];
@@ -67,7 +68,7 @@ inline std::vector<uint32_t> expected_cached(const image_term& t, uint32_t ndocs
 
 inline std::vector<uint32_t> record_words(const uint32_t* r) {
   if (!r) return {};
-  return std::vector<uint32_t>(r, r + (r[3] >> 15) + 5);
+  return std::vector<uint32_t>(r, r + rec_full_count(r) + 5);
 }
 
 }  // namespace vorlane::testing
