@@ -24,9 +24,9 @@
 
 #include "engine/document/classify_table.h"
 #include "engine/document/conflate.h"
-#include "engine/ling_calls.h"
-#include "engine/stopwords.h"
-#include "engine/test_language.h"
+#include "engine/analysis/ling_calls.h"
+#include "engine/analysis/stopwords.h"
+#include "engine/testing/test_language.h"
 #include "store/log.h"
 
 namespace {

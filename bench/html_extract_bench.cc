@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/html_extract.h"
+#include "engine/text/html_extract.h"
 
 namespace {
 

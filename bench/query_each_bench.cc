@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/query/query_testing.h"
+#include "engine/testing/query_testing.h"
 #include "store/cclass.h"
 #include "store/log.h"
 

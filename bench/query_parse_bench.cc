@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/query/query_parser.h"
-#include "engine/query/query_testing.h"
-#include "platform/test_root.h"
+#include "engine/testing/query_testing.h"
+#include "platform/testing/test_root.h"
 #include "store/score_tables.h"
 
 namespace {

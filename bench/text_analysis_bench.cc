@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/ling_calls.h"
-#include "engine/phrase_output.h"
-#include "engine/stem_output.h"
-#include "engine/stopwords.h"
-#include "engine/test_language.h"
-#include "engine/token_passes.h"
+#include "engine/analysis/ling_calls.h"
+#include "engine/analysis/phrase_output.h"
+#include "engine/analysis/stem_output.h"
+#include "engine/analysis/stopwords.h"
+#include "engine/testing/test_language.h"
+#include "engine/analysis/token_passes.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "hashdb/hdb_errno.h"
-#include "hashdb/hdb_test_support.h"
-#include "platform/test_root.h"
+#include "hashdb/testing/hdb_test_support.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::hashdb {
 namespace {

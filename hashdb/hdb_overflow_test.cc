@@ -9,8 +9,8 @@
 
 #include "hashdb/hdb_access.h"
 #include "hashdb/hdb_bigpair.h"
-#include "hashdb/hdb_test_support.h"
-#include "platform/test_root.h"
+#include "hashdb/testing/hdb_test_support.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::hashdb {
 namespace {

@@ -7,8 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "hashdb/hdb_test_support.h"
-#include "platform/test_root.h"
+#include "hashdb/testing/hdb_test_support.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::hashdb {
 namespace {

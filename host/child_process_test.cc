@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sys/stat.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::host {
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "platform/errors.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::host {
 namespace {

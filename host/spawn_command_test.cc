@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::host {
 namespace {

@@ -7,7 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::platform {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::platform {
 namespace {

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::platform {
 namespace {

@@ -11,7 +11,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::platform {
 namespace {

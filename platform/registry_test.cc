@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::platform {
 namespace {

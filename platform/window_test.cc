@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/term_hash.h"
 
 namespace vorlane {

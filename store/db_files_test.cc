@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane {
 namespace {

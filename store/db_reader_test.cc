@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/testing/lookup_fixture.h"
 
 namespace vorlane {

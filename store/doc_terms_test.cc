@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "store/log.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/db_write.h"

@@ -16,7 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"

@@ -5,13 +5,13 @@
 #include <sys/stat.h>
 #include <utime.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/alloc.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/db_write.h"
 #include "store/icube.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/mapfile.h"
 #include "store/score_tables.h"
 #include "store/slot_arena.h"

@@ -10,12 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/catalog.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/indexing.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/score_tables.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"

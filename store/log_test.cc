@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/eventlog.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane {
 namespace {

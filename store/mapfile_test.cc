@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
-#include "store/log_capture.h"
+#include "platform/testing/test_root.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane {
 namespace {

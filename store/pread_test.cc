@@ -7,8 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/test_root.h"
-#include "store/log_capture.h"
+#include "platform/testing/test_root.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane {
 namespace {

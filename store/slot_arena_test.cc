@@ -5,7 +5,7 @@
 
 #include "store/db_files.h"
 #include "store/db_handle.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/term_cache.h"
 
 namespace vorlane {

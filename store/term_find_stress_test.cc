@@ -6,7 +6,7 @@
 #include <random>
 #include <thread>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/db_handle.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"

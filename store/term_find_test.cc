@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/db_handle.h"
 #include "store/db_reader.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/pread.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"

@@ -11,10 +11,10 @@
 #include <set>
 #include <sstream>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/score_tables.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/db_handle.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/testing/db_image.h"
 
 namespace vorlane {

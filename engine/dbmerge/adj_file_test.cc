@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/testing/index_fixture.h"
 
 namespace vorlane::engine {

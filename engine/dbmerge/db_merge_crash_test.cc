@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/dbmerge/db_merge.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/db_handle.h"
 #include "store/db_reader.h"
 #include "store/db_write.h"

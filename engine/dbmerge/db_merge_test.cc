@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "engine/dbmerge/adj_file.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/date_entry.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/db_reader.h"
 #include "store/db_write.h"
 #include "store/indexing.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/mapfile.h"
 #include "store/score_tables.h"
 #include "store/slot_arena.h"

@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "engine/dbmerge/db_merge.h"
-#include "engine/lock_release.h"
-#include "engine/open_dbs.h"
-#include "engine/sorn_methods.h"
-#include "engine/sorn_module.h"
+#include "engine/module/lock_release.h"
+#include "engine/db/open_dbs.h"
+#include "engine/module/sorn_methods.h"
+#include "engine/module/sorn_module.h"
 #include "store/db_handle.h"
 #include "store/script/script_text.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/document/classify_table.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane::engine {
 namespace {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "engine/document/classify_table.h"
-#include "engine/lock_release.h"
-#include "engine/sorn_methods.h"
-#include "engine/sorn_module.h"
+#include "engine/module/lock_release.h"
+#include "engine/module/sorn_methods.h"
+#include "engine/module/sorn_module.h"
 #include "store/log.h"
 #include "store/script/script_text.h"
 

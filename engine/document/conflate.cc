@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "engine/document/conflation_tables.h"
-#include "engine/phrase_output.h"
-#include "engine/stem_output.h"
-#include "engine/token_passes.h"
+#include "engine/analysis/phrase_output.h"
+#include "engine/analysis/stem_output.h"
+#include "engine/analysis/token_passes.h"
 
 namespace vorlane::engine {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/document/conflate.h"
-#include "engine/ling_calls.h"
-#include "engine/stopwords.h"
+#include "engine/analysis/ling_calls.h"
+#include "engine/analysis/stopwords.h"
 
 namespace vorlane::engine {
 namespace {

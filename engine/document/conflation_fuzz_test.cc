@@ -12,7 +12,7 @@
 #include "engine/document/conflate.h"
 #include "engine/document/conflation_tables.h"
 #include "engine/document/double_byte.h"
-#include "engine/text_analysis_testing.h"
+#include "engine/testing/text_analysis_testing.h"
 
 namespace vorlane::engine {
 namespace {

@@ -5,9 +5,9 @@
 
 #include "engine/document/conflate.h"
 #include "engine/document/double_byte.h"
-#include "engine/lock_release.h"
-#include "engine/sorn_methods.h"
-#include "engine/sorn_module.h"
+#include "engine/module/lock_release.h"
+#include "engine/module/sorn_methods.h"
+#include "engine/module/sorn_module.h"
 #include "store/log.h"
 #include "store/script/script_text.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane::engine {
 namespace {

@@ -8,12 +8,12 @@
 #include <sys/stat.h>
 
 #include "engine/document/idoc.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/date_entry.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/indexing.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/score_tables.h"
 #include "store/term_hash.h"
 #include "store/testing/index_fixture.h"

@@ -7,11 +7,11 @@
 
 #include "engine/document/conflate.h"
 #include "engine/document/idoc.h"
-#include "engine/parse_state.h"
-#include "engine/phrase_output.h"
+#include "engine/analysis/parse_state.h"
+#include "engine/analysis/phrase_output.h"
 #include "engine/query/field_prefix.h"
-#include "engine/stem_output.h"
-#include "engine/token_passes.h"
+#include "engine/analysis/stem_output.h"
+#include "engine/analysis/token_passes.h"
 #include "store/checksum.h"
 #include "store/log.h"
 

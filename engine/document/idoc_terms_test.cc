@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "engine/document/idoc.h"
-#include "engine/ling_calls.h"
-#include "engine/stopwords.h"
-#include "engine/test_language.h"
-#include "platform/test_root.h"
+#include "engine/analysis/ling_calls.h"
+#include "engine/analysis/stopwords.h"
+#include "engine/testing/test_language.h"
+#include "platform/testing/test_root.h"
 #include "store/checksum.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane::engine {
 namespace {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/catalog.h"
 #include "store/db_handle.h"
 #include "store/doc_terms.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/score_tables.h"
 #include "store/slot_arena.h"
 #include "store/term_hash.h"

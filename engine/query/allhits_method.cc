@@ -5,14 +5,14 @@
 #include <memory>
 #include <new>
 
-#include "engine/get_titles.h"
-#include "engine/lock_release.h"
-#include "engine/open_dbs.h"
+#include "engine/db/get_titles.h"
+#include "engine/module/lock_release.h"
+#include "engine/db/open_dbs.h"
 #include "engine/query/allhits.h"
 #include "engine/query/hit_heap.h"
-#include "engine/sorn_methods.h"
-#include "engine/sorn_module.h"
-#include "engine/title_tuple.h"
+#include "engine/module/sorn_methods.h"
+#include "engine/module/sorn_module.h"
+#include "engine/db/title_tuple.h"
 #include "store/alloc.h"
 #include "store/script/script_text.h"
 #include "store/title_record.h"

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/cache_setup.h"
+#include "engine/module/cache_setup.h"
 #include "engine/query/doc_cursor.h"
 #include "engine/query/hit_heap.h"
 #include "engine/query/query_parser.h"
-#include "engine/query/query_testing.h"
-#include "engine/sorn_module.h"
-#include "platform/test_root.h"
-#include "store/log_capture.h"
+#include "engine/testing/query_testing.h"
+#include "engine/module/sorn_module.h"
+#include "platform/testing/test_root.h"
+#include "store/testing/log_capture.h"
 #include "store/score_tables.h"
 
 namespace vorlane::engine {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/sorn_module.h"
+#include "engine/module/sorn_module.h"
 #include "store/log.h"
 #include "store/score_tables.h"
 

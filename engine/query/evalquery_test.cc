@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/sorn_module.h"
-#include "store/log_capture.h"
+#include "engine/module/sorn_module.h"
+#include "store/testing/log_capture.h"
 #include "store/score_tables.h"
 
 namespace vorlane::engine {

@@ -1,6 +1,6 @@
 #include "engine/query/hit_tuple.h"
 
-#include "engine/title_tuple.h"
+#include "engine/db/title_tuple.h"
 #include "store/title_record.h"
 
 namespace vorlane::engine {

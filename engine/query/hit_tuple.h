@@ -1,6 +1,6 @@
 // The hit tuple of sorn.query, one per hit of a page, 16 items:
 //   0 score (the hit's percent, 1..100), 1..10 the title tuple's items
-//   (engine/title_tuple.h: title, summary, url, publisher, index terms,
+//   (engine/db/title_tuple.h: title, summary, url, publisher, index terms,
 //   extra, date, download date, flags, doctype), 11 the four classification
 //   words as a list of ints (zeros for records that store none), 12 database
 //   identifier, 13 docid, 14 term details (a list of (term, fraction)

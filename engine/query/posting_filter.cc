@@ -1,6 +1,6 @@
 #include "engine/query/posting_filter.h"
 
-#include "engine/sorn_module.h"
+#include "engine/module/sorn_module.h"
 
 namespace vorlane::engine {
 

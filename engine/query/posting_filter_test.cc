@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/query/posting_testing.h"
+#include "engine/testing/posting_testing.h"
 
 namespace vorlane::engine {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "engine/query/posting_filter.h"
-#include "engine/sorn_module.h"
+#include "engine/module/sorn_module.h"
 #include "store/log.h"
 
 namespace vorlane::engine {

@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "engine/query/posting_testing.h"
-#include "store/log_capture.h"
+#include "engine/testing/posting_testing.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane::engine {
 namespace {

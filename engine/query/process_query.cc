@@ -5,7 +5,7 @@
 #include "engine/query/query_parser.h"
 #include "engine/query/query_transform.h"
 #include "engine/query/term_pins.h"
-#include "engine/sorn_module.h"
+#include "engine/module/sorn_module.h"
 #include "store/cclass.h"
 #include "store/db_handle.h"
 #include "store/log.h"

@@ -1,6 +1,6 @@
 #include "engine/query/query_buffer.h"
 
-#include "engine/engine_globals.h"
+#include "engine/module/engine_globals.h"
 #include "store/alloc.h"
 
 namespace vorlane::engine {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/engine_globals.h"
+#include "engine/module/engine_globals.h"
 
 namespace vorlane::engine {
 namespace {

@@ -11,7 +11,7 @@
 #include "engine/query/posting_filter.h"
 #include "engine/query/process_query.h"
 #include "engine/query/term_pins.h"
-#include "engine/sorn_module.h"
+#include "engine/module/sorn_module.h"
 #include "store/db_handle.h"
 #include "store/indexing.h"
 #include "store/log.h"

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "engine/query/query_each.h"
-#include "engine/query/query_testing.h"
-#include "platform/test_root.h"
-#include "store/log_capture.h"
+#include "engine/testing/query_testing.h"
+#include "platform/testing/test_root.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane::engine {
 namespace {

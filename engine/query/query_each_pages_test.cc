@@ -15,10 +15,10 @@
 
 #include "engine/query/allhits.h"
 #include "engine/query/query_each.h"
-#include "engine/query/query_testing.h"
-#include "platform/test_root.h"
+#include "engine/testing/query_testing.h"
+#include "platform/testing/test_root.h"
 #include "store/cclass.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane::engine {
 namespace {

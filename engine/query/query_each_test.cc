@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "engine/query/hit_percent.h"
-#include "engine/query/query_testing.h"
+#include "engine/testing/query_testing.h"
 #include "engine/query/query_transform.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "store/checksum.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/mapfile.h"
 
 namespace vorlane::engine {

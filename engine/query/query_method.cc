@@ -14,17 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/get_titles.h"
-#include "engine/lock_release.h"
-#include "engine/open_dbs.h"
+#include "engine/db/get_titles.h"
+#include "engine/module/lock_release.h"
+#include "engine/db/open_dbs.h"
 #include "engine/query/hit_tuple.h"
 #include "engine/query/merge_hits.h"
 #include "engine/query/query_buffer.h"
 #include "engine/query/query_details.h"
 #include "engine/query/query_each.h"
 #include "engine/query/query_format.h"
-#include "engine/sorn_methods.h"
-#include "engine/sorn_module.h"
+#include "engine/module/sorn_methods.h"
+#include "engine/module/sorn_module.h"
 #include "store/db_files.h"
 #include "store/script/script_text.h"
 

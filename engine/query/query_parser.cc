@@ -5,13 +5,13 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/ling_calls.h"
-#include "engine/phrase_output.h"
+#include "engine/analysis/ling_calls.h"
+#include "engine/analysis/phrase_output.h"
 #include "engine/query/field_prefix.h"
 #include "engine/query/term_pins.h"
-#include "engine/stem_output.h"
-#include "engine/stopwords.h"
-#include "engine/token_passes.h"
+#include "engine/analysis/stem_output.h"
+#include "engine/analysis/stopwords.h"
+#include "engine/analysis/token_passes.h"
 #include "store/cclass.h"
 #include "store/checksum.h"
 #include "store/db_files.h"

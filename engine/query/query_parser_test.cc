@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/query/query_testing.h"
-#include "platform/test_root.h"
+#include "engine/testing/query_testing.h"
+#include "platform/testing/test_root.h"
 #include "store/checksum.h"
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/score_tables.h"
 #include "store/term_hash.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "store/log_capture.h"
+#include "store/testing/log_capture.h"
 #include "store/term_hash.h"
 
 namespace vorlane::engine {

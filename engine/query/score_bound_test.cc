@@ -7,7 +7,7 @@
 #include <climits>
 
 #include "engine/query/posting_filter.h"
-#include "engine/query/posting_testing.h"
+#include "engine/testing/posting_testing.h"
 
 namespace vorlane::engine {
 namespace {

@@ -1,6 +1,6 @@
 #include "engine/testing/interpreter_env.h"
 
-#include "engine/sorn_module.h"
+#include "engine/module/sorn_module.h"
 
 // The interpreter keeps memory until the process ends.
 extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() { return "detect_leaks=0"; }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "linguistics/charmap/char_mapper.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 #include "tools/charmap/mapping_table_gen.h"
 
 namespace {

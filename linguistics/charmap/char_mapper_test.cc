@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "linguistics/fst/coding.h"
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "linguistics/fst/lookup.h"
 
 namespace vorlane {

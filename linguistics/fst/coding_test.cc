@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "linguistics/fst/symbol_classes.h"
 
 namespace vorlane {

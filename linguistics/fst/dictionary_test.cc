@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "linguistics/fst/fst_errors.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane {
 namespace {

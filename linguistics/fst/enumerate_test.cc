@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "linguistics/fst/coding.h"
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "linguistics/fst/net_dump.h"
 #include "linguistics/fst/symbol_classes.h"
 #include "tools/fst/fst_pairs.h"

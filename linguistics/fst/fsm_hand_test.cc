@@ -8,7 +8,7 @@
 
 #include "linguistics/fst/coding.h"
 #include "linguistics/fst/fsm.h"
-#include "linguistics/fst/fsm_hand_file.h"
+#include "linguistics/testing/fsm_hand_file.h"
 #include "linguistics/fst/fst_interface.h"
 #include "linguistics/fst/symbol_classes.h"
 

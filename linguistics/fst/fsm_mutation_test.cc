@@ -10,8 +10,8 @@
 
 #include "linguistics/fst/coding.h"
 #include "linguistics/fst/lookup.h"
-#include "linguistics/fst/fsm_hand_file.h"
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fsm_hand_file.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "linguistics/fst/symbol_classes.h"
 
 namespace vorlane {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "linguistics/fst/symbol_classes.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "linguistics/fst/fst_test_fixtures.h"
-#include "platform/test_root.h"
+#include "linguistics/testing/fst_test_fixtures.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "linguistics/fst/dictionary.h"
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "linguistics/fst/lookup.h"
 #include "tools/fst/fst_pairs.h"
 

@@ -12,7 +12,7 @@
 #include "linguistics/fst/apply.h"
 #include "linguistics/fst/coding.h"
 #include "linguistics/fst/dictionary.h"
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "tools/fst/fst_pairs.h"
 
 namespace vorlane {

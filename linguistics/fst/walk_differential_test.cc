@@ -21,7 +21,7 @@
 #include "linguistics/fst/apply.h"
 #include "linguistics/fst/coding.h"
 #include "linguistics/fst/enumerate.h"
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "linguistics/fst/net_reader.h"
 
 namespace vorlane {

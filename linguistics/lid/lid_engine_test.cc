@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "linguistics/lid/lid_test_model.h"
-#include "platform/test_root.h"
+#include "linguistics/testing/lid_test_model.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane {
 namespace {

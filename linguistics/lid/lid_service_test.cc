@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "linguistics/lid/lid_test_model.h"
-#include "platform/test_root.h"
-#include "store/log_capture.h"
+#include "linguistics/testing/lid_test_model.h"
+#include "platform/testing/test_root.h"
+#include "store/testing/log_capture.h"
 
 namespace vorlane {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "linguistics/zop/zop_test_fixtures.h"
+#include "linguistics/testing/zop_test_fixtures.h"
 #include "tools/zop/grouper_net.h"
 
 namespace vorlane {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "linguistics/fst/lookup.h"
-#include "linguistics/zop/zop_test_fixtures.h"
-#include "platform/test_root.h"
+#include "linguistics/testing/zop_test_fixtures.h"
+#include "platform/testing/test_root.h"
 #include "store/log.h"
 #include "tools/zop/grouper_net.h"
 #include "tools/zop/hmm_writer.h"

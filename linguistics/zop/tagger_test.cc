@@ -12,8 +12,8 @@
 #include "linguistics/fst/dictionary.h"
 #include "linguistics/fst/symbol_classes.h"
 #include "linguistics/zop/hmm_model.h"
-#include "linguistics/zop/zop_test_fixtures.h"
-#include "platform/test_root.h"
+#include "linguistics/testing/zop_test_fixtures.h"
+#include "platform/testing/test_root.h"
 #include "tools/zop/hmm_writer.h"
 
 namespace vorlane {

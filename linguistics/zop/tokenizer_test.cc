@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "linguistics/fst/dictionary.h"
-#include "linguistics/zop/zop_test_fixtures.h"
+#include "linguistics/testing/zop_test_fixtures.h"
 
 namespace vorlane {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "host/server_registry.h"
 #include "platform/service_manager.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::orvelstart {
 namespace {

@@ -11,7 +11,7 @@
 #include "host/server_registry.h"
 #include "platform/errors.h"
 #include "platform/message_box.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::plimmet {
 namespace {

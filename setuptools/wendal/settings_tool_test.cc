@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/server_registry.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::wendal {
 namespace {

@@ -12,7 +12,7 @@
 #include "linguistics/fst/fst_interface.h"
 #include "linguistics/fst/lookup.h"
 #include "linguistics/fst/symbol_classes.h"
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "linguistics/fst/fst_test_fixtures.h"
+#include "linguistics/testing/fst_test_fixtures.h"
 #include "linguistics/fst/lookup.h"
 #include "tools/fst/fst_pairs.h"
 

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "platform/test_root.h"
+#include "platform/testing/test_root.h"
 
 namespace vorlane::zopw {
 namespace {

@@ -1,0 +1,81 @@
+// The token passes and writers over a real resource set (the tests' small
+// one) loaded through the engine's linguistic calls: stems come from the
+// stemming transducer through the lookup interface.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/analysis/ling_calls.h"
+#include "engine/analysis/phrase_output.h"
+#include "engine/analysis/stem_output.h"
+#include "engine/analysis/stopwords.h"
+#include "engine/testing/test_language.h"
+#include "engine/testing/text_analysis_testing.h"
+#include "engine/analysis/token_passes.h"
+#include "platform/testing/test_root.h"
+
+namespace vorlane::engine {
+namespace {
+
+using V = std::vector<std::string>;
+
+class RealLanguage : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new platform::TestRoot;
+    std::string base = root_->file("testlang");
+    std::string error;
+    ASSERT_TRUE(write_test_language(base, &error)) << error;
+    ASSERT_EQ(ling_calls.lang_init(&handle_, base.c_str()), 1);
+    const char* stop[] = {"the", "of", "and", nullptr};
+    BuildStopWordTable(handle_, stop);
+  }
+  static void TearDownTestSuite() { delete root_; }
+
+  static V stems(const char* text, int all) {
+    ParseState s = TokenizeText(text, nullptr, 1, handle_);
+    char out[512];
+    int n = StemTokens(s, out, sizeof out, handle_, all);
+    FreeParseState(s);
+    V got = testing_text::strings_of(out, sizeof out);
+    EXPECT_EQ(static_cast<int>(got.size()), n);
+    return got;
+  }
+  static V phrases(const char* text, int option, int mode) {
+    ParseState s = TokenizeText(text, nullptr, 1, handle_);
+    char out[512];
+    int n = PhraseTokens(s, out, sizeof out, handle_, option, mode);
+    FreeParseState(s);
+    V got = testing_text::strings_of(out, sizeof out);
+    EXPECT_EQ(static_cast<int>(got.size()), n);
+    return got;
+  }
+
+  static platform::TestRoot* root_;
+  static zop_handle handle_;
+};
+
+platform::TestRoot* RealLanguage::root_ = nullptr;
+zop_handle RealLanguage::handle_;
+
+TEST_F(RealLanguage, ShortestAndAllStems) {
+  EXPECT_EQ(stems("dogs men running cities Paris football 42", 0),
+            (V{"dog", "man", "run", "city", "Paris", "football", "42"}));
+  EXPECT_EQ(stems("dogs men running cities Paris Football", 1),
+            // The transducer gives running's stems in its own order.
+            (V{"dog", "dogs", "man", "men", "running", "run", "city", "cities", "Par", "Paris", "Football", "Foot",
+               "Ball"}));
+  EXPECT_EQ(IsStopWord("of", 2, handle_), 1);
+}
+
+TEST_F(RealLanguage, PhrasesInBothModes) {
+  EXPECT_EQ(phrases("the old dogs of paris and men", kStemShortest, 1),
+            (V{"theold", "olddog", "dog.ofpar", "par.andman"}));
+  EXPECT_EQ(phrases("Paris dogs", kStemShortest, 0), (V{"Parisdog", "pardog"}));
+  EXPECT_EQ(phrases("Paris dogs", kStemNone, 0), (V{"parisdogs"}));
+}
+
+}  // namespace
+}  // namespace vorlane::engine
