@@ -176,6 +176,8 @@ int32_t dict_lookup(const char* word, const char* tag_filter, char* output, int3
   if ((flags & kDictFilterTag) && tag_filter == nullptr) return kFstNullPointer;
   bool write = (flags & (kDictStem | kDictTags)) != 0;
   if (write && output == nullptr) return kFstNullPointer;
+  // Most handles carry an empty client dictionary: nothing to hash.
+  if (dict->entries == 0) return 0;
   int32_t matches = 0;
   int32_t used = 0;
   for (const DictEntry* e = dict->chains[dict_hash(word)]; e != nullptr; e = e->next) {

@@ -47,10 +47,14 @@ std::atomic<bool> bypassed{false};
 // the same address.
 std::atomic<uint64_t> next_id{1};
 
-// A thread's front table: 8192 slots of one cache line each, direct-mapped
-// by the key's hash, each holding one key and its value when both fit in
-// the slot (a word and its stems mostly do).
-constexpr size_t kFrontSlots = 8192;
+// A thread's front table: sets of two slots of one cache line each, picked
+// by the key's hash, each slot holding one key and its value when both fit
+// (a word and its stems mostly do). A new entry goes to the set's first
+// slot and the one there moves to the second, so a word that keeps coming
+// back survives another that maps to the same set; the two lines of a set
+// lie side by side.
+constexpr size_t kFrontSets = 16384;
+constexpr size_t kFrontWays = 2;
 struct alignas(64) FrontSlot {
   uint64_t owner;  // the memo's id, 0 when empty
   int32_t result;
@@ -60,6 +64,7 @@ struct alignas(64) FrontSlot {
 };
 static_assert(sizeof(FrontSlot) == 64, "a front slot is one cache line");
 constexpr size_t kFrontBytes = sizeof(FrontSlot::bytes);
+constexpr size_t kFrontSlots = kFrontSets * kFrontWays;
 
 struct FrontTable {
   FrontSlot* slots = nullptr;
@@ -78,20 +83,37 @@ FrontSlot* front_slots() {
   return t.slots;
 }
 
+// The first slot of the key's set.
+FrontSlot* front_set(FrontSlot* front, size_t h) { return front + (h & (kFrontSets - 1)) * kFrontWays; }
+
+bool front_holds(const FrontSlot& f, uint64_t owner, std::string_view key) {
+  return f.owner == owner && f.key_length == key.size() && std::memcmp(f.bytes, key.data(), key.size()) == 0;
+}
+
 void remember_front(FrontSlot* front, uint64_t owner, size_t h, std::string_view key, int32_t result,
                     const void* value, size_t length) {
   if (front == nullptr) return;
-  FrontSlot& f = front[h & (kFrontSlots - 1)];
+  FrontSlot* set = front_set(front, h);
   if (key.size() + length > kFrontBytes) {
-    f.owner = 0;  // whatever the slot held for this key no longer stands
+    // Whatever the set held for this key no longer stands.
+    for (size_t w = 0; w < kFrontWays; ++w)
+      if (front_holds(set[w], owner, key)) set[w].owner = 0;
     return;
   }
-  f.owner = owner;
-  f.result = result;
-  f.key_length = static_cast<uint8_t>(key.size());
-  f.value_length = static_cast<uint8_t>(length);
-  std::memcpy(f.bytes, key.data(), key.size());
-  if (length > 0) std::memcpy(f.bytes + key.size(), value, length);
+  // The key's own slot is rewritten in place; else the first slot's entry
+  // moves on to the second.
+  FrontSlot* f = &set[0];
+  if (front_holds(set[1], owner, key)) {
+    f = &set[1];
+  } else if (!front_holds(set[0], owner, key)) {
+    set[1] = set[0];
+  }
+  f->owner = owner;
+  f->result = result;
+  f->key_length = static_cast<uint8_t>(key.size());
+  f->value_length = static_cast<uint8_t>(length);
+  std::memcpy(f->bytes, key.data(), key.size());
+  if (length > 0) std::memcpy(f->bytes + key.size(), value, length);
 }
 
 }  // namespace
@@ -115,9 +137,10 @@ bool LookupMemo::find(std::string_view key, int32_t* result, void* output, size_
   size_t h = KeyHash{}(key);
   FrontSlot* front = front_slots();
   if (front != nullptr) {
-    const FrontSlot& f = front[h & (kFrontSlots - 1)];
-    if (f.owner == id_ && f.key_length == key.size() &&
-        std::memcmp(f.bytes, key.data(), key.size()) == 0) {
+    const FrontSlot* set = front_set(front, h);
+    for (size_t w = 0; w < kFrontWays; ++w) {
+      const FrontSlot& f = set[w];
+      if (!front_holds(f, id_, key)) continue;
       if (f.value_length > room) return false;
       *result = f.result;
       if (f.value_length > 0) std::memcpy(output, f.bytes + f.key_length, f.value_length);

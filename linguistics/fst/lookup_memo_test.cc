@@ -125,5 +125,33 @@ TEST(LookupMemo, EachMemoAnswersWithItsOwnEntriesInEveryThread) {
   EXPECT_EQ(back, stems);
 }
 
+// Far more keys than the front table has places, so many share a place:
+// each key still answers with its own bytes, in the order stored and after
+// keys it met in its place were found again in between.
+TEST(LookupMemo, KeysSharingAFrontPlaceKeepTheirOwnValues) {
+  constexpr int kKeys = 100000;
+  LookupMemo memo(size_t{1} << 18);
+  auto key_of = [](int i) {
+    MemoKey key;
+    std::string word = "w" + std::to_string(i);
+    key.add(int8_t{7}).add(int32_t{200}).add_text(word.data(), word.size());
+    return key;
+  };
+  for (int i = 0; i < kKeys; ++i) {
+    std::string value = std::to_string(i * 7);
+    memo.store(key_of(i).view(), i, value.c_str(), value.size() + 1);
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = pass ? kKeys - 1 : 0; pass ? i >= 0 : i < kKeys; i += pass ? -3 : 1) {
+      int32_t result = -1;
+      size_t length = 0;
+      char out[32];
+      ASSERT_TRUE(memo.find(key_of(i).view(), &result, out, sizeof out, &length)) << i;
+      ASSERT_EQ(result, i);
+      ASSERT_STREQ(out, std::to_string(i * 7).c_str()) << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vorlane
