@@ -268,22 +268,44 @@ int hdb_access(hdb_table* t, AccessAction action, const hdb_bytes& key, hdb_byte
       // a walk step each (the page was checked when the walk fetched it).
       const uint8_t* page = c.page;
       const uint32_t count = pg_count(page);
-      uint32_t end = pos.data_off;  // where the next regular entry's key ends
       uint32_t j = c.page_index;
-      for (; !found && j < count; ++j) {
-        uint16_t ko = pg_key_off(page, j), dof = pg_data_off(page, j);
-        if (ko == 0) break;  // a big entry: the walk step takes it
-        ++chain_length;
-        if (may_match(j) && same_key(page + ko, end - ko, key)) {
-          found = true;
-          pos.key_off = ko;
-          pos.data_off = dof;
-          pos.key_size = end - ko;
-          pos.data_size = static_cast<uint32_t>(ko - dof);
-          // The loop's step leaves the cursor on the entry after it.
+      auto take = [&](uint16_t ko, uint16_t dof, uint32_t end) {
+        found = true;
+        pos.key_off = ko;
+        pos.data_off = dof;
+        pos.key_size = end - ko;
+        pos.data_size = static_cast<uint32_t>(ko - dof);
+      };
+      if (found) {
+      } else if (tags && tag_count == count) {
+        // Only entries whose tag is the key's, or 0 (which big entries
+        // have), are read: every entry passed over is a regular one, so a
+        // candidate's key ends where the entry before it has its data.
+        for (; j < count; ++j) {
+          if (tags[j] != tag && tags[j] != 0) continue;
+          uint16_t ko = pg_key_off(page, j);
+          if (ko == 0) break;  // a big entry: the walk step takes it
+          uint32_t end = pg_data_off(page, j - 1);
+          if (same_key(page + ko, end - ko, key)) {
+            take(ko, pg_data_off(page, j), end);
+            ++j;  // the cursor stays on the entry after it
+            break;
+          }
         }
-        end = dof;
+      } else {
+        uint32_t end = pos.data_off;  // where the next regular entry's key ends
+        for (; j < count; ++j) {
+          uint16_t ko = pg_key_off(page, j), dof = pg_data_off(page, j);
+          if (ko == 0) break;  // a big entry: the walk step takes it
+          if (may_match(j) && same_key(page + ko, end - ko, key)) {
+            take(ko, dof, end);
+            ++j;  // the cursor stays on the entry after it
+            break;
+          }
+          end = dof;
+        }
       }
+      chain_length += j - c.page_index;
       c.bucket_index = static_cast<uint16_t>(c.bucket_index + (j - c.page_index));
       c.page_index = static_cast<uint16_t>(j);
       pos.page_index = c.page_index;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "hashdb/hdb_errno.h"
+#include "hashdb/hdb_slab.h"
 
 namespace vorlane::hashdb {
 
@@ -18,19 +19,20 @@ hdb_buffer* buffer_of(const uint8_t* page) {
   return reinterpret_cast<hdb_buffer*>(const_cast<uint8_t*>(page) - sizeof(hdb_buffer));
 }
 
-void list_init_hash(hdb_buffer* head) { head->hash_next = head->hash_prev = head; }
 void list_init_lru(hdb_buffer* head) { head->lru_next = head->lru_prev = head; }
 
 void hash_unlink(hdb_buffer* b) {
-  b->hash_prev->hash_next = b->hash_next;
-  b->hash_next->hash_prev = b->hash_prev;
-  b->hash_next = b->hash_prev = b;
+  if (!b->hash_pprev) return;
+  *b->hash_pprev = b->hash_next;
+  if (b->hash_next) b->hash_next->hash_pprev = b->hash_pprev;
+  b->hash_next = nullptr;
+  b->hash_pprev = nullptr;
 }
-void hash_insert_head(hdb_buffer* head, hdb_buffer* b) {
-  b->hash_next = head->hash_next;
-  b->hash_prev = head;
-  head->hash_next->hash_prev = b;
-  head->hash_next = b;
+void hash_insert_head(hdb_buffer** head, hdb_buffer* b) {
+  b->hash_next = *head;
+  if (*head) (*head)->hash_pprev = &b->hash_next;
+  *head = b;
+  b->hash_pprev = head;
 }
 void lru_unlink(hdb_buffer* b) {
   b->lru_prev->lru_next = b->lru_next;
@@ -45,9 +47,9 @@ void lru_insert_tail(hdb_buffer* head, hdb_buffer* b) {
 }
 
 hdb_buffer* lookup(hdb_pool* pool, uint32_t page_number) {
-  hdb_buffer* head = &pool->chains[hdb_pool_chain_of(pool, page_number)];
+  hdb_buffer* b = pool->chains[hdb_pool_chain_of(pool, page_number)];
   ++pool->lookups;
-  for (hdb_buffer* b = head->hash_next; b != head; b = b->hash_next) {
+  for (; b; b = b->hash_next) {
     ++pool->lookup_steps;
     if (b->page_number == page_number) return b;
   }
@@ -65,8 +67,8 @@ void lru_move_tail(hdb_pool* pool, hdb_buffer* b) {
 // and, when it was last moved long enough ago (see hdb_pool.h), to the most
 // recently used end of the list.
 void touch(hdb_pool* pool, hdb_buffer* b) {
-  hdb_buffer* head = &pool->chains[hdb_pool_chain_of(pool, b->page_number)];
-  if (head->hash_next != b) {
+  hdb_buffer** head = &pool->chains[hdb_pool_chain_of(pool, b->page_number)];
+  if (*head != b) {
     hash_unlink(b);
     hash_insert_head(head, b);
   }
@@ -98,9 +100,52 @@ size_t buffer_bytes(const hdb_pool* pool) {
   return (bytes + alignof(hdb_buffer) - 1) / alignof(hdb_buffer) * alignof(hdb_buffer);
 }
 
-// A slab begins with the link to the slab made before it.
+void release_memo(hdb_buffer* b) {
+  if (b->memo != b->memo_inline) std::free(b->memo);
+  b->memo = nullptr;
+  b->memo_capacity = 0;
+}
+
+// A slab begins with the link to the slab made before it and what
+// hdb_slab_free needs to know of it.
+struct SlabHeader {
+  void* before;
+  size_t bytes;
+  bool large;
+};
 constexpr size_t kSlabHeader = 64;
-static_assert(kSlabHeader >= sizeof(void*) && kSlabHeader % alignof(hdb_buffer) == 0);
+static_assert(kSlabHeader >= sizeof(SlabHeader) && kSlabHeader % alignof(hdb_buffer) == 0);
+
+struct SlabPlan {
+  uint32_t buffers;
+  size_t bytes;
+  bool large;
+};
+
+// The next slab: doubling from one buffer up to kPoolSlabMax, then as many
+// buffers as fill a large slab (see hdb_slab.h) while the pool still has
+// room below its limit for all of them, else kPoolSlabMax from the heap.
+SlabPlan next_slab(const hdb_pool* pool) {
+  size_t each = buffer_bytes(pool);
+  uint32_t n = pool->slab_buffers ? pool->slab_buffers * 2 : 1;
+  if (n >= kPoolSlabMax) {
+    size_t bytes = (kSlabHeader + kPoolSlabMax * each + kHugeSlabBytes - 1) / kHugeSlabBytes * kHugeSlabBytes;
+    size_t large = (bytes - kSlabHeader) / each;
+    size_t room = pool->buffer_limit > pool->buffer_count ? pool->buffer_limit - pool->buffer_count : 0;
+    if (room >= large) return {static_cast<uint32_t>(large), bytes, true};
+    n = kPoolSlabMax;
+  }
+  return {n, kSlabHeader + n * each, false};
+}
+
+void free_slabs(void* slab) {
+  while (slab) {
+    SlabHeader* header = static_cast<SlabHeader*>(slab);
+    void* before = header->before;
+    hdb_slab_free(slab, header->bytes, header->large);
+    slab = before;
+  }
+}
 
 hdb_buffer* allocate(hdb_pool* pool) {
   hdb_buffer* b;
@@ -109,16 +154,18 @@ hdb_buffer* allocate(hdb_pool* pool) {
     pool->spare = b->hash_next;
   } else {
     if (pool->slab_left == 0) {
-      uint32_t n = pool->slab_buffers ? pool->slab_buffers * 2 : 1;
-      if (n > kPoolSlabMax) n = kPoolSlabMax;
-      void* slab = std::malloc(kSlabHeader + n * buffer_bytes(pool));
+      SlabPlan plan = next_slab(pool);
+      void* slab = hdb_slab_make(plan.bytes, plan.large);
       if (!slab) {
         set_site_errno(kSitePoolBufferMemory);
         return nullptr;
       }
-      *static_cast<void**>(slab) = pool->slabs;
+      SlabHeader* header = static_cast<SlabHeader*>(slab);
+      header->before = pool->slabs;
+      header->bytes = plan.bytes;
+      header->large = plan.large;
       pool->slabs = slab;
-      pool->slab_buffers = pool->slab_left = n;
+      pool->slab_buffers = pool->slab_left = plan.buffers;
       pool->slab_next = static_cast<uint8_t*>(slab) + kSlabHeader;
     }
     b = reinterpret_cast<hdb_buffer*>(pool->slab_next);
@@ -127,7 +174,7 @@ hdb_buffer* allocate(hdb_pool* pool) {
   }
   std::memset(b, 0, sizeof(hdb_buffer));
   b->page = reinterpret_cast<uint8_t*>(b + 1);
-  b->hash_next = b->hash_prev = b->lru_next = b->lru_prev = b;
+  b->lru_next = b->lru_prev = b;
   ++pool->buffer_count;
   return b;
 }
@@ -156,8 +203,7 @@ void place(hdb_pool* pool, hdb_buffer* b, uint32_t page_number) {
 }
 
 void free_buffer(hdb_pool* pool, hdb_buffer* b) {
-  std::free(b->memo);
-  b->memo = nullptr;
+  release_memo(b);
   b->hash_next = pool->spare;
   pool->spare = b;
   --pool->buffer_count;
@@ -177,7 +223,7 @@ hdb_pool* hdb_pool_open(int fd, uint32_t page_size, uint32_t buffer_limit) {
   uint32_t chain_count = kPoolMinChains;
   while (chain_count < buffer_limit && chain_count < (1u << 31)) chain_count <<= 1;
   hdb_pool* pool = static_cast<hdb_pool*>(std::calloc(1, sizeof(hdb_pool)));
-  hdb_buffer* chains = static_cast<hdb_buffer*>(std::calloc(chain_count, sizeof(hdb_buffer)));
+  hdb_buffer** chains = static_cast<hdb_buffer**>(std::calloc(chain_count, sizeof(hdb_buffer*)));
   uint8_t* scratch = static_cast<uint8_t*>(std::malloc(page_size));
   if (!pool || !chains || !scratch) {
     std::free(pool);
@@ -189,7 +235,6 @@ hdb_pool* hdb_pool_open(int fd, uint32_t page_size, uint32_t buffer_limit) {
   list_init_lru(&pool->lru);
   pool->chains = chains;
   pool->chain_count = chain_count;
-  for (uint32_t i = 0; i < chain_count; ++i) list_init_hash(&chains[i]);
   pool->buffer_limit = buffer_limit;
   pool->page_size = page_size;
   uint64_t pages = static_cast<uint64_t>(st.st_size) / page_size;
@@ -305,14 +350,10 @@ int hdb_pool_close(hdb_pool* pool) {
   hdb_buffer* b = pool->lru.lru_next;
   while (b != &pool->lru) {
     hdb_buffer* next = b->lru_next;
-    std::free(b->memo);
+    release_memo(b);
     b = next;
   }
-  for (void* slab = pool->slabs; slab;) {
-    void* before = *static_cast<void**>(slab);
-    std::free(slab);
-    slab = before;
-  }
+  free_slabs(pool->slabs);
   std::free(pool->scratch);
   std::free(pool->chains);
   std::free(pool);
@@ -332,9 +373,15 @@ const uint8_t* hdb_pool_memo(const uint8_t* page, uint32_t* size) {
 uint8_t* hdb_pool_memo_area(uint8_t* page, uint32_t size) {
   hdb_buffer* b = buffer_of(page);
   b->flags &= static_cast<uint8_t>(~kBufferMemo);
-  if (size > b->memo_capacity || !b->memo) {
-    uint8_t* area = static_cast<uint8_t*>(std::realloc(b->memo, size ? size : 1));
+  if (!b->memo) {
+    b->memo = b->memo_inline;
+    b->memo_capacity = kPoolMemoInline;
+  }
+  if (size > b->memo_capacity) {
+    // The area's contents are the caller's to fill: nothing is kept.
+    uint8_t* area = static_cast<uint8_t*>(std::malloc(size));
     if (!area) return nullptr;
+    release_memo(b);
     b->memo = area;
     b->memo_capacity = size;
   }

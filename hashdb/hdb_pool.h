@@ -34,20 +34,26 @@ constexpr int kPoolRequest = 1;     // hdb_pool_new: the caller names the page
 constexpr uint32_t kPoolMinChains = 128;  // chains of a pool of up to 128 buffers
 constexpr uint32_t kPoolSlabMax = 64;      // buffers in the largest slab
 
+// Memos up to this size live in the buffer's own record, beside the fields
+// a lookup reads, instead of on the heap.
+constexpr uint32_t kPoolMemoInline = 119;
+
 struct hdb_buffer {
-  hdb_buffer* hash_next;
-  hdb_buffer* hash_prev;
+  hdb_buffer* hash_next;   // the next buffer on its chain, or none
+  hdb_buffer** hash_pprev; // the link that points here, or none when on no chain
   hdb_buffer* lru_next;
   hdb_buffer* lru_prev;
   uint8_t* page;
   uint32_t page_number;
   uint32_t pins;
   uint32_t moved;       // the pool's tick when it last became most recently used
-  uint8_t* memo;          // the user's memo of the page (heap), or none
-  uint32_t memo_capacity; // bytes allocated at memo
+  uint8_t* memo;          // the user's memo of the page (memo_inline or heap), or none
+  uint32_t memo_capacity; // bytes available at memo
   uint32_t memo_size;     // bytes of the valid memo
   uint8_t flags;  // kBufferDirty, kBufferInUse, kBufferChecked, kBufferMemo
+  uint8_t memo_inline[kPoolMemoInline];
 };
+static_assert(sizeof(hdb_buffer) == 192, "a buffer's record fills three cache lines");
 constexpr uint8_t kBufferDirty = 1;
 constexpr uint8_t kBufferInUse = 4;
 // Marks of what the pool's user derived from the page's contents: the page
@@ -60,7 +66,7 @@ constexpr uint8_t kBufferDerived = kBufferChecked | kBufferMemo;
 
 struct hdb_pool {
   hdb_buffer lru;                     // list head: lru.lru_next is least recently used
-  hdb_buffer* chains;                 // list heads, chain_count of them
+  hdb_buffer** chains;                // first buffer of each chain, chain_count of them
   uint32_t chain_count;               // a power of two
   uint32_t buffer_count;
   uint32_t buffer_limit;

@@ -33,8 +33,7 @@ class PoolTest : public ::testing::Test {
 };
 
 bool on_chain(hdb_pool* pool, uint32_t chain, uint32_t page_number) {
-  hdb_buffer* head = &pool->chains[chain];
-  for (hdb_buffer* b = head->hash_next; b != head; b = b->hash_next)
+  for (hdb_buffer* b = pool->chains[chain]; b; b = b->hash_next)
     if (b->page_number == page_number) return true;
   return false;
 }

@@ -208,7 +208,8 @@ TEST(HdbTable, StoreReplaceNoOverwriteAndReadOnly) {
 // Lookups tell a page's keys apart by a byte of their hash before comparing
 // bytes. With hash functions whose byte is the same for every key, or whose
 // whole hash is, every key is still found, missing keys are not, and gets
-// that follow stores, replacements and deletions on the same pages see them.
+// that follow stores, replacements and deletions on the same pages see them,
+// with big pairs among the others.
 uint32_t one_hash(const void*, size_t) { return 0x5A000003; }
 uint32_t low_bits_hash(const void* bytes, size_t n) { return hdb_default_hash(bytes, n) & 0x00FFFFFF; }
 uint32_t high_bits_hash(const void* bytes, size_t n) { return hdb_default_hash(bytes, n) & 0xFF000000; }
@@ -240,6 +241,9 @@ TEST(HdbTable, GetsFollowStoresWhateverTheHash) {
       for (int i = round; i < 400; i += 2 + round) {
         std::string k = "key" + std::to_string(i);
         std::string v = std::string(static_cast<size_t>(i % 7 + round), 'v') + std::to_string(round);
+        // Some pairs are big, so that pages hold big entries between the
+        // regular ones a lookup passes over.
+        if (i % 13 == 0) v = std::string(1500 + static_cast<size_t>(i), 'b') + std::to_string(round);
         hdb_bytes key = B(k);
         if (round == 3 && i % 3 == 0) {
           ASSERT_EQ(h->del(h, &key, 0), model.erase(k) ? 0 : 1);
