@@ -11,6 +11,12 @@
 // it and is not near reuse, and most lookups then leave the list alone. A
 // pool of one or two buffers keeps the exact order.
 //
+// When the whole file (as it was at open) fits in the pool, a page missing
+// from it is read together with the uncached pages that follow it, up to
+// kPoolReadRun pages in one call, while the pool has room for them below its
+// limit: a pool that will hold every page anyway reads them in runs instead
+// of one call each, and nothing cached is pushed out for them.
+//
 // Each page has at most one buffer; lookup finds it whether clean or dirty.
 // A pinned buffer is never reused. Pages are read with pread and written with
 // pwrite; a page past the end of the file reads as zeros; the page-out hook
@@ -32,7 +38,8 @@ constexpr int kPoolNoPin = 2;       // hdb_pool_get: do not pin
 constexpr int kPoolDirty = 1;       // hdb_pool_put: mark dirty
 constexpr int kPoolRequest = 1;     // hdb_pool_new: the caller names the page
 constexpr uint32_t kPoolMinChains = 128;  // chains of a pool of up to 128 buffers
-constexpr uint32_t kPoolSlabMax = 64;      // buffers in the largest slab
+constexpr uint32_t kPoolSlabMax = 64;      // buffers in the largest heap slab
+constexpr uint32_t kPoolReadRun = 8;       // pages one read may bring in
 
 // Memos up to this size live in the buffer's own record, beside the fields
 // a lookup reads, instead of on the heap.
