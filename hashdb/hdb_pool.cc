@@ -289,7 +289,7 @@ uint8_t* hdb_pool_get(hdb_pool* pool, uint32_t page_number, int flags) {
   if (hdb_buffer* b = lookup(pool, page_number)) {
     touch(pool, b);
     if (!(flags & kPoolNoPin)) ++b->pins;
-    return b->page;
+    return reinterpret_cast<uint8_t*>(b + 1);  // b->page, without reading another line
   }
   hdb_buffer* b = take_buffer(pool);
   if (!b) return nullptr;
