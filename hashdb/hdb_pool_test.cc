@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,6 +33,22 @@ class PoolTest : public ::testing::Test {
   std::string path_;
   int fd_ = -1;
 };
+
+// A get through a descriptor open only for writing fails with 1105 and the
+// system's errno, and leaves no buffer and no read behind.
+void expect_failed_read(const std::string& path, uint32_t limit, uint32_t page_number) {
+  int wo = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(wo, 0);
+  hdb_pool* pool = hdb_pool_open(wo, kPage, limit);
+  ASSERT_NE(pool, nullptr);
+  errno = 1000000;
+  EXPECT_EQ(hdb_pool_get(pool, page_number, 0), nullptr);
+  EXPECT_EQ(errno, 1105000 + EBADF);
+  EXPECT_EQ(pool->buffer_count, 0u);
+  EXPECT_EQ(pool->reads, 0u);
+  hdb_pool_close(pool);
+  ::close(wo);
+}
 
 bool on_chain(hdb_pool* pool, uint32_t chain, uint32_t page_number) {
   for (hdb_buffer* b = pool->chains[chain]; b; b = b->hash_next)
@@ -261,13 +278,7 @@ TEST_F(PoolTest, Failures) {
   hdb_pool_close(pool);
 
   // A failed read is an error (1105 with the system's errno).
-  int wo = ::open(path_.c_str(), O_WRONLY);
-  pool = hdb_pool_open(wo, kPage, 4);
-  errno = 1000000;
-  EXPECT_EQ(hdb_pool_get(pool, 0, 0), nullptr);
-  EXPECT_EQ(errno, 1105000 + EBADF);
-  hdb_pool_close(pool);
-  ::close(wo);
+  expect_failed_read(path_, 4, 0);
 
   // A failed write.
   int ro = ::open(path_.c_str(), O_RDONLY);
@@ -333,15 +344,7 @@ TEST_F(PoolTest, ReadsRunsOfPagesWhenTheFileFits) {
   hdb_pool_close(pool);
 
   // A failed read is reported and leaves no buffer behind.
-  int wo = ::open(path_.c_str(), O_WRONLY);
-  pool = hdb_pool_open(wo, kPage, 64);
-  errno = 1000000;
-  EXPECT_EQ(hdb_pool_get(pool, 2, 0), nullptr);
-  EXPECT_EQ(errno, 1105000 + EBADF);
-  EXPECT_EQ(pool->buffer_count, 0u);
-  EXPECT_EQ(pool->reads, 0u);
-  hdb_pool_close(pool);
-  ::close(wo);
+  expect_failed_read(path_, 64, 2);
 }
 
 }  // namespace
