@@ -57,6 +57,15 @@ bool cached(const hdb_pool* pool, uint32_t page_number) {
 hdb_buffer* lookup(hdb_pool* pool, uint32_t page_number) {
   hdb_buffer* b = pool->chains[hdb_pool_chain_of(pool, page_number)];
   ++pool->lookups;
+  if (b) {
+    // The first buffer of a chain is nearly always the page asked for: ask
+    // for the page's header and first entries now, so that they arrive
+    // together with the record instead of after it.
+    const char* page = reinterpret_cast<const char*>(b + 1);
+    __builtin_prefetch(page);
+    __builtin_prefetch(page + 64);
+    __builtin_prefetch(page + 128);
+  }
   for (; b; b = b->hash_next) {
     ++pool->lookup_steps;
     if (b->page_number == page_number) return b;
