@@ -1,14 +1,16 @@
 """Hash database files at the script level, as a user pays it, beside
 Python's dbm.gnu, LMDB (python3-lmdb) and sqlite3 on the same workload in the
 same run. Run it with
-    build/bin/vorlane-server -child bench/hashdb_bench.py [N] [CACHESIZE]
+    build/bin/vorlane-server -child bench/hashdb_bench.py [N] [CACHESIZE] [ROUNDS]
 
 N small pairs (default 1,000,000; keys "k" and 9 digits, values 20 bytes)
 are stored in one random order, the store is closed and reopened read-only,
 every key is read in another random order, and every pair is walked once.
 For each store the rates (operations per second), the file's size and its
 allocated size are printed, and for bsddb its ratio to each peer. CACHESIZE
-(bytes, default 0: the module's default) is bsddb's cachesize.
+(bytes, default 0: the module's default) is bsddb's cachesize. The stores
+take turns for ROUNDS rounds (default 3), and each rate printed is the
+median of its rounds; the range of the gets ratios is printed beside it.
 
 Rates are given twice: by elapsed time, and by the process's CPU time (user
 and system) in each phase. On a loaded machine the elapsed time of a phase
@@ -196,30 +198,48 @@ def main():
     get_order = list(range(n))
     random.Random(2).shuffle(get_order)
 
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+
     directory = tempfile.mkdtemp(prefix="hashdb-bench-")
-    results = []
+    stores = [
+        ("bsddb", "bench.db", lambda p: run_bsddb(p, keys, values, get_order, cachesize)),
+        ("dbm.gnu", "bench.gdbm", lambda p: run_gdbm(p, keys, values, get_order)),
+    ]
+    if lmdb is not None:
+        stores.append(("lmdb", "bench.lmdb", lambda p: run_lmdb(p, keys, values, get_order)))
+    stores.append(("sqlite3", "bench.sqlite", lambda p: run_sqlite(p, keys, values, get_order)))
+    # rates[name] = a list per round of (puts, gets, walk, size, allocated,
+    # CPU puts, CPU gets, CPU walk)
+    rates = {name: [] for name, _, _ in stores}
     try:
-        stores = [
-            ("bsddb", "bench.db", lambda p: run_bsddb(p, keys, values, get_order, cachesize)),
-            ("dbm.gnu", "bench.gdbm", lambda p: run_gdbm(p, keys, values, get_order)),
-        ]
-        if lmdb is not None:
-            stores.append(("lmdb", "bench.lmdb", lambda p: run_lmdb(p, keys, values, get_order)))
-        stores.append(("sqlite3", "bench.sqlite", lambda p: run_sqlite(p, keys, values, get_order)))
-        for name, file_name, run in stores:
-            path = os.path.join(directory, file_name)
-            t_put, t_get, t_walk = run(path)
-            size, allocated = sizes(path)
-            results.append((name, n / t_put[0], n / t_get[0], n / t_walk[0], size, allocated,
-                            n / t_put[1], n / t_get[1], n / t_walk[1]))
-            if os.path.isdir(path):
-                shutil.rmtree(path)
-            else:
-                os.remove(path)
+        for _ in range(rounds):
+            for name, file_name, run in stores:
+                path = os.path.join(directory, file_name)
+                t_put, t_get, t_walk = run(path)
+                size, allocated = sizes(path)
+                rates[name].append((n / t_put[0], n / t_get[0], n / t_walk[0], size, allocated,
+                                    n / t_put[1], n / t_get[1], n / t_walk[1]))
+                if os.path.isdir(path):
+                    shutil.rmtree(path)
+                else:
+                    os.remove(path)
     finally:
         shutil.rmtree(directory, ignore_errors=True)
 
-    print("%d pairs (10-byte keys, 20-byte values), script level; bsddb cachesize %d" % (n, cachesize))
+    def median(values):
+        values = sorted(values)
+        middle = len(values) // 2
+        return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
+
+    results = [(name,) + tuple(median([r[i] for r in rates[name]]) for i in range(8)) for name, _, _ in stores]
+    # Gets ratios round by round (CPU time): each round's stores ran side by side.
+    spread = {}
+    for name, _, _ in stores[1:]:
+        ratios = [ours[6] / theirs[6] for ours, theirs in zip(rates["bsddb"], rates[name])]
+        spread[name] = (min(ratios), max(ratios))
+
+    print("%d pairs (10-byte keys, 20-byte values), script level; bsddb cachesize %d; medians of %d rounds"
+          % (n, cachesize, rounds))
     print("%-8s %10s %10s %10s %10s %10s   %10s %10s %10s" % (
         "store", "puts/s", "gets/s", "walk/s", "size MB", "alloc MB", "CPU puts/s", "gets/s", "walk/s"))
     for r in results:
@@ -227,9 +247,11 @@ def main():
               % (r[0], r[1], r[2], r[3], r[4] / 1e6, r[5] / 1e6, r[6], r[7], r[8]))
     ours = results[0]
     for peer in results[1:]:
-        print("bsddb/%-8s puts x%.2f  gets x%.2f  walk x%.2f  allocated x%.2f   CPU: puts x%.2f  gets x%.2f  walk x%.2f"
+        low, high = spread[peer[0]]
+        print("bsddb/%-8s puts x%.2f  gets x%.2f  walk x%.2f  allocated x%.2f   CPU: puts x%.2f  gets x%.2f"
+              " (rounds x%.2f-%.2f)  walk x%.2f"
               % (peer[0], ours[1] / peer[1], ours[2] / peer[2], ours[3] / peer[3], ours[5] / peer[5],
-                 ours[6] / peer[6], ours[7] / peer[7], ours[8] / peer[8]))
+                 ours[6] / peer[6], ours[7] / peer[7], low, high, ours[8] / peer[8]))
     if lmdb is None:
         print("lmdb: not measured (python3-lmdb is not installed)")
 

@@ -3,6 +3,7 @@
 // raised with (code, text) for database failures.
 #include <cerrno>
 #include <mutex>
+#include <new>
 
 #include "hashdb/bsddb_object.h"
 
@@ -78,7 +79,7 @@ PyObject* hashopen(PyObject*, PyObject* args) {
     return nullptr;
   }
   self->handle = handle;
-  self->lock = PyThread_allocate_lock();
+  self->lock = new (std::nothrow) std::mutex;
   if (!self->lock) {
     PyErr_SetString(bsddb_error, "can't allocate lock");
     Py_DECREF(self);

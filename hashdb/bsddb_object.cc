@@ -58,11 +58,11 @@ template <class F>
 bool locked_call(BsddbObject* self, F&& call) {
   bool open;
   Py_BEGIN_ALLOW_THREADS
-  PyThread_acquire_lock(self->lock, WAIT_LOCK);
+  self->lock->lock();
   hdb_handle* h = current(self);
   open = h != nullptr;
   if (open) call(h);
-  PyThread_release_lock(self->lock);
+  self->lock->unlock();
   Py_END_ALLOW_THREADS
   if (!open) PyErr_SetString(bsddb_error, "BSDDB object has already been closed");
   return open;
@@ -118,10 +118,10 @@ PyObject* bsddb_close(BsddbObject* self, PyObject* args) {
   if (!current(self)) Py_RETURN_NONE;
   int result = 0, code = 0;
   Py_BEGIN_ALLOW_THREADS
-  PyThread_acquire_lock(self->lock, WAIT_LOCK);
+  self->lock->lock();
   hdb_handle* h = current(self);
   detach(self);
-  PyThread_release_lock(self->lock);
+  self->lock->unlock();
   if (h) {
     result = h->close(h);
     code = errno;
@@ -322,9 +322,9 @@ int bsddb_contains(PyObject* o, PyObject* key_object) {
 void bsddb_dealloc(PyObject* o) {
   BsddbObject* self = reinterpret_cast<BsddbObject*>(o);
   if (self->lock) {
-    PyThread_acquire_lock(self->lock, NOWAIT_LOCK);
-    PyThread_release_lock(self->lock);
-    PyThread_free_lock(self->lock);
+    // Nobody else can hold it now; taking it without waiting only makes sure.
+    if (self->lock->try_lock()) self->lock->unlock();
+    delete self->lock;
     self->lock = nullptr;
   }
   if (hdb_handle* h = self->handle) {

@@ -18,6 +18,14 @@ TEST(HdbFormat, HashVectors) {
   EXPECT_EQ(hdb_default_hash("", 0), 0u);
   EXPECT_EQ(hdb_hash_check(hdb_default_hash), 0x956E7DE3u);
   EXPECT_EQ(kHashCheckBytes, 12u);
+  // Every length, every byte value: the same as one byte at a time.
+  uint8_t bytes[64];
+  for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<uint8_t>(255 - i * 37);
+  for (size_t n = 0; n <= sizeof bytes; ++n) {
+    uint32_t h = 0;
+    for (size_t i = 0; i < n; ++i) h = h * 33 + bytes[i];
+    EXPECT_EQ(hdb_default_hash(bytes, n), h) << n;
+  }
 }
 
 TEST(HdbFormat, Arithmetic) {

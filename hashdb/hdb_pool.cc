@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "hashdb/hdb_errno.h"
@@ -44,6 +45,13 @@ void lru_insert_tail(hdb_buffer* head, hdb_buffer* b) {
   b->lru_next = head;
   head->lru_prev->lru_next = b;
   head->lru_prev = b;
+}
+
+// Whether the page has a buffer, without counting a lookup.
+bool cached(const hdb_pool* pool, uint32_t page_number) {
+  for (hdb_buffer* b = pool->chains[hdb_pool_chain_of(pool, page_number)]; b; b = b->hash_next)
+    if (b->page_number == page_number) return true;
+  return false;
 }
 
 hdb_buffer* lookup(hdb_pool* pool, uint32_t page_number) {
@@ -209,6 +217,32 @@ void free_buffer(hdb_pool* pool, hdb_buffer* b) {
   --pool->buffer_count;
 }
 
+// The pages after a missing one that the same read brings in (see
+// hdb_pool.h): none unless the file fits in the pool; else up to
+// kPoolReadRun - 1 of them, each inside the file and not cached, while the
+// pool has room below its limit for them all.
+uint32_t followers(const hdb_pool* pool, uint32_t page_number) {
+  if (pool->page_count > pool->buffer_limit) return 0;
+  uint32_t n = 0;
+  while (n + 1 < kPoolReadRun) {
+    uint64_t next = uint64_t{page_number} + n + 1;
+    if (next >= pool->page_count || uint64_t{pool->buffer_count} + n + 1 > pool->buffer_limit) break;
+    if (cached(pool, static_cast<uint32_t>(next))) break;
+    ++n;
+  }
+  return n;
+}
+
+// A page read from the file takes its place, clean and unpinned unless the
+// caller pins it.
+void enter(hdb_pool* pool, hdb_buffer* b, uint32_t page_number, uint32_t pins) {
+  ++pool->reads;
+  b->flags = kBufferInUse;
+  b->pins = pins;
+  place(pool, b, page_number);
+  if (pool->page_in) pool->page_in(pool->cookie, page_number, b->page);
+}
+
 }  // namespace
 
 hdb_pool* hdb_pool_open(int fd, uint32_t page_size, uint32_t buffer_limit) {
@@ -255,13 +289,39 @@ uint8_t* hdb_pool_get(hdb_pool* pool, uint32_t page_number, int flags) {
   if (hdb_buffer* b = lookup(pool, page_number)) {
     touch(pool, b);
     if (!(flags & kPoolNoPin)) ++b->pins;
-    return b->page;
+    return reinterpret_cast<uint8_t*>(b + 1);  // b->page, without reading another line
   }
   hdb_buffer* b = take_buffer(pool);
   if (!b) return nullptr;
   off_t offset = static_cast<off_t>(page_number) * pool->page_size;
   size_t done = 0;
   bool failed = false;
+  hdb_buffer* more[kPoolReadRun - 1];
+  uint32_t more_count = followers(pool, page_number);
+  for (uint32_t i = 0; i < more_count; ++i) {
+    more[i] = allocate(pool);
+    if (!more[i]) {
+      more_count = i;
+      break;
+    }
+  }
+  if (more_count) {
+    iovec parts[kPoolReadRun];
+    parts[0] = {b->page, pool->page_size};
+    for (uint32_t i = 0; i < more_count; ++i) parts[i + 1] = {more[i]->page, pool->page_size};
+    ssize_t n;
+    do n = ::preadv(pool->fd, parts, static_cast<int>(more_count + 1), offset);
+    while (n < 0 && errno == EINTR);
+    // Whole pages only: what this read did not fill (the file's end, an
+    // error) is left to the reads below and to later gets.
+    size_t whole = n > 0 ? static_cast<size_t>(n) / pool->page_size : 0;
+    if (whole > 0) done = pool->page_size;
+    else if (n > 0) done = static_cast<size_t>(n);
+    for (uint32_t i = 0; i < more_count; ++i) {
+      if (i + 1 < whole) enter(pool, more[i], page_number + 1 + i, 0);
+      else free_buffer(pool, more[i]);
+    }
+  }
   while (done < pool->page_size) {
     ssize_t n = ::pread(pool->fd, b->page + done, pool->page_size - done, offset + done);
     if (n < 0 && errno == EINTR) continue;
@@ -285,11 +345,7 @@ uint8_t* hdb_pool_get(hdb_pool* pool, uint32_t page_number, int flags) {
     return nullptr;
   }
   if (done == 0) std::memset(b->page, 0, pool->page_size);  // past the end of the file
-  ++pool->reads;
-  b->flags = kBufferInUse;
-  b->pins = (flags & kPoolNoPin) ? 0 : 1;
-  place(pool, b, page_number);
-  if (pool->page_in) pool->page_in(pool->cookie, page_number, b->page);
+  enter(pool, b, page_number, (flags & kPoolNoPin) ? 0 : 1);
   return b->page;
 }
 

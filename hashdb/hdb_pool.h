@@ -11,6 +11,12 @@
 // it and is not near reuse, and most lookups then leave the list alone. A
 // pool of one or two buffers keeps the exact order.
 //
+// When the whole file (as it was at open) fits in the pool, a page missing
+// from it is read together with the uncached pages that follow it, up to
+// kPoolReadRun pages in one call, while the pool has room for them below its
+// limit: a pool that will hold every page anyway reads them in runs instead
+// of one call each, and nothing cached is pushed out for them.
+//
 // Each page has at most one buffer; lookup finds it whether clean or dirty.
 // A pinned buffer is never reused. Pages are read with pread and written with
 // pwrite; a page past the end of the file reads as zeros; the page-out hook
@@ -22,6 +28,7 @@
 //   1106xxx taking a buffer: memory       1108xxx write: failed or short write
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace vorlane::hashdb {
@@ -32,28 +39,33 @@ constexpr int kPoolNoPin = 2;       // hdb_pool_get: do not pin
 constexpr int kPoolDirty = 1;       // hdb_pool_put: mark dirty
 constexpr int kPoolRequest = 1;     // hdb_pool_new: the caller names the page
 constexpr uint32_t kPoolMinChains = 128;  // chains of a pool of up to 128 buffers
-constexpr uint32_t kPoolSlabMax = 64;      // buffers in the largest slab
+constexpr uint32_t kPoolSlabMax = 64;      // buffers in the largest heap slab
+constexpr uint32_t kPoolReadRun = 8;       // pages one read may bring in
 
 // Memos up to this size live in the buffer's own record, beside the fields
 // a lookup reads, instead of on the heap.
 constexpr uint32_t kPoolMemoInline = 119;
 
 struct hdb_buffer {
+  // What a lookup of the page reads, in the record's first cache line
+  // together with the first tags of the memo.
   hdb_buffer* hash_next;   // the next buffer on its chain, or none
+  uint8_t* memo;           // the user's memo of the page (memo_inline or heap), or none
+  uint32_t page_number;
+  uint32_t pins;
+  uint32_t moved;          // the pool's tick when it last became most recently used
+  uint32_t memo_size;      // bytes of the valid memo
+  uint8_t flags;           // kBufferDirty, kBufferInUse, kBufferChecked, kBufferMemo
+  uint8_t memo_inline[kPoolMemoInline];
+  // What changes only when the buffer is placed, reused or moved.
   hdb_buffer** hash_pprev; // the link that points here, or none when on no chain
   hdb_buffer* lru_next;
   hdb_buffer* lru_prev;
-  uint8_t* page;
-  uint32_t page_number;
-  uint32_t pins;
-  uint32_t moved;       // the pool's tick when it last became most recently used
-  uint8_t* memo;          // the user's memo of the page (memo_inline or heap), or none
-  uint32_t memo_capacity; // bytes available at memo
-  uint32_t memo_size;     // bytes of the valid memo
-  uint8_t flags;  // kBufferDirty, kBufferInUse, kBufferChecked, kBufferMemo
-  uint8_t memo_inline[kPoolMemoInline];
+  uint8_t* page;           // the page, right after the record
+  uint32_t memo_capacity;  // bytes available at memo
 };
-static_assert(sizeof(hdb_buffer) == 192, "a buffer's record fills three cache lines");
+static_assert(offsetof(hdb_buffer, memo_inline) == 33 && sizeof(hdb_buffer) == 192,
+              "a buffer's record fills three cache lines, the first with what a lookup reads");
 constexpr uint8_t kBufferDirty = 1;
 constexpr uint8_t kBufferInUse = 4;
 // Marks of what the pool's user derived from the page's contents: the page

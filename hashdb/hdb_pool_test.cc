@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
@@ -36,6 +38,22 @@ class PoolTest : public ::testing::Test {
   std::string path_;
   int fd_ = -1;
 };
+
+// A get through a descriptor open only for writing fails with 1105 and the
+// system's errno, and leaves no buffer and no read behind.
+void expect_failed_read(const std::string& path, uint32_t limit, uint32_t page_number) {
+  int wo = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(wo, 0);
+  hdb_pool* pool = hdb_pool_open(wo, kPage, limit);
+  ASSERT_NE(pool, nullptr);
+  errno = 1000000;
+  EXPECT_EQ(hdb_pool_get(pool, page_number, 0), nullptr);
+  EXPECT_EQ(errno, 1105000 + EBADF);
+  EXPECT_EQ(pool->buffer_count, 0u);
+  EXPECT_EQ(pool->reads, 0u);
+  hdb_pool_close(pool);
+  ::close(wo);
+}
 
 bool on_chain(hdb_pool* pool, uint32_t chain, uint32_t page_number) {
   for (hdb_buffer* b = pool->chains[chain]; b; b = b->hash_next)
@@ -328,13 +346,7 @@ TEST_F(PoolTest, Failures) {
   hdb_pool_close(pool);
 
   // A failed read is an error (1105 with the system's errno).
-  int wo = ::open(path_.c_str(), O_WRONLY);
-  pool = hdb_pool_open(wo, kPage, 4);
-  errno = 1000000;
-  EXPECT_EQ(hdb_pool_get(pool, 0, 0), nullptr);
-  EXPECT_EQ(errno, 1105000 + EBADF);
-  hdb_pool_close(pool);
-  ::close(wo);
+  expect_failed_read(path_, 4, 0);
 
   // A failed write.
   int ro = ::open(path_.c_str(), O_RDONLY);
@@ -659,6 +671,61 @@ TEST_F(PoolTest, PagesSharingAChain) {
   EXPECT_LE(pool->buffer_count, 8u);
   EXPECT_LE(pool->lookup_steps, pool->lookups * 8);
   hdb_pool_close(pool);
+}
+
+// A pool that holds the whole file reads a missing page together with the
+// uncached pages after it, up to kPoolReadRun in one call: each comes in
+// with its own contents, clean and unpinned, the run stops at a cached page
+// and at the file's end, and a pool smaller than the file reads one page at
+// a time. A failed read brings in nothing.
+TEST_F(PoolTest, ReadsRunsOfPagesWhenTheFileFits) {
+  constexpr uint32_t kPages = 20;
+  std::vector<uint8_t> bytes(kPages * kPage);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i / kPage + 1);
+  testing::write_file(path_, bytes);
+  auto holds_own_page = [](hdb_pool* pool, uint32_t p) {
+    hdb_buffer* b = hdb_pool_find(pool, p);
+    if (!b || b->pins != 0 || (b->flags & kBufferDirty)) return false;
+    for (uint32_t i = 0; i < kPage; ++i)
+      if (b->page[i] != p + 1) return false;
+    return true;
+  };
+
+  hdb_pool* pool = hdb_pool_open(fd_, kPage, 64);
+  ASSERT_NE(pool, nullptr);
+  uint8_t* five = hdb_pool_get(pool, 5, 0);
+  ASSERT_NE(five, nullptr);
+  EXPECT_EQ(five[0], 6);
+  EXPECT_EQ(hdb_pool_pins(five), 1u);
+  EXPECT_EQ(pool->reads, kPoolReadRun);
+  for (uint32_t p = 6; p < 5 + kPoolReadRun; ++p) EXPECT_TRUE(holds_own_page(pool, p)) << p;
+  EXPECT_EQ(hdb_pool_find(pool, 5 + kPoolReadRun), nullptr);
+  hdb_pool_put(pool, five, 0);
+  // Page 4's run ends at page 5, which is cached.
+  uint64_t reads = pool->reads;
+  ASSERT_NE(hdb_pool_get(pool, 4, kPoolNoPin), nullptr);
+  EXPECT_EQ(pool->reads, reads + 1);
+  // The run of page 17 ends at the file's end.
+  reads = pool->reads;
+  ASSERT_NE(hdb_pool_get(pool, 17, kPoolNoPin), nullptr);
+  EXPECT_EQ(pool->reads, reads + 3);
+  EXPECT_TRUE(holds_own_page(pool, 19));
+  // Pages past the end still read as zeros.
+  uint8_t* past = hdb_pool_get(pool, kPages + 2, kPoolNoPin);
+  ASSERT_NE(past, nullptr);
+  EXPECT_EQ(past[0], 0);
+  EXPECT_EQ(pool->buffer_count, 13u);
+  hdb_pool_close(pool);
+
+  // A pool smaller than the file reads only what it is asked for.
+  pool = hdb_pool_open(fd_, kPage, kPages - 1);
+  ASSERT_NE(hdb_pool_get(pool, 5, kPoolNoPin), nullptr);
+  EXPECT_EQ(pool->reads, 1u);
+  EXPECT_EQ(pool->buffer_count, 1u);
+  hdb_pool_close(pool);
+
+  // A failed read is reported and leaves no buffer behind.
+  expect_failed_read(path_, 64, 2);
 }
 
 }  // namespace
