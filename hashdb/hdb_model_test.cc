@@ -112,6 +112,81 @@ TEST_P(ModelTest, RandomOperationsMatchAMap) {
   }
 }
 
+// Lookups read only the entries of a page whose tag byte (the hash's top
+// byte, 0 for big entries) is the key's or 0. Seeded stores, deletions and
+// gets mixed, each get checked at once against the map, with empty keys,
+// big keys and big values among small pairs, under hashes whose tags tell
+// keys apart, take two values (so regular keys share the big entries' tag),
+// or one, and with a cache large enough to keep the tags made or so small
+// that pages keep leaving it.
+uint32_t mixed_hash(const void* bytes, size_t n) {
+  uint32_t h = hdb_default_hash(bytes, n);
+  h ^= h >> 15;
+  h *= 0x2c1b3c6du;
+  return h ^ (h >> 12);
+}
+uint32_t two_tags_hash(const void* bytes, size_t n) { return mixed_hash(bytes, n) & 0x01FFFFFF; }
+uint32_t one_tag_hash(const void* bytes, size_t n) { return (mixed_hash(bytes, n) & 0x00FFFFFF) | 0x5A000000; }
+
+TEST(ModelGets, GetsAmongStoresMatchAMap) {
+  struct Case {
+    uint32_t bucket_size;
+    hdb_hash_fn hash;
+    unsigned cache_pages;  // 0: the default cache
+  };
+  const Case cases[] = {
+      {256, mixed_hash, 0},    {256, two_tags_hash, 0}, {256, two_tags_hash, 4}, {1024, one_tag_hash, 0},
+      {4096, two_tags_hash, 0}, {4096, mixed_hash, 3},  {65536, two_tags_hash, 0},
+  };
+  platform::TestRoot root;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("pages of " + std::to_string(c.bucket_size) + ", cache of " + std::to_string(c.cache_pages));
+    std::string path = root.file("gets.db");
+    ::unlink(path.c_str());
+    hdb_params params{};
+    params.bucket_size = c.bucket_size;
+    params.hash = c.hash;
+    params.cache_size = c.cache_pages * c.bucket_size;
+    std::mt19937 rng(c.bucket_size + c.cache_pages);
+    std::map<std::string, std::string> model;
+    auto some_key = [&]() -> std::string {
+      uint32_t pick = rng() % 100;
+      if (pick == 0) return "";
+      if (pick == 1) return std::string(c.bucket_size + rng() % 100, static_cast<char>('K' + rng() % 3));
+      return "key" + std::to_string(rng() % 1500);
+    };
+    for (int phase = 0; phase < 2; ++phase) {
+      hdb_handle* h = hdb_open(path.c_str(), kOpenReadWrite | kOpenCreate, 0644, kTypeHash, &params);
+      ASSERT_NE(h, nullptr) << "errno " << errno;
+      for (int i = 0; i < 2500; ++i) {
+        std::string k = some_key();
+        hdb_bytes key = B(k);
+        uint32_t op = rng() % 100;
+        if (op < 40) {
+          size_t size = rng() % 12 == 0 ? c.bucket_size / 2 + rng() % (2 * c.bucket_size) : rng() % 30;
+          std::string v = random_bytes(rng, size);
+          hdb_bytes value = B(v);
+          ASSERT_EQ(h->put(h, &key, &value, 0), 0) << "errno " << errno;
+          model[k] = v;
+        } else if (op < 50) {
+          ASSERT_EQ(h->del(h, &key, 0), model.erase(k) ? 0 : 1) << "errno " << errno;
+        } else {
+          hdb_bytes data{};
+          auto it = model.find(k);
+          int r = h->get(h, &key, &data, 0);
+          ASSERT_EQ(r, it == model.end() ? 1 : 0) << "key of " << k.size() << " bytes, errno " << errno;
+          if (r == 0) {
+            ASSERT_EQ(S(data), it->second) << "key of " << k.size() << " bytes";
+          }
+        }
+      }
+      compare(h, model);
+      if (::testing::Test::HasFatalFailure()) return;
+      ASSERT_EQ(h->close(h), 0);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Tables, ModelTest,
     ::testing::Values(Config{64, 4321, hdb_default_hash, "default", 0}, Config{64, 1234, hdb_default_hash, "default", 0},

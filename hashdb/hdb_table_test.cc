@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "hashdb/testing/hdb_test_support.h"
@@ -261,6 +262,86 @@ TEST(HdbTable, GetsFollowStoresWhateverTheHash) {
     ASSERT_NE(h, nullptr);
     check_all(4);
     ASSERT_EQ(h->close(h), 0);
+  }
+}
+
+// Hashes whose tag byte (the top one) tells keys apart well, or only in two
+// values, so that many regular keys share the tag 0 of big entries.
+uint32_t mixed_hash(const void* bytes, size_t n) {
+  uint32_t h = hdb_default_hash(bytes, n);
+  h ^= h >> 15;
+  h *= 0x2c1b3c6du;
+  return h ^ (h >> 12);
+}
+uint32_t two_tags_hash(const void* bytes, size_t n) { return mixed_hash(bytes, n) & 0x01FFFFFF; }
+
+// A store grows the table early when the chain its lookup walked holds more
+// than twice the fill factor, counting every entry passed, whether compared
+// or passed over by its tag. Seeded stores, replacements and deletions,
+// with gets between them so that stores walk pages whose tags are made,
+// grow the table to the same size as a count of every entry does; the
+// figures are that count's (a deliberate change of when tables grow changes
+// them).
+TEST(HdbTable, StoresAmongGetsGrowTheTableByTheEntriesTheyPass) {
+  struct Case {
+    uint32_t bucket_size;
+    hdb_hash_fn hash;
+    uint32_t last_bucket, overflow_point;
+    off_t file_size;
+  };
+  const Case cases[] = {
+      {256, hdb_default_hash, 589, 10, 400896},
+      {256, mixed_hash, 398, 9, 278016},
+      {256, two_tags_hash, 398, 9, 278016},
+      {1024, hdb_default_hash, 188, 8, 610304},
+  };
+  platform::TestRoot root;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bucket_size);
+    std::string path = root.file("grow.db");
+    ::unlink(path.c_str());
+    hdb_params params{};
+    params.bucket_size = c.bucket_size;
+    params.hash = c.hash;
+    hdb_handle* h = open_rw(path, &params);
+    ASSERT_NE(h, nullptr);
+    std::map<std::string, std::string> model;
+    uint32_t x = 99;
+    const int n = 3000;
+    for (int i = 0; i < n; ++i) {
+      x = x * 1103515245u + 12345u;
+      std::string k = "k" + std::to_string(x % (2 * n));
+      size_t size = (x >> 16) % 40;
+      if ((x >> 8) % 17 == 0) size = c.bucket_size + (x >> 12) % 300;  // a big pair
+      std::string v(size, static_cast<char>('a' + i % 26));
+      hdb_bytes key = B(k), value = B(v), data{};
+      if ((x >> 20) % 9 == 0) {
+        ASSERT_EQ(h->del(h, &key, 0), model.erase(k) ? 0 : 1);
+      } else {
+        ASSERT_EQ(h->put(h, &key, &value, 0), 0) << "errno " << errno;
+        model[k] = v;
+      }
+      if (i % 3 == 0)
+        for (int j = 0; j < 8; ++j) {
+          std::string g = "k" + std::to_string((x >> 3) * (j + 1) % (2 * n));
+          hdb_bytes wanted = B(g);
+          auto it = model.find(g);
+          int r = h->get(h, &wanted, &data, 0);
+          ASSERT_EQ(r, it == model.end() ? 1 : 0) << g;
+          if (r == 0) {
+            ASSERT_EQ(S(data), it->second) << g;
+          }
+        }
+    }
+    const hdb_header& header = h->internal->header;
+    EXPECT_EQ(header.key_count, model.size());
+    EXPECT_EQ(header.last_bucket, c.last_bucket);
+    EXPECT_EQ(header.overflow_point, c.overflow_point);
+    EXPECT_EQ(testing::check_table(h), "");
+    ASSERT_EQ(h->close(h), 0);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, c.file_size);
   }
 }
 
