@@ -140,8 +140,11 @@ struct SlabPlan {
 };
 
 // The next slab: doubling from one buffer up to kPoolSlabMax, then as many
-// buffers as fill a large slab (see hdb_slab.h) while the pool still has
-// room below its limit for all of them, else kPoolSlabMax from the heap.
+// buffers as fill a large slab (see hdb_slab.h) once the pool already holds
+// that many and while it has room below its limit for all of them, else
+// kPoolSlabMax from the heap. A large slab's memory is all made present at
+// once; a pool takes one only when it has used as much, so a small table
+// never holds a large slab and no pool holds more unused than used.
 SlabPlan next_slab(const hdb_pool* pool) {
   size_t each = buffer_bytes(pool);
   uint32_t n = pool->slab_buffers ? pool->slab_buffers * 2 : 1;
@@ -149,7 +152,7 @@ SlabPlan next_slab(const hdb_pool* pool) {
     size_t bytes = (kSlabHeader + kPoolSlabMax * each + kHugeSlabBytes - 1) / kHugeSlabBytes * kHugeSlabBytes;
     size_t large = (bytes - kSlabHeader) / each;
     size_t room = pool->buffer_limit > pool->buffer_count ? pool->buffer_limit - pool->buffer_count : 0;
-    if (room >= large) return {static_cast<uint32_t>(large), bytes, true};
+    if (pool->buffer_count >= large && room >= large) return {static_cast<uint32_t>(large), bytes, true};
     n = kPoolSlabMax;
   }
   return {n, kSlabHeader + n * each, false};

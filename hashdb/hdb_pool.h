@@ -90,8 +90,9 @@ struct hdb_pool {
   void* cookie;
   uint8_t* scratch;                   // page-out conversions
   // Buffers are carved from slabs (each a run of buffers made at once, the
-  // runs doubling up to kPoolSlabMax, then large slabs of hdb_slab.h while
-  // the pool has room below its limit for a whole one), so that filling a
+  // runs doubling up to kPoolSlabMax, then large slabs of hdb_slab.h once
+  // the pool holds as many buffers as one and has room below its limit for
+  // a whole one), so that filling a
   // large pool costs a few allocations and few page faults; a deleted
   // buffer waits on the spare list for reuse.
   void* slabs;                        // the last slab made; each links the one before

@@ -362,8 +362,8 @@ TEST_F(PoolTest, Failures) {
 
 // A pool grows by slabs of buffers doubling from one to 64, then by large
 // slabs (a multiple of 2 MB on a mapping of its own, aligned for large
-// pages) while the room left below its limit holds a whole one, else by
-// 64-buffer slabs. With pages of 4 KB and of 64 KB, every page keeps its own
+// pages) once it holds as many buffers as one and while the room left below
+// its limit holds a whole one, else by 64-buffer slabs. With pages of 4 KB and of 64 KB, every page keeps its own
 // bytes through writes to all of them, reuse of the oldest, deletions and
 // the reuse of the deleted buffers; closing unmaps the large slabs.
 TEST_F(PoolTest, SlabsHoldEveryPageThroughReuseAndDelete) {
@@ -372,12 +372,13 @@ TEST_F(PoolTest, SlabsHoldEveryPageThroughReuseAndDelete) {
     std::vector<uint32_t> slabs;  // buffers of each slab as the pool fills
   };
   const Case cases[] = {
-      // 2 MB holds 489 buffers of 4 KB; 470 buffers left is too few for one.
-      {4096, 2000, {1, 2, 4, 8, 16, 32, 489, 489, 489, 64, 64, 64, 64, 64, 64, 64, 64}},
+      // 2 MB holds 489 buffers of 4 KB, taken once the pool holds 511;
+      // 22 buffers left is too few for one.
+      {4096, 2000, {1, 2, 4, 8, 16, 32, 64, 64, 64, 64, 64, 64, 64, 489, 489, 489, 64}},
       // A limit that never has room for a large slab.
       {4096, 300, {1, 2, 4, 8, 16, 32, 64, 64, 64, 64}},
-      // 64 buffers of 64 KB need 6 MB, which holds 95.
-      {65536, 300, {1, 2, 4, 8, 16, 32, 95, 95, 64}},
+      // 64 buffers of 64 KB need 6 MB, which holds 95, taken at 127.
+      {65536, 300, {1, 2, 4, 8, 16, 32, 64, 95, 64, 64}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.page_size) + "-byte pages, limit " + std::to_string(c.limit));
