@@ -49,7 +49,7 @@ constexpr CodeText kTexts[] = {
     {-25, "The given CLG and HMM objects do not match in language and version number."},
     {-26, "An internal buffer is too small to hold the required data."},
     {-27, "The specified file loaded as client dictionary data contains an single-field entry before the first tag "
-          "specification."},
+          "specifier."},
     {-28, "Instead of a valid object, a null pointer was passed to this function."},
     {-29, "Input/output error."},
     {-44, "ZOP_SOURCE_ERROR"},

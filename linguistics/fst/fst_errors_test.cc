@@ -51,7 +51,7 @@ TEST(FstErrors, Texts) {
       {-17, "The class guesser has failed to recognize a token in the input.  This most often results from illegal "
             "characters in the input."},
       {-27, "The specified file loaded as client dictionary data contains an single-field entry before the first tag "
-            "specification."},
+            "specifier."},
       {-28, "Instead of a valid object, a null pointer was passed to this function."},
       {-29, "Input/output error."},
       {-44, "ZOP_SOURCE_ERROR"},
