@@ -12,6 +12,7 @@
 #include "engine/analysis/phrase_output.h"
 #include "engine/analysis/stem_output.h"
 #include "engine/analysis/stopwords.h"
+#include "engine/testing/language_sets.h"
 #include "engine/testing/text_analysis_testing.h"
 #include "engine/analysis/token_passes.h"
 
@@ -26,14 +27,9 @@ class EnglishText : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(kEnglish + ".hmm")) GTEST_SKIP() << "no default English resource set";
-    static zop_handle loaded = [] {
-      zop_handle h;
-      if (ling_calls.lang_init(&h, kEnglish.c_str()) != 1) return zop_handle{};
-      const char* stop[] = {"a", "an", "and", "are", "as", "at", "be", "by", "for", "from", "in", "is", "it",
-                            "of", "on", "or", "that", "the", "this", "to", "was", "were", "with", nullptr};
-      BuildStopWordTable(h, stop);
-      return h;
-    }();
+    static const char* const stop[] = {"a",  "an", "and", "are",  "as",  "at", "be",  "by",   "for", "from", "in", "is",
+                                       "it", "of", "on",  "or",   "that", "the", "this", "to", "was", "were", "with", nullptr};
+    static zop_handle loaded = testing_sets::load_set(kEnglish, stop);
     ASSERT_NE(loaded.stemmer, nullptr);
     handle_ = loaded;
   }

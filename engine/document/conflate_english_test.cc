@@ -10,6 +10,7 @@
 #include "engine/document/conflate.h"
 #include "engine/analysis/ling_calls.h"
 #include "engine/analysis/stopwords.h"
+#include "engine/testing/language_sets.h"
 
 namespace vorlane::engine {
 namespace {
@@ -20,13 +21,8 @@ class ConflateEnglish : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(kEnglish + ".hmm")) GTEST_SKIP() << "no default English resource set";
-    static zop_handle loaded = [] {
-      zop_handle h;
-      if (ling_calls.lang_init(&h, kEnglish.c_str()) != 1) return zop_handle{};
-      const char* stop[] = {"a", "an", "and", "in", "of", "the", "to", nullptr};
-      BuildStopWordTable(h, stop);
-      return h;
-    }();
+    static const char* const stop[] = {"a", "an", "and", "in", "of", "the", "to", nullptr};
+    static zop_handle loaded = testing_sets::load_set(kEnglish, stop);
     ASSERT_NE(loaded.stemmer, nullptr);
     handle_ = loaded;
   }

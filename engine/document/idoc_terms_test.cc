@@ -9,7 +9,7 @@
 #include "engine/document/idoc.h"
 #include "engine/analysis/ling_calls.h"
 #include "engine/analysis/stopwords.h"
-#include "engine/testing/test_language.h"
+#include "engine/testing/language_sets.h"
 #include "platform/testing/test_root.h"
 #include "store/checksum.h"
 #include "store/testing/log_capture.h"
@@ -27,12 +27,8 @@ class IdocTerms : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     root_ = new platform::TestRoot;
-    std::string base = root_->file("testlang");
     std::string error;
-    ASSERT_TRUE(write_test_language(base, &error)) << error;
-    ASSERT_EQ(ling_calls.lang_init(&handle_, base.c_str()), 1);
-    const char* stop[] = {"the", "of", "and", nullptr};
-    BuildStopWordTable(handle_, stop);
+    ASSERT_TRUE(testing_sets::load_test_set(root_->file("testlang"), &handle_, &error)) << error;
   }
   static void TearDownTestSuite() { delete root_; }
 

@@ -24,6 +24,7 @@
 #include "engine/query/term_pins.h"
 #include "engine/analysis/stem_output.h"
 #include "engine/analysis/stopwords.h"
+#include "engine/testing/language_sets.h"
 #include "engine/module/sorn_module.h"
 #include "engine/analysis/token_passes.h"
 #include "store/db_handle.h"
@@ -44,12 +45,7 @@ inline const char* const kStopWords[] = {"a",  "an", "and", "are", "as", "at",  
 // Loads the set at path (its base path, "…/english") once; the handle, or
 // one with a null stemmer when it cannot be loaded.
 inline zop_handle english_set(const std::string& path) {
-  static zop_handle loaded = [&] {
-    zop_handle h;
-    if (ling_calls.lang_init(&h, path.c_str()) != 1) return zop_handle{};
-    BuildStopWordTable(h, kStopWords);
-    return h;
-  }();
+  static zop_handle loaded = testing_sets::load_set(path, kStopWords);
   return loaded;
 }
 

@@ -17,6 +17,7 @@
 #include "engine/analysis/phrase_output.h"
 #include "engine/analysis/stem_output.h"
 #include "engine/analysis/stopwords.h"
+#include "engine/testing/language_sets.h"
 #include "engine/testing/text_analysis_testing.h"
 #include "engine/analysis/token_passes.h"
 
@@ -54,14 +55,9 @@ inline std::vector<std::string> library_doc_texts(size_t max_bytes) {
 // The default English resource set with a few stop words, or a handle
 // without a stemmer when the set was not built.
 inline zop_handle english_set(const std::string& path) {
-  static const zop_handle loaded = [&] {
-    zop_handle h;
-    if (!std::filesystem::exists(path + ".hmm") || ling_calls.lang_init(&h, path.c_str()) != 1) return zop_handle{};
-    const char* stop[] = {"a", "an", "and", "are", "as", "at", "be", "by", "for", "from", "in", "is", "it", "of",
-                          "on", "or", "that", "the", "this", "to", "with", nullptr};
-    BuildStopWordTable(h, stop);
-    return h;
-  }();
+  static const char* const stop[] = {"a",  "an", "and", "are", "as",   "at",  "be",   "by", "for",  "from", "in",
+                                     "is", "it", "of",  "on",  "or",   "that", "the", "this", "to", "with", nullptr};
+  static const zop_handle loaded = testing_sets::load_set(path, stop);
   return loaded;
 }
 
