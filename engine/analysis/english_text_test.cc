@@ -33,24 +33,8 @@ class EnglishText : public ::testing::Test {
     ASSERT_NE(loaded.stemmer, nullptr);
     handle_ = loaded;
   }
-  V stems(const char* text, int all) {
-    ParseState s = TokenizeText(text, nullptr, 1, handle_);
-    char out[2048];
-    int n = StemTokens(s, out, sizeof out, handle_, all);
-    FreeParseState(s);
-    V got = testing_text::strings_of(out, sizeof out);
-    EXPECT_EQ(static_cast<int>(got.size()), n);
-    return got;
-  }
-  V phrases(const char* text, int mode) {
-    ParseState s = TokenizeText(text, nullptr, 1, handle_);
-    char out[4096];
-    int n = PhraseTokens(s, out, sizeof out, handle_, kStemShortest, mode);
-    FreeParseState(s);
-    V got = testing_text::strings_of(out, sizeof out);
-    EXPECT_EQ(static_cast<int>(got.size()), n);
-    return got;
-  }
+  V stems(const char* text, int all) { return testing_text::stems_of(handle_, text, all, 2048); }
+  V phrases(const char* text, int mode) { return testing_text::phrases_of(handle_, text, kStemShortest, mode, 4096); }
   zop_handle handle_;
 };
 

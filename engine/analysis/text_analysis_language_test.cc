@@ -30,23 +30,9 @@ class RealLanguage : public ::testing::Test {
   }
   static void TearDownTestSuite() { delete root_; }
 
-  static V stems(const char* text, int all) {
-    ParseState s = TokenizeText(text, nullptr, 1, handle_);
-    char out[512];
-    int n = StemTokens(s, out, sizeof out, handle_, all);
-    FreeParseState(s);
-    V got = testing_text::strings_of(out, sizeof out);
-    EXPECT_EQ(static_cast<int>(got.size()), n);
-    return got;
-  }
+  static V stems(const char* text, int all) { return testing_text::stems_of(handle_, text, all, 512); }
   static V phrases(const char* text, int option, int mode) {
-    ParseState s = TokenizeText(text, nullptr, 1, handle_);
-    char out[512];
-    int n = PhraseTokens(s, out, sizeof out, handle_, option, mode);
-    FreeParseState(s);
-    V got = testing_text::strings_of(out, sizeof out);
-    EXPECT_EQ(static_cast<int>(got.size()), n);
-    return got;
+    return testing_text::phrases_of(handle_, text, option, mode, 512);
   }
 
   static platform::TestRoot* root_;

@@ -1,11 +1,15 @@
 // Helpers for the tests of the token passes and the writers.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "engine/analysis/parse_state.h"
+#include "engine/analysis/phrase_output.h"
+#include "engine/analysis/stem_output.h"
 #include "engine/analysis/stopwords.h"
 #include "engine/analysis/token_passes.h"
 
@@ -46,6 +50,30 @@ inline const zop_handle& english() {
     return h;
   }();
   return h;
+}
+
+// The stems StemTokens writes for `text` into an area of `size` bytes (all
+// stems or the shortest), checked against the count it returns.
+inline std::vector<std::string> stems_of(const zop_handle& h, const char* text, int all, size_t size) {
+  ParseState s = TokenizeText(text, nullptr, 1, h);
+  std::vector<char> out(size);
+  int n = StemTokens(s, out.data(), size, h, all);
+  FreeParseState(s);
+  std::vector<std::string> got = strings_of(out.data(), size);
+  EXPECT_EQ(static_cast<int>(got.size()), n);
+  return got;
+}
+
+// Likewise the phrases PhraseTokens writes.
+inline std::vector<std::string> phrases_of(const zop_handle& h, const char* text, int option, int mode,
+                                           size_t size) {
+  ParseState s = TokenizeText(text, nullptr, 1, h);
+  std::vector<char> out(size);
+  int n = PhraseTokens(s, out.data(), size, h, option, mode);
+  FreeParseState(s);
+  std::vector<std::string> got = strings_of(out.data(), size);
+  EXPECT_EQ(static_cast<int>(got.size()), n);
+  return got;
 }
 
 inline std::vector<std::string> tokens_of(const char* text, int stopwords = 1) {
