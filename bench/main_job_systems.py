@@ -112,6 +112,12 @@ def timed_child(argv):
 
 # ---- the systems --------------------------------------------------------------
 
+def q_text(forms, q):
+    """The text of a query (kind, words) in a system's forms."""
+    kind, words = q
+    return forms[kind] % words
+
+
 class Vorlane:
     name = "vorlane"
 
@@ -148,48 +154,62 @@ class Vorlane:
         sets = self.ask({"sets": list(ours.values())})["sets"]
         return {q: set(sets[ours[q]]) for q in queries}
 
-    @staticmethod
-    def translate(q):
-        # The common forms below in this engine's query language.
-        kind, words = q
-        if kind == "and":
-            return "+%s +%s" % words
-        if kind == "or":
-            return "%s OR %s" % words
-        if kind == "not":
-            return "%s NOT %s" % words
-        if kind == "phrase":
-            return '"%s"' % words[0]
-        if kind == "refine":
-            return "%s | %s" % words
-        return words[0]
+    # The common forms of queries in this engine's query language.
+    FORMS = {"word": "%s", "and": "+%s +%s", "or": "%s OR %s", "not": "%s NOT %s", "phrase": '"%s"',
+             "refine": "%s | %s"}
+
+    def translate(self, q):
+        return q_text(self.FORMS, q)
 
     def timed(self, queries, reps):
         req = {k: [self.translate(q) for q in qs] for k, qs in queries.items()}
         return self.ask({"timed": req, "reps": reps})["timed"]
 
 
-def peer_argv(mode, name, out, folders):
-    return ["/usr/bin/python3", os.path.abspath(__file__), mode, name, out, *folders]
-
-
-class Xapian:
-    name = "xapian"
+class Peer:
+    """A peer indexes in a child that runs this file; its index is the file
+    or folder work/NAME."""
 
     def __init__(self, work):
-        self.path = os.path.join(work, "xapian")
+        self.path = os.path.join(work, self.file)
+
+    def argv(self, mode, folders):
+        return ["/usr/bin/python3", os.path.abspath(__file__), mode, self.name, self.path, *folders]
 
     def index_argv(self, folders):
-        return peer_argv("index", "xapian", self.path, folders)
+        return self.argv("index", folders)
 
     def parse_argv(self, folders):
-        return peer_argv("parse", "xapian", self.path, folders)
+        return self.argv("parse", folders)
 
     def clear(self):
-        shutil.rmtree(self.path, ignore_errors=True)
+        if os.path.isdir(self.path):
+            shutil.rmtree(self.path)
+        elif os.path.exists(self.path):
+            os.unlink(self.path)
 
     def size(self):
         return du(self.path)
+
+    def timed(self, queries, reps):
+        """{kind: [seconds of one page of 10 hits]}: each query once to warm
+        up, then reps times."""
+        out = {}
+        for kind, qs in queries.items():
+            times = []
+            for q in qs:
+                for rep in range(reps + 1):
+                    t0 = time.perf_counter()
+                    page = self.page(q)
+                    if rep:
+                        times.append(time.perf_counter() - t0)
+                    assert len(page) <= 10
+            out[kind] = times
+        return out
+
+
+class Xapian(Peer):
+    name = file = "xapian"
 
     @staticmethod
     def build(path, files):
@@ -214,6 +234,7 @@ class Xapian:
         self.xapian = xapian
         self.stem = xapian.Stem("english")
         self.db = xapian.Database(self.path)
+        self.enquire = xapian.Enquire(self.db)
 
     def query(self, q):
         xapian = self.xapian
@@ -237,41 +258,13 @@ class Xapian:
             out[q] = {json.loads(m.document.get_data())[0] for m in enq.get_mset(0, self.db.get_doccount())}
         return out
 
-    def timed(self, queries, reps):
-        enq = self.xapian.Enquire(self.db)
-        out = {}
-        for kind, qs in queries.items():
-            times = []
-            for q in qs:
-                for rep in range(reps + 1):
-                    t0 = time.perf_counter()
-                    enq.set_query(self.query(q))
-                    page = [json.loads(m.document.get_data()) for m in enq.get_mset(0, 10)]
-                    if rep:
-                        times.append(time.perf_counter() - t0)
-                    assert len(page) <= 10
-            out[kind] = times
-        return out
+    def page(self, q):
+        self.enquire.set_query(self.query(q))
+        return [json.loads(m.document.get_data()) for m in self.enquire.get_mset(0, 10)]
 
 
-class Fts5:
-    name = "fts5"
-
-    def __init__(self, work):
-        self.path = os.path.join(work, "fts5.sqlite")
-
-    def index_argv(self, folders):
-        return peer_argv("index", "fts5", self.path, folders)
-
-    def parse_argv(self, folders):
-        return peer_argv("parse", "fts5", self.path, folders)
-
-    def clear(self):
-        if os.path.exists(self.path):
-            os.unlink(self.path)
-
-    def size(self):
-        return du(self.path)
+class Fts5(Peer):
+    name, file = "fts5", "fts5.sqlite"
 
     @staticmethod
     def build(path, files):
@@ -290,40 +283,21 @@ class Fts5:
     def open(self):
         self.db = sqlite3.connect(self.path)
 
-    @staticmethod
-    def text(q):
-        kind, words = q
-        if kind in ("and", "refine"):
-            return "%s AND %s" % words
-        if kind == "or":
-            return "%s OR %s" % words
-        if kind == "not":
-            return "%s NOT %s" % words
-        if kind == "phrase":
-            return '"%s"' % words[0]
-        return words[0]
+    FORMS = {"word": "%s", "and": "%s AND %s", "refine": "%s AND %s", "or": "%s OR %s", "not": "%s NOT %s",
+             "phrase": '"%s"'}
+
+    def text(self, q):
+        return q_text(self.FORMS, q)
 
     def match_sets(self, queries):
         return {q: {u for (u,) in self.db.execute(
             "SELECT meta.url FROM docs JOIN meta ON meta.id = docs.rowid WHERE docs MATCH ?", (self.text(q),))}
             for q in queries}
 
-    def timed(self, queries, reps):
-        out = {}
-        sql = ("SELECT meta.url, meta.title FROM (SELECT rowid FROM docs WHERE docs MATCH ? ORDER BY rank LIMIT 10) "
-               "AS top JOIN meta ON meta.id = top.rowid")
-        for kind, qs in queries.items():
-            times = []
-            for q in qs:
-                text = self.text(q)
-                for rep in range(reps + 1):
-                    t0 = time.perf_counter()
-                    page = self.db.execute(sql, (text,)).fetchall()
-                    if rep:
-                        times.append(time.perf_counter() - t0)
-                    assert len(page) <= 10
-            out[kind] = times
-        return out
+    def page(self, q):
+        return self.db.execute(
+            "SELECT meta.url, meta.title FROM (SELECT rowid FROM docs WHERE docs MATCH ? ORDER BY rank LIMIT 10) "
+            "AS top JOIN meta ON meta.id = top.rowid", (self.text(q),)).fetchall()
 
 
 # ---- figures ------------------------------------------------------------------

@@ -97,11 +97,17 @@ def parse_part(name):
 def parts(data_dir, gen):
     """The part directories of generation gen, in order, as (number, capacity,
     path)."""
+    return directories(data_dir, parse_part, gen)
+
+
+def directories(data_dir, parse, gen):
+    """The directories whose names parse reads as of generation gen, in
+    order, as the fields after the generation followed by the path."""
     out = []
     for name in os.listdir(data_dir):
-        p = parse_part(name)
+        p = parse(name)
         if p and p[0] == gen:
-            out.append((p[1], p[2], os.path.join(data_dir, name)))
+            out.append((*p[1:], os.path.join(data_dir, name)))
     return sorted(out)
 
 
@@ -118,12 +124,7 @@ def parse_run(name):
 def runs(data_dir, gen):
     """The run directories of generation gen, in order, as (first, last,
     path)."""
-    out = []
-    for name in os.listdir(data_dir):
-        r = parse_run(name)
-        if r and r[0] == gen:
-            out.append((r[1], r[2], os.path.join(data_dir, name)))
-    return sorted(out)
+    return directories(data_dir, parse_run, gen)
 
 
 def spans(data_dir, gen):
