@@ -147,6 +147,7 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
         stats->estimated = 1;
       }
     } else {
+      hit_size(work) = static_cast<uint32_t>(postings);  // room for every document, no more to start
       total = merge(lists, work, 0, delmap, mode, datemap, window);
     }
     for (int i = 0; i < l.nexcluded; ++i) {
@@ -170,7 +171,25 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
   int64_t total;
   hit_base(result) = 0;
   hit_size(result) = wanted;
-  if (!sorted || postings > wanted) {
+  if (!sorted && postings <= m) {
+    // Every document fits the work list: merged there in document order,
+    // the best then taken in one selection. The same hits in the same order
+    // as a merge into the result kept as a heap, without sifting each
+    // document through it.
+    // A merge starts its list over the whole capacity given: as many entries
+    // as postings hold every document.
+    hit_base(work) = 0;
+    hit_size(work) = static_cast<uint32_t>(postings);
+    const uint32_t n = merge(lists, work, 0, delmap, mode, datemap, window);
+    hit_size(result) = hit_size(work) < wanted ? hit_size(work) : wanted;
+    select_top(work, result);
+    compact_hits(result, 1);
+    total = n;
+    if (maxdocf >= n) {
+      total = maxdocf;
+      stats->estimated = 1;
+    }
+  } else if (!sorted || postings > wanted) {
     const uint32_t n = merge(lists, result, 1, delmap, mode, datemap, window);
     if (!sorted) {
       sort_heap(result);

@@ -2,14 +2,16 @@
 // identifier, docid) that the merged responses hold, with the document's
 // summed score.
 //
-// An open-addressing table of maplen entries: entry 0 is the header (its
-// ordinal holds maplen; its scores are 0), entries 1..maplen hold hits. An
+// An open-addressing table of maplen entries (or more, see hit_map_init):
+// entry 0 is the header (its ordinal holds maplen; its scores are 0), the
+// entries after it hold hits. An
 // entry is empty while its ordinal is 0. Ordinals are handed out in order of
 // entry, counting down from maplen, and order[ordinal] is the slot of the
 // entry that got it (0, the header, for an ordinal used up by a hit that was
-// already in the map). A key's probe starts at slot (docid mod maplen) + 1
-// and steps upward, wrapping from maplen to 1; it stops at an empty entry,
-// at the key's entry, or after maplen slots.
+// already in the map). A key's probe starts at a slot given by a hash of its
+// identifier and docid and steps upward, wrapping from maplen to 1; it stops
+// at an empty entry, at the key's entry, or after every entry. Where an
+// entry lies never shows: entries are reached through their ordinals.
 //
 // The map lives in memory the caller provides (hit_map_bytes); nothing here
 // allocates or locks.
@@ -32,15 +34,20 @@ struct HitMapEntry {
 };
 
 struct HitMap {
-  HitMapEntry* entries = nullptr;  // maplen + 1
+  HitMapEntry* entries = nullptr;  // slots + 1
   uint32_t* order = nullptr;       // maplen + 1
-  uint32_t maplen = 0;
+  uint32_t maplen = 0;             // ordinals 1..maplen
+  uint32_t slots = 0;              // entries 1..slots, at least maplen
 };
 
-// Lays a cleared map of maplen entries over memory of at least
-// hit_map_bytes(maplen) bytes, aligned for HitMapEntry.
+// Lays a cleared map of maplen ordinals and entries over memory of at least
+// hit_map_bytes(maplen) bytes, aligned for HitMapEntry. With slots (at least
+// maplen) the map has that many entries: more room than hits keeps the
+// probes short, while the ordinals stay 1..maplen.
 size_t hit_map_bytes(uint32_t maplen);
+size_t hit_map_bytes(uint32_t maplen, uint32_t slots);
 HitMap hit_map_init(void* memory, uint32_t maplen);
+HitMap hit_map_init(void* memory, uint32_t maplen, uint32_t slots);
 
 // Enters a hit or adds to it. posting is docid << 7 (low bits ignored).
 // Found: score is added to the entry's sum and its ordinal returned.

@@ -109,7 +109,8 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
   if (n < 0) n = 0;
   const uint64_t maxmaplen = uint64_t(n) * kMergeHitsPerResponse;
   const uint32_t request_type = get_word(out + 4);
-  memset(out, 0, out_size);
+  // Until the output is written it reads as a response of no hits.
+  memset(out, 0, out_size < kMinResponseSize ? out_size : kMinResponseSize);
 
   if (count < 1 && request_type != kRequestDemote) {
     log_msg(LOG_ERROR, "merge_hits(count=%d) reset to 100", count);
@@ -171,10 +172,13 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
     return 0;
   }
   const uint32_t maplen = static_cast<uint32_t>(std::min<uint64_t>(total_hits * 5 / 4, maxmaplen));
-  work.map_memory = malloc(hit_map_bytes(maplen));
+  // Twice as many entries as hits keeps the probes short even when every
+  // response brings its full 500 hits and maplen is no larger than that.
+  const uint32_t slots = static_cast<uint32_t>(total_hits * 2);
+  work.map_memory = malloc(hit_map_bytes(maplen, slots));
   work.list = static_cast<HitHeap*>(malloc(hit_area_entries(end) * sizeof(HitHeap)));
   if (!work.map_memory || !work.list) return no_memory();
-  HitMap map = hit_map_init(work.map_memory, maplen);
+  HitMap map = hit_map_init(work.map_memory, maplen, slots);
   int32_t counter = static_cast<int32_t>(maplen);
 
   GlobalTerm globals[kMaxMergeTerms];
@@ -248,18 +252,19 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
         const int32_t now = std::min<int32_t>(globals[g].norm, old * 10);
         log_msg(LOG_MERGE, "merge_hits: info[%d][%d].norm = %d oldnorm = %d newnorm = %d", i, g,
                 static_cast<int>(ti.norm), old, now);
+        const bool trace = log_passes(LOG_MERGE);
         for (uint32_t k = 0; k < c; ++k) {
           Hit h = response_block_hit(v, ti.term, k);
           const uint32_t docid = hit_docid(h);
           int32_t s = static_cast<int32_t>(hit_value(h));
-          log_msg(LOG_MERGE, "merge_hits: before renorm, score = %d", s);
+          if (trace) log_msg(LOG_MERGE, "merge_hits: before renorm, score = %d", s);
           s = rescale(s, old, now);
           if (s > kMaxTermScore || docid >= v.documents) {
             log_msg(LOG_ERROR, "merge_hits() docid %d:%d.%d=%d", i, static_cast<int>(h.db), static_cast<int>(docid), s);
             s = kMaxTermScore;
           }
           if (s < 0) s = 0;
-          log_msg(LOG_MERGE, "merge_hits: after renorm, score = %d", s);
+          if (trace) log_msg(LOG_MERGE, "merge_hits: after renorm, score = %d", s);
           int32_t ord = map_dbdocid(&map, s, 0, h.db, h.posting, nullptr);
           if (ord == 0 || ord <= counter) {
             log_msg(LOG_ERROR, "merge_hits() docid %d < tempdocid %d", ord, counter);

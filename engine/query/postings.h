@@ -80,9 +80,10 @@ uint32_t merge(const uint32_t* const* lists, HitHeap* dst, int select, DeletionM
 // reached bonus (a positive bonus is given once per hit). Other hits and the
 // order of dst are unchanged. Scores saturate at the 32-bit limits.
 void join(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus);
-// join with a stack of stack_entries (1..kJoinStackSize) sub-problems; a
-// sub-problem that finds the stack full is solved by stepping through both
-// ranges. For tests of that bound.
+// join by bisection alone, with a stack of stack_entries (1..kJoinStackSize)
+// sub-problems; a sub-problem that finds the stack full is solved by stepping
+// through both ranges. For tests of that bound (join itself walks lists of
+// about the same length side by side instead).
 void join_with_stack(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus, int stack_entries);
 
 }  // namespace vorlane::engine

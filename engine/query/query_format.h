@@ -64,10 +64,12 @@
 //       NUL-terminated
 // A response of no hits: H = 0, total 0, T = 0, then the two strings.
 //
-// The writer clears the whole area before writing anything, and every count
-// (H, T, a block's c) is raised only after its entries are written. A response
-// whose writing stopped for lack of room (size word 0) therefore still reads
-// consistently: its unwritten counts are 0 and its unwritten strings empty.
+// The writer keeps the bytes after what it has written zero where a reader
+// looks for the next counts and NULs (never more than a few hundred bytes:
+// the area is not cleared whole), and every count (H, T, a block's c) is
+// raised only after its entries are written. A response whose writing
+// stopped for lack of room (size word 0) therefore still reads consistently:
+// its unwritten counts are 0 and its unwritten strings empty.
 #pragma once
 
 #include <cstddef>
@@ -262,6 +264,12 @@ struct QueryResponseView {
 // ends.
 bool read_query_response(const uint8_t* buffer, size_t area_size, QueryResponseView* out);
 
+// The bytes of an area of area_size bytes that a reader of its response
+// looks at: the size word of a complete response, the end of a readable
+// incomplete one, else the whole area. A copy of that many bytes reads the
+// same.
+size_t response_extent(const uint8_t* buffer, size_t area_size);
+
 Hit response_hit(const QueryResponseView& v, uint32_t i);
 // The date entry of hit i of a type 7 response (zero for other types).
 din_entry response_date(const QueryResponseView& v, uint32_t i);
@@ -320,8 +328,9 @@ struct ResponseWriter {
   bool finished = false;
 };
 
-// Clears the area, writes the header (size 0, type, merge flag, start, H 0,
-// documents, total 0). False when the area is smaller than kMinResponseSize.
+// Writes the header (size 0, type, merge flag, start, H 0, documents, total
+// 0) and zeroes the counts and NULs after it. False (the area's first bytes
+// zeroed) when the area is smaller than kMinResponseSize.
 bool response_begin(ResponseWriter* w, uint8_t* area, size_t capacity, uint32_t type,
                     uint32_t merge_flag, uint32_t start, uint32_t documents);
 void response_set_total(ResponseWriter* w, int32_t total);

@@ -115,7 +115,8 @@ class Arguments(unittest.TestCase):
     def test_forty_eight_databases_and_languages(self):
         r = query("python", [Fixture.one] * 48, count=5, languages=["english"] * 48)
         self.assertEqual(len(r[3]), 5)
-        self.assertEqual(r[0], 48 * query("python", [Fixture.one])[0])
+        # One database named 48 times is counted once.
+        self.assertEqual(r[:3], query("python", [Fixture.one], count=5)[:3])
 
     def test_no_databases(self):
         while sorn.reap_query_buffers():
@@ -142,7 +143,7 @@ class Arguments(unittest.TestCase):
                 return Fixture.one
         dbs.append(Emptying())
         r = query("python", dbs)
-        self.assertEqual(r[0], 2 * query("python", [Fixture.one])[0])
+        self.assertEqual(r, query("python", [Fixture.one]))  # the same database twice counts once
 
         path = os.path.join(Fixture.tmp, "closing")
         doomed = build(path, [(page(b"python", b"t"), "http://c.example.org/0", T0)])
