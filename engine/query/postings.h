@@ -53,6 +53,12 @@ struct DateMap {
   uint64_t length = 0;  // bytes
 };
 
+// The documents 0..documents-1 (documents: the collection's count, or the
+// deletion map's length when that is larger) that pass the filters: no
+// query can match more of them.
+uint32_t documents_passing(uint32_t documents, DeletionMap delmap, uint32_t mode, DateMap datemap,
+                           uint64_t window);
+
 // Hits from the postings of one list, in document order: at most
 // min(count, dst size) postings are examined, up to the end mark; a posting
 // whose document passes the filters becomes the next entry (its posting key,
