@@ -25,13 +25,6 @@ int64_t string_within(const uint8_t* base, size_t offset, size_t limit) {
 
 }  // namespace
 
-uint8_t* pack_hit(uint8_t* out, uint32_t id, uint32_t docid, int32_t v) {
-  uint32_t p = v >= 100 ? 100 : v <= 0 ? 1 : static_cast<uint32_t>(v);
-  Hit h{id, (docid << 7) | p};
-  memcpy(out, &h, sizeof h);
-  return out + sizeof h;
-}
-
 // ---- requests ----
 
 const char* request_check_text(RequestCheck c) {
@@ -212,11 +205,6 @@ size_t response_extent(const uint8_t* buffer, size_t area_size) {
   return v.complete ? v.limit : v.end;
 }
 
-Hit response_hit(const QueryResponseView& v, uint32_t i) {
-  Hit h{0, 0};
-  if (i < v.hit_count) memcpy(&h, v.base + sizeof(QueryResponseHeader) + size_t{i} * sizeof h, sizeof h);
-  return h;
-}
 
 din_entry response_date(const QueryResponseView& v, uint32_t i) {
   din_entry e{0, 0};
@@ -250,15 +238,6 @@ bool response_next_term(const QueryResponseView& v, ResponseTermCursor* c, Respo
   return true;
 }
 
-Hit response_block_hit(const QueryResponseView& v, const ResponseTerm& t, uint32_t k) {
-  Hit h{0, 0};
-  if (t.block_at && k < t.block_count) memcpy(&h, v.base + t.block_at + size_t{k} * sizeof h, sizeof h);
-  return h;
-}
-
-void response_set_block_hit(uint8_t* buffer, const ResponseTerm& t, uint32_t k, Hit h) {
-  if (t.block_at && k < t.block_count) memcpy(buffer + t.block_at + size_t{k} * sizeof h, &h, sizeof h);
-}
 
 // ---- responses: writing ----
 

@@ -74,6 +74,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "store/db_files.h"
 
@@ -92,7 +93,12 @@ inline uint32_t hit_value(const Hit& h) { return h.posting & 0x7F; }
 
 // Writes the hit {id, docid << 7 | p} at out, p = v bounded to 1..100, and
 // returns the position after it.
-uint8_t* pack_hit(uint8_t* out, uint32_t id, uint32_t docid, int32_t v);
+inline uint8_t* pack_hit(uint8_t* out, uint32_t id, uint32_t docid, int32_t v) {
+  const uint32_t p = v >= 100 ? 100 : v <= 0 ? 1 : static_cast<uint32_t>(v);
+  const Hit h{id, (docid << 7) | p};
+  memcpy(out, &h, sizeof h);
+  return out + sizeof h;
+}
 
 // ---- QueryRequest ----
 
@@ -270,7 +276,11 @@ bool read_query_response(const uint8_t* buffer, size_t area_size, QueryResponseV
 // same.
 size_t response_extent(const uint8_t* buffer, size_t area_size);
 
-Hit response_hit(const QueryResponseView& v, uint32_t i);
+inline Hit response_hit(const QueryResponseView& v, uint32_t i) {
+  Hit h{0, 0};
+  if (i < v.hit_count) memcpy(&h, v.base + sizeof(QueryResponseHeader) + size_t{i} * sizeof h, sizeof h);
+  return h;
+}
 // The date entry of hit i of a type 7 response (zero for other types).
 din_entry response_date(const QueryResponseView& v, uint32_t i);
 uint32_t response_term_word(const QueryResponseView& v, uint32_t j);
@@ -300,9 +310,15 @@ struct ResponseTermCursor {
 };
 bool response_next_term(const QueryResponseView& v, ResponseTermCursor* c, ResponseTerm* t);
 
-Hit response_block_hit(const QueryResponseView& v, const ResponseTerm& t, uint32_t k);
+inline Hit response_block_hit(const QueryResponseView& v, const ResponseTerm& t, uint32_t k) {
+  Hit h{0, 0};
+  if (t.block_at && k < t.block_count) memcpy(&h, v.base + t.block_at + size_t{k} * sizeof h, sizeof h);
+  return h;
+}
 // Rewrites hit k of a term's block in place (the merge renumbers block hits).
-void response_set_block_hit(uint8_t* buffer, const ResponseTerm& t, uint32_t k, Hit h);
+inline void response_set_block_hit(uint8_t* buffer, const ResponseTerm& t, uint32_t k, Hit h) {
+  if (t.block_at && k < t.block_count) memcpy(buffer + t.block_at + size_t{k} * sizeof h, &h, sizeof h);
+}
 
 // Writes a response section by section, in the order of the format: begin,
 // total (any time), hits, date entries (type 7), term words, blocks (with
