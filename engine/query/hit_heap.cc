@@ -124,7 +124,9 @@ bool select_top_counted(const HitHeap* src, HitHeap* dst, uint32_t size) {
     ranked += c;
     count[t] = ranked;
   }
-  init_hit_heap(dst);
+  // Every rank 1..size is written below; the sentinels after them as
+  // init_hit_heap writes them.
+  for (uint64_t i = uint64_t{size} + 1; i <= 2 * uint64_t{size} + 1; ++i) dst[i] = HitHeap{kSentinelScore, kEndMark};
   const int32_t base = hit_base(src);
   for (uint64_t i = 1; i <= n; ++i) {
     const uint32_t v = static_cast<uint32_t>(src[i].score - low);

@@ -319,13 +319,16 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
         log_msg(LOG_MERGE, "merge_hits: info[%d][%d].norm = %d oldnorm = %d newnorm = %d", i, g,
                 static_cast<int>(ti.norm), old, now);
         const bool trace = log_passes(LOG_MERGE);
+        // Block scores are 7-bit: each rescaled once.
+        int32_t rescaled[kScoreMask + 1];
+        for (int32_t b = 0; b <= static_cast<int32_t>(kScoreMask); ++b) rescaled[b] = rescale(b, old, now);
         own.start_block();
         for (uint32_t k = 0; k < c; ++k) {
           Hit h = response_block_hit(v, ti.term, k);
           const uint32_t docid = hit_docid(h);
           int32_t s = static_cast<int32_t>(hit_value(h));
           if (trace) log_msg(LOG_MERGE, "merge_hits: before renorm, score = %d", s);
-          s = rescale(s, old, now);
+          s = rescaled[s];
           if (s > kMaxTermScore || docid >= v.documents) {
             log_msg(LOG_ERROR, "merge_hits() docid %d:%d.%d=%d", i, static_cast<int>(h.db), static_cast<int>(docid), s);
             s = kMaxTermScore;

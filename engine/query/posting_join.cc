@@ -190,6 +190,34 @@ void join(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus)
   j.run(size, count, kJoinStackSize);
 }
 
+uint32_t join_matches(const HitHeap* hits, const uint32_t* postings, uint32_t count, HitHeap* out) {
+  const uint32_t size = hit_size(hits);
+  const uint32_t n = size == 0 || count == 0 || !postings ? 0 : before_end_mark(postings, count);
+  if (n > 0 && (uint64_t{n} > kWalkWithin * size || uint64_t{size} > kWalkWithin * n || log_passes(LOG_JOIN))) {
+    copy_hits(hits, out);
+    hit_base(out) -= kBonus;
+    join(out, postings, count, kBonus);
+    return compact_hits(out, 0);
+  }
+  // Both walked side by side, the hits reached written in order.
+  hit_base(out) = 0;
+  uint32_t kept = 0;
+  uint32_t j = 0;
+  for (uint32_t i = 1; i <= size && j < n; ++i) {
+    const uint32_t key = hits[i].posting;
+    while (j < n && posting_key(postings[j]) < key) ++j;
+    int64_t s = 0;
+    bool reached = false;
+    for (; j < n && posting_key(postings[j]) == key; ++j) {
+      s += posting_score(postings[j]);
+      reached = true;
+    }
+    if (reached) out[++kept] = HitHeap{static_cast<int32_t>(s + 1), key};
+  }
+  hit_size(out) = kept;
+  return kept;
+}
+
 void join_with_stack(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus, int stack_entries) {
   const uint32_t size = hit_size(dst);
   trace_start(size, postings, count);

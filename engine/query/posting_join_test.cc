@@ -87,6 +87,31 @@ TEST(Join, AFullStackIsSolvedByStepping) {
   expect_join_matches_model(9, 2);
 }
 
+// join_matches against its definition: a copy with its base lowered by the
+// bonus, joined with it, compacted at 0; lists of every relative length.
+TEST(Join, MatchesAreWhatTheBonusJoinKeeps) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 200; ++round) {
+    const uint32_t docs = 30 + round * 13;
+    HitArea hits = hits_from(rng, 1 + rng() % (docs / (1 + round % 7)), docs);
+    for (uint32_t i = 1; i <= hits.size(); ++i) hits.e[i].score = 0;
+    hits.e[0].score = 1;
+    const auto postings = with_duplicate(rng, testing::random_postings(rng, 1 + rng() % (docs / (1 + round % 5)), docs));
+    const uint32_t count = static_cast<uint32_t>(postings.size() - 1);
+    HitArea want(hits.size()), got(hits.size());
+    copy_hits(hits.list(), want.list());
+    hit_base(want.list()) -= kBonus;
+    join_with_stack(want.list(), postings.data(), count, kBonus, kJoinStackSize);
+    const uint32_t n = compact_hits(want.list(), 0);
+    ASSERT_EQ(join_matches(hits.list(), postings.data(), count, got.list()), n) << round;
+    ASSERT_EQ(got.base(), want.base()) << round;
+    for (uint32_t i = 1; i <= n; ++i) {
+      ASSERT_EQ(got[i].posting, want[i].posting) << round << " " << i;
+      ASSERT_EQ(got[i].score, want[i].score) << round << " " << i;
+    }
+  }
+}
+
 TEST(Join, BonusOncePerHitWhenADocumentOccursTwice) {
   const uint32_t postings[] = {2 << 7 | 3, 5 << 7 | 4, 5 << 7 | 6, 9 << 7 | 1, kEndMark};
   for (int32_t bonus : {kBonus, -kBonus, int32_t{0}}) {

@@ -86,6 +86,13 @@ uint32_t merge(const uint32_t* const* lists, HitHeap* dst, int select, DeletionM
 // reached bonus (a positive bonus is given once per hit). Other hits and the
 // order of dst are unchanged. Scores saturate at the 32-bit limits.
 void join(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus);
+// The hits of hits (a list in document order whose scores are all 0) that
+// postings[0..count-1] reach, into out (room for hits' size; its own list,
+// base 0): each with 1 + the scores of its postings. What a copy of hits
+// with its base lowered by kBonus, joined with kBonus and compacted at 0
+// gives. Returns the number of hits in out.
+uint32_t join_matches(const HitHeap* hits, const uint32_t* postings, uint32_t count, HitHeap* out);
+
 // join by bisection alone, with a stack of stack_entries (1..kJoinStackSize)
 // sub-problems; a sub-problem that finds the stack full is solved by stepping
 // through both ranges. For tests of that bound (join itself walks lists of

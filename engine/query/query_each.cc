@@ -304,10 +304,7 @@ int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8
       log_msg(LOG_DB_QUERY, "term: %s termlist: %lx\n", t.source ? t.source : "",
               static_cast<unsigned long>(reinterpret_cast<uintptr_t>(t.record)));
       if (hit_size(list) > kMaxResponseEnd) hit_size(list) = kMaxResponseEnd;
-      copy_hits(list, copy);
-      hit_base(copy) -= kBonus;
-      join(copy, rec_full_postings(t.record), rec_full_count(t.record), kBonus);
-      const uint32_t c = compact_hits(copy, 0);
+      const uint32_t c = join_matches(list, rec_full_postings(t.record), rec_full_count(t.record), copy);
       log_msg(LOG_DB_QUERY, "out of %d total hits, term %s ocurred in %d docs", static_cast<int>(hit_size(list)),
               t.display, static_cast<int>(c));
       uint8_t* block = response_open_block(&w) ? response_block_area(&w, c) : nullptr;
