@@ -7,25 +7,21 @@ import os
 import random
 import re
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import urllib.parse
 import urllib.request
 
-import osdnt_native
 import sorn
 import vorlane_testing
+from server_testing import start_server, stop_server
 from vorlane_queries import random_query, vocabulary, words_of
 
 DOCS = "/usr/share/doc/python3.11/html"
 SECTIONS = ("tutorial", "faq", "howto", "reference", "using", "extending")
 EXAMPLES = os.path.join(vorlane_testing.SOURCE, "examples")
-BUILD = vorlane_testing.BUILD
 SERVER = vorlane_testing.SERVER
 HIT = re.compile(r'<a class="hit" href="([^"]*)">')
 NEXT = re.compile(r'<a class="page" href="([^"]*)">Next</a>')
@@ -40,24 +36,6 @@ class Fixture:
     words = texts = []
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, timeout=60):
-    osdnt_native.set_server_num(0)
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if osdnt_native.query_registry("port") == port and osdnt_native.query_registry("hostname") == "127.0.0.1":
-            return port
-        if Fixture.proc.poll() is not None:
-            raise AssertionError("vorlane-server ended with %d" % Fixture.proc.returncode)
-        time.sleep(0.1)
-    raise AssertionError("the server recorded no port")
-
-
 def setUpModule():
     Fixture.root = vorlane_testing.TempRoot().start()
     Fixture.tmp = tempfile.mkdtemp(prefix="vorlane-server-paging-")
@@ -67,12 +45,7 @@ def setUpModule():
     Fixture.data = os.path.join(Fixture.tmp, "data")
     subprocess.run([SERVER, "-child", os.path.join(EXAMPLES, "index.py"), "--data", Fixture.data, docs],
                    check=True, capture_output=True, timeout=300)
-    port = free_port()
-    subprocess.run([os.path.join(BUILD, "bin", "wendal"), "-serverNum", "0", "-setdir", Fixture.data,
-                    "-port", str(port)], capture_output=True, timeout=30)
-    Fixture.proc = subprocess.Popen([SERVER, os.path.join(BUILD, "lib", "server.py")],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    Fixture.port = wait_for_port(port)
+    Fixture.proc, Fixture.port = start_server(Fixture.data)
     # The same databases, searched here for the whole ranking.
     app.start_engine()
     Fixture.dbs = app.open_for_search(app.searchable(Fixture.data))
@@ -85,13 +58,7 @@ def setUpModule():
 
 
 def tearDownModule():
-    if Fixture.proc and Fixture.proc.poll() is None:
-        Fixture.proc.send_signal(signal.SIGTERM)
-        try:
-            Fixture.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            Fixture.proc.kill()
-            Fixture.proc.wait()
+    stop_server(Fixture.proc)
     for ident in Fixture.dbs:
         sorn.quit_db(ident)
     shutil.rmtree(Fixture.tmp, ignore_errors=True)
