@@ -36,44 +36,62 @@ struct GlobalTerm {
   int norm;
 };
 
-// The hits one response entered into the map, in docid order, each with the
-// ordinal the map gave it (score = ordinal, posting = docid << 7). The
-// response's term blocks hold its own hits, in docid order as query_each
-// writes them, so a block is walked along this list to find each hit's entry
-// instead of probing the map; a block hit not found this way (another
-// identifier, a block out of order, a hit the map did not take) is looked up
-// in the map as before.
+// The hits one response entered into the map, each with the ordinal the map
+// gave it, so that the response's term blocks (which hold its own hits) find
+// their entries without probing the map: by docid in a table when the
+// database is small against its hits, else by walking the hits in docid
+// order beside a block in docid order, as query_each writes them. A block
+// hit not found this way (another identifier, a block out of order, a hit
+// the map did not take) is looked up in the map as before.
 struct ResponseOrdinals {
-  HitHeap* list = nullptr;     // header + hits
+  HitHeap* list = nullptr;     // header + hits (score = ordinal, posting = docid << 7)
   HitHeap* scratch = nullptr;  // for the sort
+  int32_t* table = nullptr;    // ordinal by docid, room for table_room docids
+  uint32_t table_room = 0;
+  bool by_table = false;
+  uint32_t documents = 0;
   uint32_t id = 0;             // the identifier every hit has
   bool one_id = false;
   uint32_t at = 1;             // the walk's position in the list
   uint32_t last = 0;           // the docid of the block hit before
   bool in_order = true;
 
+  // The databases whose documents a table holds: few against their hits.
+  static bool small(const QueryResponseView& v) {
+    return uint64_t{v.documents} <= uint64_t{v.hit_count} * 8 + 1024;
+  }
   // Lays out the hits of response v with the ordinals they got.
   void build(const QueryResponseView& v, const int32_t* ordinals) {
-    hit_base(list) = 0;
-    hit_size(list) = v.hit_count;
     one_id = v.hit_count > 0;
     id = v.hit_count > 0 ? response_hit(v, 0).db : 0;
+    documents = v.documents;
+    by_table = small(v) && v.documents <= table_room;
+    if (by_table) memset(table, 0, size_t{v.documents} * sizeof(int32_t));
+    hit_base(list) = 0;
+    hit_size(list) = by_table ? 0 : v.hit_count;
     for (uint32_t k = 0; k < v.hit_count; ++k) {
       const Hit h = response_hit(v, k);
+      const uint32_t docid = hit_docid(h);
       one_id = one_id && h.db == id;
-      list[k + 1] = HitHeap{ordinals[k], hit_docid(h) << 7};
+      if (!by_table) {
+        list[k + 1] = HitHeap{ordinals[k], docid << 7};
+      } else if (docid < v.documents && table[docid] == 0) {
+        table[docid] = ordinals[k];
+      }
     }
-    sort_by_docid(list, scratch);
+    if (!by_table) sort_by_docid(list, scratch);
   }
   void start_block() {
     at = 1;
     last = 0;
     in_order = true;
   }
-  // The ordinal of the response's hit (db, docid), or 0 when the walk
-  // cannot tell.
+  // The ordinal of the response's hit (db, docid), or 0 when this cannot
+  // tell.
   int32_t find(uint32_t db, uint32_t docid) {
-    if (!one_id || db != id || !in_order || docid < last) {
+    if (!one_id || db != id) return 0;
+    if (by_table) return docid < documents ? table[docid] : 0;
+    if (!in_order || docid < last) {
       in_order = false;
       return 0;
     }
@@ -89,6 +107,7 @@ struct MergeScratch {
   void* map_memory = nullptr;
   int32_t* ordinals = nullptr;          // per response hit, in reading order
   HitHeap* own = nullptr;               // 2 x (500 + 1): ResponseOrdinals
+  int32_t* table = nullptr;             // ResponseOrdinals' table
   TermInfo* info = nullptr;             // n x kMaxMergeTerms
   QueryResponseView* views = nullptr;   // n
   HitHeap* list = nullptr;              // 2 x end + 2
@@ -99,6 +118,7 @@ struct MergeScratch {
     free(map_memory);
     free(ordinals);
     free(own);
+    free(table);
     free(info);
     free(views);
     free(list);
@@ -232,7 +252,11 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
   work.list = static_cast<HitHeap*>(malloc(hit_area_entries(end) * sizeof(HitHeap)));
   work.ordinals = static_cast<int32_t*>(malloc((total_hits + 1) * sizeof(int32_t)));
   work.own = static_cast<HitHeap*>(malloc(2 * (size_t{kMergeHitsPerResponse} + 1) * sizeof(HitHeap)));
-  if (!work.map_memory || !work.list || !work.ordinals || !work.own) return no_memory();
+  uint32_t table_room = 0;
+  for (int i = 0; i < n; ++i)
+    if (ResponseOrdinals::small(work.views[i])) table_room = std::max(table_room, work.views[i].documents);
+  work.table = static_cast<int32_t*>(malloc((size_t{table_room} + 1) * sizeof(int32_t)));
+  if (!work.map_memory || !work.list || !work.ordinals || !work.own || !work.table) return no_memory();
   HitMap map = hit_map_init(work.map_memory, maplen, slots);
   // Where each response's hits begin in work.ordinals.
   std::vector<size_t> first_ordinal(size_t(n) + 1, 0);
@@ -302,6 +326,8 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
     ResponseOrdinals own;
     own.list = work.own;
     own.scratch = work.own + kMergeHitsPerResponse + 1;
+    own.table = work.table;
+    own.table_room = table_room;
     for (int i = 0; i < n; ++i) {
       const QueryResponseView& v = work.views[i];
       if (v.hit_count == 0) continue;
