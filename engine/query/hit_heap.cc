@@ -85,13 +85,13 @@ void heap_replace_top(HitHeap* list, int32_t score, uint32_t posting, uint32_t p
 
 namespace {
 
-// Scores a counting selection handles: a list whose scores span fewer values
+// Scores a counting selection handles: a list whose scores all lie below it
 // goes through it, any other through the heap.
 constexpr uint32_t kCountedScores = 512;
 
-// select_top for a list in document order whose scores are all at least 0
-// and span fewer than kCountedScores values, without a heap: one pass counts
-// the hits of each score, which gives the score t of the size-th best hit;
+// select_top for a list in document order whose scores are all in
+// 0..kCountedScores - 1, without a heap: one pass counts the hits of each
+// score, which gives the score t of the size-th best hit;
 // a second pass places every hit above t, and of the hits scoring t the last
 // ones (the highest postings), straight at their rank: the ranks of a score
 // come after those of every higher score, and within a score the hits arrive
@@ -100,19 +100,20 @@ constexpr uint32_t kCountedScores = 512;
 // best first) in two passes. False, with nothing written, for any other list.
 bool select_top_counted(const HitHeap* src, HitHeap* dst, uint32_t size) {
   const uint32_t n = hit_size(src);
-  int32_t low = src[1].score, high = src[1].score;
-  for (uint64_t i = 2; i <= n; ++i) {
-    if (src[i].posting <= src[i - 1].posting) return false;
-    low = src[i].score < low ? src[i].score : low;
-    high = src[i].score > high ? src[i].score : high;
-  }
-  if (low < 0 || int64_t{high} - low >= kCountedScores) return false;
   uint32_t count[kCountedScores] = {};
-  for (uint64_t i = 1; i <= n; ++i) ++count[src[i].score - low];
+  uint32_t high = 0;
+  uint32_t previous = 0;
+  for (uint64_t i = 1; i <= n; ++i) {
+    const uint32_t v = static_cast<uint32_t>(src[i].score);  // a negative score is out of range too
+    if (v >= kCountedScores || (i > 1 && src[i].posting <= previous)) return false;
+    previous = src[i].posting;
+    ++count[v];
+    high = v > high ? v : high;
+  }
   // From the best score down: the last rank of each score (kept in count),
   // until the scores reach size hits.
   uint32_t ranked = 0;
-  uint32_t t = static_cast<uint32_t>(high - low);
+  uint32_t t = high;
   uint32_t skip = 0;  // hits scoring t that are left out, the lowest postings
   for (;; --t) {
     const uint32_t c = count[t];
@@ -129,7 +130,7 @@ bool select_top_counted(const HitHeap* src, HitHeap* dst, uint32_t size) {
   for (uint64_t i = uint64_t{size} + 1; i <= 2 * uint64_t{size} + 1; ++i) dst[i] = HitHeap{kSentinelScore, kEndMark};
   const int32_t base = hit_base(src);
   for (uint64_t i = 1; i <= n; ++i) {
-    const uint32_t v = static_cast<uint32_t>(src[i].score - low);
+    const uint32_t v = static_cast<uint32_t>(src[i].score);
     if (v < t) continue;
     if (v == t && skip > 0) {
       --skip;

@@ -94,12 +94,6 @@ int32_t map_dbdocid(HitMap* map, int32_t score, int32_t ordinal, uint32_t id, ui
   return ordinal;
 }
 
-int32_t hit_map_add(HitMap* map, int32_t ordinal, int32_t score) {
-  if (ordinal < 1 || static_cast<uint32_t>(ordinal) > map->maplen || map->order[ordinal] == 0) return 0;
-  map->entries[map->order[ordinal]].sum += score;
-  return ordinal;
-}
-
 const HitMapEntry* hit_map_ordinal(const HitMap& map, int32_t ordinal) {
   if (ordinal < 1 || static_cast<uint32_t>(ordinal) > map.maplen) return nullptr;
   const uint32_t slot = map.order[ordinal];

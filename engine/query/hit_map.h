@@ -64,7 +64,11 @@ int32_t map_dbdocid(HitMap* map, int32_t score, int32_t ordinal, uint32_t id, ui
 // Adds score to the sum of the entry that holds an ordinal and returns the
 // ordinal; 0 (nothing added) for an ordinal out of range or used up. What
 // map_dbdocid gives for that entry's key, without a probe.
-int32_t hit_map_add(HitMap* map, int32_t ordinal, int32_t score);
+inline int32_t hit_map_add(HitMap* map, int32_t ordinal, int32_t score) {
+  if (ordinal < 1 || static_cast<uint32_t>(ordinal) > map->maplen || map->order[ordinal] == 0) return 0;
+  map->entries[map->order[ordinal]].sum += score;
+  return ordinal;
+}
 
 // The entry that holds an ordinal, or null for an ordinal out of range or
 // used up.
