@@ -4,6 +4,7 @@ the query side, and a page that fills its term table. Real pages of
 python3.11-doc and a few small made-up ones, indexed by examples/index.py
 and searched with examples/search.py as a user runs them."""
 import html.parser
+import json
 import os
 import random
 import re
@@ -78,7 +79,6 @@ print(json.dumps([[h.url for h in app.search(q, dbs, 1, 100).hits] for q in json
 
 
 def search_many(queries):
-    import json
     with tempfile.NamedTemporaryFile("w", suffix=".py", delete=False) as f:
         f.write(MANY % {"examples": EXAMPLES})
     try:
@@ -223,18 +223,19 @@ class LongBodies(unittest.TestCase):
     def test_body_fields_cut_at_white_space_within_the_limit(self):
         limit = index.FIELD_BYTES
         cases = [
-            ("short", b"a few words"),
-            ("exactly the limit", b"x" * (limit - 1) + b" "),
-            ("one byte over", b"word " * (limit // 5) + b"tail"),
-            ("lines", (b"a line of text\n " * 20000)),
-            ("no white space", b"y" * (2 * limit + 7)),
-            ("mixed", (b"ab cd\tef\n gh " * 30000)),
+            ("short", b"a few words", 1),
+            ("exactly the limit", b"x" * (limit - 1) + b" ", 1),
+            ("a blank right at the limit", b"x" * limit + b" y", 2),
+            ("one word over", b"word " * (limit // 5 + 1) + b"tail", 2),
+            ("lines", b"a line of text\n " * 20000, 4),
+            ("tabs and lines", b"ab cd\tef\n gh " * 30000, 5),
+            ("no white space", b"y" * (2 * limit + 7), 3),
         ]
-        for name, body in cases:
+        for name, body, n in cases:
             with self.subTest(name=name):
                 pieces = index.body_fields(body)
+                self.assertEqual(len(pieces), n)
                 self.assertTrue(all(len(p) <= limit for p in pieces))
-                self.assertEqual(len(pieces), 1 if len(body) <= limit else len(pieces))
                 if b" " in body:
                     # Every word survives whole, in order.
                     self.assertEqual(b" ".join(pieces).split(), body.split())
