@@ -92,10 +92,15 @@ async def load(port, clients, requests, seed):
 
 def start_server(build, script, data, root, log):
     env = dict(os.environ, VORLANE_ROOT=root)
-    # wendal sets the key of server 0 (it always ends with exit code 1);
-    # port 0 lets the server take any free port, which it prints.
-    subprocess.run([os.path.join(build, "bin", "wendal"), "-serverNum", "0", "-setdir", data, "-port", "0"],
-                   capture_output=True, env=env, timeout=60)
+    # The key of server 0 names the data directory and port 0, with which
+    # the server takes any free port (and prints it). wendal would not
+    # write a port of 0.
+    key = os.path.join(root, "key.py")
+    with open(key, "w") as f:
+        f.write("import sys, osdnt_native\nosdnt_native.set_server_num(0)\n"
+                "osdnt_native.record(sys.argv[1], '', 0, '')\n")
+    subprocess.run([os.path.join(build, "bin", "vorlane-server"), "-child", key, data], check=True, env=env,
+                   timeout=60)
     err = open(log, "w")
     proc = subprocess.Popen([os.path.join(build, "bin", "vorlane-server"), "-child", "-serverNum", "0", script],
                             stdout=subprocess.DEVNULL, stderr=err, env=env)

@@ -56,10 +56,14 @@ def setUpModule():
     Fixture.data = os.path.join(Fixture.tmp, "data")
     subprocess.run([SERVER, "-child", os.path.join(EXAMPLES, "index.py"), "--data", Fixture.data, docs],
                    check=True, capture_output=True, timeout=300)
-    # wendal sets the key (and always ends with exit code 1); port 0 lets the
-    # server take any free port, which it records.
-    subprocess.run([os.path.join(BUILD, "bin", "wendal"), "-serverNum", "0", "-setdir", Fixture.data,
-                    "-port", "0"], capture_output=True, timeout=30)
+    # wendal sets the key (and always ends with exit code 1). It leaves a
+    # port of 0 unwritten, and without a port the server takes 8080, which
+    # other servers on the machine may hold: a port of 0 written into the key
+    # lets the server take any free port, which it records.
+    subprocess.run([os.path.join(BUILD, "bin", "wendal"), "-serverNum", "0", "-setdir", Fixture.data],
+                   capture_output=True, timeout=30)
+    osdnt_native.set_server_num(0)
+    osdnt_native.record(Fixture.data, "", 0, "")
     Fixture.proc = subprocess.Popen([SERVER, os.path.join(BUILD, "lib", "server.py"), "--max-requests", "200"],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     Fixture.port = wait_for_port()
