@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import threading
@@ -56,10 +57,14 @@ def setUpModule():
     Fixture.data = os.path.join(Fixture.tmp, "data")
     subprocess.run([SERVER, "-child", os.path.join(EXAMPLES, "index.py"), "--data", Fixture.data, docs],
                    check=True, capture_output=True, timeout=300)
-    # wendal sets the key (and always ends with exit code 1); port 0 lets the
-    # server take any free port, which it records.
+    # wendal sets the key (and always ends with exit code 1); the port is
+    # one that is free now (wendal's "-port 0" changes nothing, which would
+    # leave the server's default, 8080, perhaps taken on a shared machine).
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        free_port = s.getsockname()[1]
     subprocess.run([os.path.join(BUILD, "bin", "wendal"), "-serverNum", "0", "-setdir", Fixture.data,
-                    "-port", "0"], capture_output=True, timeout=30)
+                    "-port", str(free_port)], capture_output=True, timeout=30)
     Fixture.proc = subprocess.Popen([SERVER, os.path.join(BUILD, "lib", "server.py"), "--max-requests", "200"],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     Fixture.port = wait_for_port()
