@@ -1,7 +1,6 @@
 """The main job on real pages: a few hundred pages of python3.11-doc indexed
 by examples/index.py and searched with examples/search.py, each run as a user
 runs it (vorlane-server -child SCRIPT)."""
-import json
 import os
 import re
 import shutil

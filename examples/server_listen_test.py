@@ -3,7 +3,6 @@
 listen says so once in the event log and ends after a pause, so the
 supervisor's restarts come about two seconds apart, not in a tight loop."""
 import os
-import signal
 import socket
 import subprocess
 import tempfile
@@ -32,13 +31,7 @@ class PortTaken(unittest.TestCase):
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def tearDown(self):
-        if self.supervisor.poll() is None:
-            self.supervisor.send_signal(signal.SIGTERM)
-            try:
-                self.supervisor.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.supervisor.kill()
-                self.supervisor.wait()
+        vorlane_testing.end_process(self.supervisor)
         self.holder.close()
         self.root.stop()
 

@@ -71,6 +71,14 @@ class FullDiskTest : public ::testing::Test {
   static void SetUpTestSuite() { init_percent_table(); }
   void TearDown() override { durable_hook = nullptr; }
   std::string path() const { return root_.file("db"); }
+  idbm_db* open() { return idbm_open_incr(path().c_str(), 0, 100, 1, nullptr); }
+  // Indexes documents first..first+n-1 into the model too.
+  void add_docs(idbm_db* db, uint32_t first, uint32_t n, index_model& m) {
+    for (uint32_t d = first; d < first + n; ++d) {
+      ASSERT_EQ(index_doc(db, d), static_cast<int>(d + 1));
+      m.add(doc(d));
+    }
+  }
   platform::TestRoot root_;
 };
 
@@ -82,13 +90,10 @@ TEST_F(FullDiskTest, NoRoomInAMapRefusesTheDocumentBeforeItTakesAnything) {
   for (const char* file : {kDelFile, "ti0", kDinFile}) {
     SCOPED_TRACE(file);
     std::filesystem::remove_all(path());
-    idbm_db* db = idbm_open_incr(path().c_str(), 0, 100, 1, nullptr);
+    idbm_db* db = open();
     ASSERT_NE(db, nullptr);
     index_model m;
-    for (uint32_t d = 0; d < 5; ++d) {
-      ASSERT_EQ(index_doc(db, d), static_cast<int>(d + 1));
-      m.add(doc(d));
-    }
+    add_docs(db, 0, 5, m);
     const uint64_t journal = file_size(path() + "/jnl");
     full_file = file;
     durable_hook = full_hook;
@@ -109,13 +114,10 @@ TEST_F(FullDiskTest, NoRoomInAMapRefusesTheDocumentBeforeItTakesAnything) {
       EXPECT_EQ(static_cast<const uint8_t*>(db->del.address)[2], 0);
     }
     durable_hook = nullptr;
-    for (uint32_t d = 5; d < 8; ++d) {
-      ASSERT_EQ(index_doc(db, d), static_cast<int>(d + 1));
-      m.add(doc(d));
-    }
+    add_docs(db, 5, 3, m);
     idbm_close(db);
 
-    db = idbm_open_incr(path().c_str(), 0, 100, 1, nullptr);
+    db = open();
     ASSERT_NE(db, nullptr);
     EXPECT_TRUE(testing::incremental_matches(db, m));
     const auto* din = static_cast<const din_entry*>(db->din.address);
@@ -131,13 +133,10 @@ TEST_F(FullDiskTest, NoRoomInAMapRefusesTheDocumentBeforeItTakesAnything) {
 // fails the open and leaves the journal and the maps as they were, instead
 // of losing the document; the next open with room replays them all.
 TEST_F(FullDiskTest, ReplayWithoutRoomFailsTheOpenAndKeepsEveryDocument) {
-  idbm_db* db = idbm_open_incr(path().c_str(), 0, 100, 1, nullptr);
+  idbm_db* db = open();
   ASSERT_NE(db, nullptr);
   index_model m;
-  for (uint32_t d = 0; d < 6; ++d) {
-    ASSERT_EQ(index_doc(db, d), static_cast<int>(d + 1));
-    m.add(doc(d));
-  }
+  add_docs(db, 0, 6, m);
   idbm_close(db);
   const std::string journal = testing::read_file(path() + "/jnl");
   const std::string del = testing::read_file(path() + "/del");
@@ -148,14 +147,14 @@ TEST_F(FullDiskTest, ReplayWithoutRoomFailsTheOpenAndKeepsEveryDocument) {
     clear_file_failure();
     {
       LogCapture log;
-      EXPECT_EQ(idbm_open_incr(path().c_str(), 0, 100, 1, nullptr), nullptr);
+      EXPECT_EQ(open(), nullptr);
     }
     EXPECT_EQ(file_failure_text(), path() + "/" + file + ": " + strerror(ENOSPC));
     durable_hook = nullptr;
     EXPECT_EQ(testing::read_file(path() + "/jnl"), journal);
     EXPECT_EQ(testing::read_file(path() + "/del"), del);
   }
-  db = idbm_open_incr(path().c_str(), 0, 100, 1, nullptr);
+  db = open();
   ASSERT_NE(db, nullptr);
   EXPECT_TRUE(testing::incremental_matches(db, m));
   idbm_close(db);
