@@ -1,5 +1,6 @@
-// Process stand-in: child processes started with posix_spawn (never through
-// a shell) and watched through a pidfd.
+// Process stand-in: child processes started with posix_spawn, or with clone
+// for one that is to end with its parent (never through a shell), and
+// watched through a pidfd.
 #pragma once
 
 #include <sys/types.h>
