@@ -106,10 +106,14 @@ class FullDisk(unittest.TestCase):
     def test_small_file_systems(self):
         mnt = os.path.join(self.tmp, "mnt")
         os.mkdir(mnt)
-        probe = subprocess.run(["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=64k tmpfs "$0"', mnt],
-                               capture_output=True, timeout=60)
-        if probe.returncode != 0:
-            self.skipTest("no tmpfs mount in a private mount namespace here: %s" % probe.stderr.decode().strip())
+        try:
+            probe = subprocess.run(["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=64k tmpfs "$0"', mnt],
+                                   capture_output=True, timeout=60)
+            refused = probe.returncode != 0 and probe.stderr.decode().strip()
+        except OSError as e:
+            refused = str(e)
+        if refused:
+            self.skipTest("no tmpfs mount in a private mount namespace here: %s" % refused)
         env = dict(os.environ, SERVER=SERVER, LIST=self.list_script)
         files = set()
         for kb in range(200, 1001, 40):
