@@ -109,7 +109,7 @@ class FullDisk(unittest.TestCase):
         try:
             probe = subprocess.run(["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=64k tmpfs "$0"', mnt],
                                    capture_output=True, timeout=60)
-            refused = probe.returncode != 0 and probe.stderr.decode().strip()
+            refused = (probe.stderr.decode().strip() or "exit %d" % probe.returncode) if probe.returncode else ""
         except OSError as e:
             refused = str(e)
         if refused:
