@@ -375,10 +375,13 @@ class Indexer:
         else:
             os.rename(target, os.path.join(self.data, name))
         tmp = os.path.join(self.data, "CURRENT.tmp")
-        with open(tmp, "w") as f:
-            f.write(name + "\n")
-            f.flush()
-            os.fsync(f.fileno())
+        try:
+            with open(tmp, "w") as f:
+                f.write(name + "\n")
+                f.flush()
+                os.fsync(f.fileno())
+        except OSError as e:
+            raise OSError(e.errno, e.strerror, tmp) from None  # say which file (a full disk, say)
         os.rename(tmp, os.path.join(self.data, "CURRENT"))
         for db, _ in sources:
             sorn.quit_db(db)

@@ -289,7 +289,12 @@ def main(argv):
     try:
         server = Server((HOST, port), Databases(data_dir), max_requests)
     except OSError as e:
-        print("server: cannot listen on %s:%d: %s" % (HOST, port, e), file=sys.stderr)
+        message = "server: cannot listen on %s:%d: %s" % (HOST, port, e)
+        print(message, file=sys.stderr)
+        # The supervisor's children write to /dev/null: the event log says
+        # it, once for each start.
+        import _syslog
+        _syslog.syslog(3, message)
         time.sleep(2)  # the supervisor starts it again
         return 1
     port = server.server_address[1]

@@ -7,7 +7,6 @@ import html
 import os
 import re
 import shutil
-import signal
 import subprocess
 import tempfile
 import threading
@@ -70,14 +69,8 @@ def setUpModule():
 
 
 def tearDownModule():
-    if Fixture.proc and Fixture.proc.poll() is None:
-        Fixture.proc.send_signal(signal.SIGTERM)
-        try:
-            Fixture.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            Fixture.proc.kill()
-            Fixture.proc.wait()
     if Fixture.proc:
+        vorlane_testing.end_process(Fixture.proc)
         Fixture.proc.stderr.close()
     shutil.rmtree(Fixture.tmp, ignore_errors=True)
     Fixture.root.stop()
