@@ -116,7 +116,7 @@ class FullDisk(unittest.TestCase):
             self.skipTest("no tmpfs mount in a private mount namespace here: %s" % refused)
         env = dict(os.environ, SERVER=SERVER, LIST=self.list_script)
         files = set()
-        for kb in range(200, 1001, 40):
+        for kb in range(200, 1401, 40):
             with self.subTest(size="%d KB" % kb):
                 out = os.path.join(self.tmp, "run.%d" % kb)
                 os.mkdir(out)
