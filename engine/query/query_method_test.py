@@ -332,6 +332,62 @@ class SplitAgainstOne(unittest.TestCase):
         self.assertEqual(scores, sorted(scores, reverse=True))
 
 
+def quiet(level, text):
+    pass
+
+
+class QueriesFromALogHandler(unittest.TestCase):
+    """A log handler runs while a query is evaluated, on the query's thread:
+    queries it starts must leave the one in progress alone."""
+
+    OUTER = 'python +list "standard library"'
+    INNER = 'exception OR error | "the tutorial"'
+
+    def run_with_inner_queries(self, mask, outer):
+        inner = []
+        busy = []
+
+        def handler(level, text):
+            if busy:
+                return  # the inner queries' own messages
+            busy.append(1)
+            try:
+                inner.append((query(self.INNER, [Fixture.one], count=15),
+                              len(sorn.query_allhits("english", self.INNER, Fixture.one))))
+            finally:
+                busy.pop()
+
+        sorn.set_log_handler(mask, handler)
+        try:
+            result = outer()
+        finally:
+            sorn.set_log_handler(0, quiet)
+        return result, inner
+
+    def test_outer_results_are_those_of_a_quiet_run(self):
+        # Level 0x8 logs the parse, 0x1000 the evaluation of each database
+        # (all-hits runs log only the parse).
+        outers = {
+            "query": (lambda: query(self.OUTER, [Fixture.one], count=20), (0x8, 0x1000)),
+            "query with details over three databases":
+                (lambda: query(self.OUTER, Fixture.split, count=20, details=1), (0x8, 0x1000)),
+            "all hits": (lambda: sorn.query_allhits("english", self.OUTER, Fixture.one), (0x8,)),
+        }
+        inner_alone = (query(self.INNER, [Fixture.one], count=15),
+                       len(sorn.query_allhits("english", self.INNER, Fixture.one)))
+        self.assertTrue(inner_alone[0][3])
+        for name, (outer, masks) in outers.items():
+            alone = outer()
+            self.assertTrue(alone)
+            for mask in masks:
+                with self.subTest(outer=name, mask=hex(mask)):
+                    result, inner = self.run_with_inner_queries(mask, outer)
+                    self.assertTrue(inner, "the handler ran no query")
+                    self.assertEqual(result, alone)
+                    for r in inner:
+                        self.assertEqual(r, inner_alone)
+
+
 # Three queries at once with a pool limit of 2 (each holds its buffer at a
 # barrier inside its evaluation, reached through the log hook): when they
 # end two buffers stay pooled; reaping then frees 1, 1 and 0.
