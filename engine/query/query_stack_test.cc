@@ -36,10 +36,11 @@ constexpr int kThreads = 16;
 
 std::atomic<int> refinement_errors{0};
 
-// Counts the refinement's error without formatting it (a formatting buffer
-// would be a large frame of its own).
-void count_refinement_errors(uint32_t, const char* format, va_list) {
+// Counts the refinement's error, then logs it as the default handler does
+// (on the thread's small stack too).
+void count_refinement_errors(uint32_t level, const char* format, va_list args) {
   if (std::strstr(format, "buffer space in refinement")) ++refinement_errors;
+  LogMessage(level, format, args);
 }
 
 struct Outcome {
