@@ -37,6 +37,11 @@ namespace {
 constexpr size_t kRequestSize = 2048;
 constexpr size_t kMaxRequestText = kRequestSize - sizeof(QueryRequestHeader) - 2;  // 1,990
 
+static_assert(kQueryTitleAreaSize == size_t{kMaxTitlesPerCall} * kTitleRecordSize, "a page's title records");
+static_assert(sizeof(QueryEachArea) <= kQueryTitleAreaSize, "the parse areas fit in the title area");
+// Every area of the buffer starts at a multiple of 8 bytes.
+static_assert(alignof(QueryEachArea) <= 8 && kQueryAreaSize % 8 == 0, "the parse areas are aligned");
+
 struct QueryDb {
   int id;
   idbm_db* db;
@@ -69,6 +74,8 @@ void run_query(uint8_t* buffer, const std::vector<QueryDb>& dbs, int32_t start, 
   f.padded_size = kRequestSize;
   write_query_request(request, sizeof request, f);
 
+  // The evaluations' parse areas lie where the title records go later.
+  auto* parse_areas = reinterpret_cast<QueryEachArea*>(buffer + query_parse_offset(layout, n, want_details));
   std::vector<uint8_t*> areas(static_cast<size_t>(n)), copies(static_cast<size_t>(n));
   std::vector<size_t> sizes(static_cast<size_t>(n), kQueryAreaSize);
   for (int i = 0; i < n; ++i) {
@@ -80,7 +87,7 @@ void run_query(uint8_t* buffer, const std::vector<QueryDb>& dbs, int32_t start, 
     work.list_base = reinterpret_cast<uint32_t*>(buffer + layout.list);
     work.list_size = static_cast<int32_t>(layout.list_words);
     query_each(dbs[static_cast<size_t>(i)].db, request, sizeof request, areas[static_cast<size_t>(i)], kQueryAreaSize,
-               &work, 1, dbs[static_cast<size_t>(i)].language);
+               &work, 1, dbs[static_cast<size_t>(i)].language, parse_areas);
     if (want_details) memcpy(copies[static_cast<size_t>(i)], areas[static_cast<size_t>(i)], kQueryAreaSize);
   }
 
