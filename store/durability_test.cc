@@ -257,6 +257,46 @@ TEST_F(DurabilityTest, FailedMergeLeavesTheOldDatabase) {
   EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
 }
 
+// One writer at a time in a directory: while a handle writes new files a
+// second one is refused, and a writer that is gone (its files left as a
+// killed process leaves them) is discarded by the next open or writer.
+TEST_F(DurabilityTest, OneWriterAtATimeAndAGoneOneIsDiscarded) {
+  index_model m;
+  idbm_db* db = open_incr();
+  index(db, 0, 20, m);
+  ASSERT_EQ(idbm_write(db, 1), 1);
+  idbm_close(db);
+  const auto saved = testing::dir_snapshot(path());
+
+  idbm_db* writer = idbm_newdb(path().c_str(), 0);
+  ASSERT_NE(writer, nullptr);
+  {
+    LogCapture log;
+    EXPECT_EQ(idbm_newdb(path().c_str(), 0), nullptr);
+    EXPECT_TRUE(log.contains("idbm: another handle is writing")) << log.all();
+  }
+  // Readers meanwhile see the saved database and leave the writing alone.
+  EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
+  EXPECT_EQ(access((path() + "/.dir.new").c_str(), F_OK), 0);
+  idbm_close(writer);
+  EXPECT_EQ(testing::dir_snapshot(path()), saved);
+
+  // What a killed writer leaves: the marker (no longer locked) and
+  // temporaries of every kind.
+  for (const char* tmp : {"/.dir.new", "/.cat.new", "/.tf0.new", "/.tf3.new", "/.ti0.new", "/.del.new", "/.adj.new"}) {
+    FILE* f = fopen((path() + tmp).c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs("unfinished", f);
+    fclose(f);
+  }
+  {
+    LogCapture log;
+    EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
+    EXPECT_TRUE(log.contains("idbm: discarded the unfinished writing of")) << log.all();
+  }
+  EXPECT_EQ(testing::dir_snapshot(path()), saved);
+}
+
 // A rebuild whose new directory cannot be synced keeps the old "dir".
 TEST_F(DurabilityTest, FailedRebuildKeepsTheDirectory) {
   index_model m;

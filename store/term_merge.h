@@ -46,6 +46,13 @@ inline constexpr int kMaxMergeSources = 800;
 // it held before (the uncommitted files go when new_db is closed).
 int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map);
 
+// idbm_merge without the commit: the new term files, directory and catalog
+// are written whole but stay under their temporary names, so that the
+// caller can finish the new database's other files (store/doc_files.h) and
+// commit them all together with db_commit_new_files. 1, or 0 after the
+// failure's message.
+int idbm_merge_terms(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map);
+
 // The third word of the 16-byte entry (key1, key2, value, spare) of the
 // process-wide merge map probed from key1 mod size by steps of one with
 // wrap-around, or -1 at an empty entry (first word 0) or without a table.

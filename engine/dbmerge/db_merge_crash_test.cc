@@ -1,6 +1,9 @@
-// A merge killed with SIGKILL at random points never damages its sources:
-// after every kill each source's files hold exactly what they held before
-// and the source still opens with all its documents and terms.
+// A merge killed with SIGKILL never damages its sources: after every kill
+// each source's files hold exactly what they held before and the source
+// still opens with all its documents and terms. Killed while it merges into
+// a directory that holds a database, at each of its steps or at random
+// times, it leaves that database, or the new one, whole; a handle open on
+// the old one in another process reads it as before throughout.
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -15,12 +18,15 @@
 
 #include "engine/dbmerge/db_merge.h"
 #include "platform/testing/test_root.h"
+#include "store/db_commit.h"
 #include "store/db_handle.h"
 #include "store/db_reader.h"
 #include "store/db_write.h"
 #include "store/indexing.h"
 #include "store/score_tables.h"
+#include "store/testing/db_check.h"
 #include "store/testing/index_fixture.h"
+#include "store/title_fetch.h"
 #include "store/title_record.h"
 
 namespace vorlane::engine {
@@ -120,6 +126,158 @@ TEST(DbMergeCrash, KilledMergesNeverDamageSources) {
   }
   std::printf("merge of 5000 documents: %lld us; %d of 30 killed merges had finished\n",
               static_cast<long long>(whole.count()), finished);
+}
+
+// What a handle reads: its document count, every title record, every term
+// record in its term files and its deletion bytes.
+std::string handle_view(idbm_db* db) {
+  std::string out = std::to_string(db->ndocs) + ":";
+  unsigned char rec[kTitleRecordSize];
+  for (uint32_t d = 0; d < db->ndocs; ++d)
+    if (idbm_title_record(db, d, rec, nullptr)) out.append(reinterpret_cast<const char*>(rec), sizeof rec);
+  idbm_reader* r = idbm_buffer(db);
+  if (r) {
+    while (const uint32_t* w = idbm_record(db, r))
+      out.append(reinterpret_cast<const char*>(w), static_cast<size_t>(rec_size(w)));
+    if (!idbm_reader_at_end(r)) out += "(cut short)";
+    idbm_buffer_free(r);
+  }
+  out.append(static_cast<const char*>(db->del.address), db->ndocs);
+  return out;
+}
+
+// The database a directory holds as files, once an open has finished any
+// commit a kill cut short.
+files settled(const std::string& dir) {
+  idbm_close(idbm_open_plain(dir.c_str(), nullptr));
+  return testing::dir_snapshot(dir);
+}
+
+void copy_dir(const std::string& from, const std::string& to) {
+  std::filesystem::remove_all(to);
+  std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
+}
+
+long steps_taken = 0;
+long kill_at_step = -1;
+int count_steps(const char*, const char*) {
+  if (++steps_taken == kill_at_step) raise(SIGKILL);
+  return 0;
+}
+void count_merge_steps(const char*, const int32_t*, uint64_t) { count_steps("", ""); }
+
+// Merges the sources into target in a child that kills itself at step
+// kill_at (or never, with -1); the child's step count when it finished, else
+// -1.
+long merge_killed_at(const std::vector<std::string>& sources, const std::string& target, long kill_at) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::vector<idbm_db*> dbs;
+    std::vector<uint32_t> counts;
+    for (const std::string& s : sources) {
+      idbm_db* db = idbm_open(s.c_str(), 0, 0, 0, nullptr);
+      if (!db) _exit(2);
+      dbs.push_back(db);
+      counts.push_back(db->ndocs);
+    }
+    steps_taken = 0;
+    kill_at_step = kill_at;
+    durable_hook = count_steps;
+    merge_db_step = count_merge_steps;
+    const bool ok = merge_databases(target.c_str(), dbs, counts, kDefaultPostingLimit, true, true).ok;
+    const long n = ok ? steps_taken : -1;
+    if (write(fds[1], &n, sizeof n) != sizeof n) _exit(5);
+    _exit(0);
+  }
+  close(fds[1]);
+  long n = -1;
+  if (read(fds[0], &n, sizeof n) != sizeof n) n = -1;
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+  return n;
+}
+
+// The merge of 40 documents into a directory that held 12, killed at every
+// one of its steps. A handle this process holds on the old database reads it
+// unchanged after each kill (and after the merge that finished), with its
+// titles mapped afterwards too.
+TEST(DbMergeCrash, KilledAtEveryStepOfAMergeIntoAUsedDirectory) {
+  init_percent_table();
+  platform::TestRoot root;
+  make_source(root.file("old"), 500, 12);
+  make_source(root.file("a"), 0, 25);
+  make_source(root.file("b"), 25, 15);
+  const std::vector<std::string> sources = {root.file("a"), root.file("b")};
+  ASSERT_GE(merge_killed_at({root.file("old")}, root.file("m"), -1), 0);
+  const files old_db = testing::dir_snapshot(root.file("m"));
+  copy_dir(root.file("m"), root.file("want"));
+  const long steps = merge_killed_at(sources, root.file("want"), -1);
+  ASSERT_GT(steps, 40);
+  const files new_db = testing::dir_snapshot(root.file("want"));
+  ASSERT_NE(old_db, new_db);
+
+  int kept_old = 0, got_new = 0;
+  for (long at = 1; at <= steps + 1 && !::testing::Test::HasFailure(); ++at) {
+    SCOPED_TRACE(at);
+    copy_dir(root.file("m"), root.file("run"));
+    idbm_db* held = idbm_open(root.file("run").c_str(), 0, 0, 0, nullptr);
+    ASSERT_NE(held, nullptr);
+    const std::string before = handle_view(held);
+    const bool finished = merge_killed_at(sources, root.file("run"), at) >= 0;
+    EXPECT_EQ(finished, at > steps);
+    EXPECT_EQ(handle_view(held), before);
+    ASSERT_EQ(idbm_map_titles(held), 1);
+    EXPECT_EQ(handle_view(held), before);
+    idbm_close(held);
+    const files now = settled(root.file("run"));
+    EXPECT_TRUE(now == old_db || now == new_db);
+    if (finished) {
+      EXPECT_TRUE(now == new_db);
+    }
+    kept_old += now == old_db;
+    got_new += now == new_db;
+  }
+  EXPECT_GT(kept_old, 0);
+  EXPECT_GT(got_new, 1);
+  std::printf("%ld steps: %d kills left the old database, %d the new one\n", steps, kept_old, got_new);
+}
+
+// Re-merging 5000 documents into a directory that held 1000, killed at
+// random times: the old database or the new one, file for file.
+TEST(DbMergeCrash, KilledAtRandomTimesIntoAUsedDirectory) {
+  init_percent_table();
+  platform::TestRoot root;
+  make_source(root.file("old"), 9000, 1000);
+  make_source(root.file("a"), 0, 3000);
+  make_source(root.file("b"), 3000, 2000);
+  const std::vector<std::string> sources = {root.file("a"), root.file("b")};
+  ASSERT_GE(merge_killed_at({root.file("old")}, root.file("m"), -1), 0);
+  const files old_db = testing::dir_snapshot(root.file("m"));
+  copy_dir(root.file("m"), root.file("run"));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(run_child(sources, root.file("run"), std::chrono::microseconds(-1)));
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  const files new_db = testing::dir_snapshot(root.file("run"));
+
+  std::mt19937 rng(43);
+  std::uniform_int_distribution<int64_t> at(0, whole.count() * 6 / 5);
+  int kept_old = 0, got_new = 0;
+  for (int round = 0; round < 16; ++round) {
+    SCOPED_TRACE(round);
+    copy_dir(root.file("m"), root.file("run"));
+    run_child(sources, root.file("run"), std::chrono::microseconds(at(rng)));
+    const files now = settled(root.file("run"));
+    EXPECT_TRUE(now == old_db || now == new_db);
+    kept_old += now == old_db;
+    got_new += now == new_db;
+  }
+  std::printf("merge of 5000 documents over 1000: %lld us; %d kills left the old database, %d the new one\n",
+              static_cast<long long>(whole.count()), kept_old, got_new);
 }
 
 }  // namespace
