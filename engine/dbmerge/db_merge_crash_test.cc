@@ -56,17 +56,23 @@ void make_source(const std::string& path, uint32_t first, uint32_t n) {
   idbm_close(db);
 }
 
+// A child's sources, opened for querying, and their document counts; the
+// child ends with code 2 when one does not open.
+void open_sources(const std::vector<std::string>& sources, std::vector<idbm_db*>* dbs, std::vector<uint32_t>* counts) {
+  for (const std::string& s : sources) {
+    idbm_db* db = idbm_open(s.c_str(), 0, 0, 0, nullptr);
+    if (!db) _exit(2);
+    dbs->push_back(db);
+    counts->push_back(db->ndocs);
+  }
+}
+
 // Opens the sources for querying (deleting every seventh document of the
 // first) and merges them into target; the child's whole life.
 [[noreturn]] void merge_child(const std::vector<std::string>& sources, const std::string& target) {
   std::vector<idbm_db*> dbs;
   std::vector<uint32_t> counts;
-  for (const std::string& s : sources) {
-    idbm_db* db = idbm_open(s.c_str(), 0, 0, 0, nullptr);
-    if (!db) _exit(2);
-    dbs.push_back(db);
-    counts.push_back(db->ndocs);
-  }
+  open_sources(sources, &dbs, &counts);
   for (uint32_t d = 0; d < dbs[0]->ndocs; d += 7) idbm_delete(dbs[0], d);
   merge_outcome r = merge_databases(target.c_str(), dbs, counts, kDefaultPostingLimit, true, true);
   _exit(r.ok ? 0 : 3);
@@ -146,18 +152,6 @@ std::string handle_view(idbm_db* db) {
   return out;
 }
 
-// The database a directory holds as files, once an open has finished any
-// commit a kill cut short.
-files settled(const std::string& dir) {
-  idbm_close(idbm_open_plain(dir.c_str(), nullptr));
-  return testing::dir_snapshot(dir);
-}
-
-void copy_dir(const std::string& from, const std::string& to) {
-  std::filesystem::remove_all(to);
-  std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
-}
-
 long steps_taken = 0;
 long kill_at_step = -1;
 int count_steps(const char*, const char*) {
@@ -177,12 +171,7 @@ long merge_killed_at(const std::vector<std::string>& sources, const std::string&
     close(fds[0]);
     std::vector<idbm_db*> dbs;
     std::vector<uint32_t> counts;
-    for (const std::string& s : sources) {
-      idbm_db* db = idbm_open(s.c_str(), 0, 0, 0, nullptr);
-      if (!db) _exit(2);
-      dbs.push_back(db);
-      counts.push_back(db->ndocs);
-    }
+    open_sources(sources, &dbs, &counts);
     steps_taken = 0;
     kill_at_step = kill_at;
     durable_hook = count_steps;
@@ -202,20 +191,26 @@ long merge_killed_at(const std::vector<std::string>& sources, const std::string&
   return n;
 }
 
+// Sources "a" and "b" of na and nb documents, and "m", the directory the
+// tests merge them into: it holds the merge of nold other documents.
+std::vector<std::string> used_directory(const platform::TestRoot& root, uint32_t nold, uint32_t na, uint32_t nb) {
+  init_percent_table();
+  make_source(root.file("old"), 90000, nold);
+  make_source(root.file("a"), 0, na);
+  make_source(root.file("b"), na, nb);
+  EXPECT_GE(merge_killed_at({root.file("old")}, root.file("m"), -1), 0);
+  return {root.file("a"), root.file("b")};
+}
+
 // The merge of 40 documents into a directory that held 12, killed at every
 // one of its steps. A handle this process holds on the old database reads it
 // unchanged after each kill (and after the merge that finished), with its
 // titles mapped afterwards too.
 TEST(DbMergeCrash, KilledAtEveryStepOfAMergeIntoAUsedDirectory) {
-  init_percent_table();
   platform::TestRoot root;
-  make_source(root.file("old"), 500, 12);
-  make_source(root.file("a"), 0, 25);
-  make_source(root.file("b"), 25, 15);
-  const std::vector<std::string> sources = {root.file("a"), root.file("b")};
-  ASSERT_GE(merge_killed_at({root.file("old")}, root.file("m"), -1), 0);
+  const std::vector<std::string> sources = used_directory(root, 12, 25, 15);
   const files old_db = testing::dir_snapshot(root.file("m"));
-  copy_dir(root.file("m"), root.file("want"));
+  testing::copy_dir(root.file("m"), root.file("want"));
   const long steps = merge_killed_at(sources, root.file("want"), -1);
   ASSERT_GT(steps, 40);
   const files new_db = testing::dir_snapshot(root.file("want"));
@@ -224,7 +219,7 @@ TEST(DbMergeCrash, KilledAtEveryStepOfAMergeIntoAUsedDirectory) {
   int kept_old = 0, got_new = 0;
   for (long at = 1; at <= steps + 1 && !::testing::Test::HasFailure(); ++at) {
     SCOPED_TRACE(at);
-    copy_dir(root.file("m"), root.file("run"));
+    testing::copy_dir(root.file("m"), root.file("run"));
     idbm_db* held = idbm_open(root.file("run").c_str(), 0, 0, 0, nullptr);
     ASSERT_NE(held, nullptr);
     const std::string before = handle_view(held);
@@ -234,7 +229,7 @@ TEST(DbMergeCrash, KilledAtEveryStepOfAMergeIntoAUsedDirectory) {
     ASSERT_EQ(idbm_map_titles(held), 1);
     EXPECT_EQ(handle_view(held), before);
     idbm_close(held);
-    const files now = settled(root.file("run"));
+    const files now = testing::settled_snapshot(root.file("run"));
     EXPECT_TRUE(now == old_db || now == new_db);
     if (finished) {
       EXPECT_TRUE(now == new_db);
@@ -250,15 +245,10 @@ TEST(DbMergeCrash, KilledAtEveryStepOfAMergeIntoAUsedDirectory) {
 // Re-merging 5000 documents into a directory that held 1000, killed at
 // random times: the old database or the new one, file for file.
 TEST(DbMergeCrash, KilledAtRandomTimesIntoAUsedDirectory) {
-  init_percent_table();
   platform::TestRoot root;
-  make_source(root.file("old"), 9000, 1000);
-  make_source(root.file("a"), 0, 3000);
-  make_source(root.file("b"), 3000, 2000);
-  const std::vector<std::string> sources = {root.file("a"), root.file("b")};
-  ASSERT_GE(merge_killed_at({root.file("old")}, root.file("m"), -1), 0);
+  const std::vector<std::string> sources = used_directory(root, 1000, 3000, 2000);
   const files old_db = testing::dir_snapshot(root.file("m"));
-  copy_dir(root.file("m"), root.file("run"));
+  testing::copy_dir(root.file("m"), root.file("run"));
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(run_child(sources, root.file("run"), std::chrono::microseconds(-1)));
   const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
@@ -269,9 +259,9 @@ TEST(DbMergeCrash, KilledAtRandomTimesIntoAUsedDirectory) {
   int kept_old = 0, got_new = 0;
   for (int round = 0; round < 16; ++round) {
     SCOPED_TRACE(round);
-    copy_dir(root.file("m"), root.file("run"));
+    testing::copy_dir(root.file("m"), root.file("run"));
     run_child(sources, root.file("run"), std::chrono::microseconds(at(rng)));
-    const files now = settled(root.file("run"));
+    const files now = testing::settled_snapshot(root.file("run"));
     EXPECT_TRUE(now == old_db || now == new_db);
     kept_old += now == old_db;
     got_new += now == new_db;

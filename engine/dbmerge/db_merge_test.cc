@@ -326,18 +326,6 @@ TEST_F(DbMergeTest, AReusedTargetKeepsNothingOfWhatItHeld) {
   EXPECT_EQ(m->icube, nullptr);  // a query database, not a replayed journal
 }
 
-// The database a directory holds as files, after an open has finished any
-// commit a failure or a kill cut short.
-std::map<std::string, std::string> settled(const std::string& dir) {
-  idbm_close(idbm_open_plain(dir.c_str(), nullptr));
-  return testing::dir_snapshot(dir);
-}
-
-void copy_dir(const std::string& from, const std::string& to) {
-  std::filesystem::remove_all(to);
-  std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
-}
-
 long hook_steps = 0;
 long hook_fail_at = -1;
 int fail_at_step(const char*, const char*) { return ++hook_steps == hook_fail_at ? EIO : 0; }
@@ -363,7 +351,7 @@ TEST_F(DbMergeTest, AMergeIntoAUsedDirectoryFailingAtAnyStepLeavesTheOldOrTheNew
   ASSERT_GT(old_db.count("tf2"), 0u);
   ASSERT_GT(old_db.count("adj"), 0u);
 
-  copy_dir(root_.file("m"), root_.file("want"));
+  testing::copy_dir(root_.file("m"), root_.file("want"));
   ASSERT_TRUE(merge("want", {b, c}, false, true).ok);
   const auto new_db = testing::dir_snapshot(root_.file("want"));
   EXPECT_EQ(new_db.count("tf1"), 0u);
@@ -371,7 +359,7 @@ TEST_F(DbMergeTest, AMergeIntoAUsedDirectoryFailingAtAnyStepLeavesTheOldOrTheNew
   EXPECT_EQ(new_db.count("jnl"), 0u);
   EXPECT_EQ(new_db.at("ti0").size(), 18 * kTitleRecordSize);
 
-  copy_dir(root_.file("m"), root_.file("run"));
+  testing::copy_dir(root_.file("m"), root_.file("run"));
   hook_steps = 0;
   hook_fail_at = -1;
   durable_hook = fail_at_step;
@@ -379,12 +367,12 @@ TEST_F(DbMergeTest, AMergeIntoAUsedDirectoryFailingAtAnyStepLeavesTheOldOrTheNew
   durable_hook = nullptr;
   const long steps = hook_steps;
   ASSERT_GT(steps, 40);
-  EXPECT_EQ(settled(root_.file("run")), new_db);
+  EXPECT_EQ(testing::settled_snapshot(root_.file("run")), new_db);
 
   int kept_old = 0, got_new = 0;
   for (long at = 1; at <= steps; ++at) {
     SCOPED_TRACE(at);
-    copy_dir(root_.file("m"), root_.file("run"));
+    testing::copy_dir(root_.file("m"), root_.file("run"));
     hook_steps = 0;
     hook_fail_at = at;
     durable_hook = fail_at_step;
@@ -395,7 +383,7 @@ TEST_F(DbMergeTest, AMergeIntoAUsedDirectoryFailingAtAnyStepLeavesTheOldOrTheNew
     }
     durable_hook = nullptr;
     EXPECT_FALSE(r.ok);
-    const auto now = settled(root_.file("run"));
+    const auto now = testing::settled_snapshot(root_.file("run"));
     const bool is_old = now == old_db, is_new = now == new_db;
     EXPECT_TRUE(is_old || is_new) << r.message;
     kept_old += is_old;
