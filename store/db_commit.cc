@@ -232,7 +232,8 @@ int db_finish_commit(const char* dir) {
     fclose(f);
   }
   const uint32_t nparts = header_read && header[0] >= 1 && header[0] <= kMaxParts ? header[0] : kMaxParts;
-  for (uint32_t p = nparts; p < kMaxParts; ++p) durable_unlink(db_part_path(dir, p));
+  for (uint32_t p = nparts; p < kMaxParts; ++p)
+    if (exists(db_part_path(dir, p))) durable_unlink(db_part_path(dir, p));
   if (docs && header_read && !remove_title_files_from(dir, title_file_count(header[2])))
     return fail(cut_short, dir);
   for (const char* last : {kDelFile, kAdjFile}) {
@@ -359,7 +360,8 @@ int db_commit_new_files(idbm_db* db) {
     if (!durable_rename(db_new_part_path(dir, p), db_part_path(dir, p)))
       return fail("idbm: can't commit", db_new_part_path(dir, p));
   for (uint32_t p = last_part + 1; p < kMaxParts; ++p)
-    if (!durable_unlink(db_part_path(dir, p))) return fail("idbm: can't remove", db_part_path(dir, p));
+    if (exists(db_part_path(dir, p)) && !durable_unlink(db_part_path(dir, p)))
+      return fail("idbm: can't remove", db_part_path(dir, p));
   if (docs) {
     for (uint32_t t = 0; t < ntitles; ++t)
       if (!durable_rename(db_new_title_path(dir, t), db_title_path(dir, t)))

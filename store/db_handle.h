@@ -184,8 +184,10 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
 
 // Creates (or reuses) the directory and opens its files for writing: the
 // term files, directory and catalog under temporary names (store/db_commit.h),
-// the title, deletion, date and "inf" files as they are. A path that is
-// missing or not writable is moved aside as "<path>.<seconds>" first.
+// the title, deletion, date and "inf" files as they are (a merge gives the
+// handle a new document set instead, store/doc_files.h). A path that is
+// missing or not writable is moved aside as "<path>.<seconds>" first. Null
+// while another handle writes new files in the directory.
 idbm_db* idbm_newdb(const char* path, int32_t posting_limit);
 
 // 1, or 0 when a stream failed to close; null gives 1.

@@ -1,6 +1,6 @@
 // Merging the term files of several databases into a new one (the term files,
-// sparse directory and catalog; the caller writes titles, deletion and date
-// files).
+// sparse directory and catalog; the caller gives the new database its titles,
+// deletion bytes and date entries, store/doc_files.h).
 //
 // Source s contributes docids base(s) .. base(s) + ndocs(s) - 1 of one global
 // docid space (base(0) = 0, base(s + 1) = base(s) + ndocs(s)). An optional

@@ -40,12 +40,12 @@ files contents(const std::string& dir) {
   return out;
 }
 
-void make_source(const std::string& path, uint32_t first, uint32_t n) {
+void make_source(const std::string& path, uint32_t first, uint32_t n, uint32_t vocab = 3000) {
   idbm_db* db = idbm_open_incr(path.c_str(), 0, n, 1, nullptr);
   ASSERT_NE(db, nullptr);
   for (uint32_t j = 0; j < n; ++j) {
     const uint32_t g = first + j;
-    testing::test_doc d = testing::synthetic_doc(3, g, 3000, 40);
+    testing::test_doc d = testing::synthetic_doc(3, g, vocab, 40);
     std::string url = "http://h" + std::to_string(g % 7) + "/d" + std::to_string(g), title = "t", summary = "s", p, t;
     unsigned char rec[kTitleRecordSize];
     title_pack(rec, url.data(), title.data(), summary.data(), p.data(), t.data(), 0, 86400 * g, 0, 0, 0, 0, nullptr,
@@ -192,12 +192,14 @@ long merge_killed_at(const std::vector<std::string>& sources, const std::string&
 }
 
 // Sources "a" and "b" of na and nb documents, and "m", the directory the
-// tests merge them into: it holds the merge of nold other documents.
-std::vector<std::string> used_directory(const platform::TestRoot& root, uint32_t nold, uint32_t na, uint32_t nb) {
+// tests merge them into: it holds the merge of nold other documents. Their
+// words come from a vocabulary of vocab.
+std::vector<std::string> used_directory(const platform::TestRoot& root, uint32_t nold, uint32_t na, uint32_t nb,
+                                        uint32_t vocab) {
   init_percent_table();
-  make_source(root.file("old"), 90000, nold);
-  make_source(root.file("a"), 0, na);
-  make_source(root.file("b"), na, nb);
+  make_source(root.file("old"), 90000, nold, vocab);
+  make_source(root.file("a"), 0, na, vocab);
+  make_source(root.file("b"), na, nb, vocab);
   EXPECT_GE(merge_killed_at({root.file("old")}, root.file("m"), -1), 0);
   return {root.file("a"), root.file("b")};
 }
@@ -208,7 +210,7 @@ std::vector<std::string> used_directory(const platform::TestRoot& root, uint32_t
 // titles mapped afterwards too.
 TEST(DbMergeCrash, KilledAtEveryStepOfAMergeIntoAUsedDirectory) {
   platform::TestRoot root;
-  const std::vector<std::string> sources = used_directory(root, 12, 25, 15);
+  const std::vector<std::string> sources = used_directory(root, 12, 25, 15, 200);
   const files old_db = testing::dir_snapshot(root.file("m"));
   testing::copy_dir(root.file("m"), root.file("want"));
   const long steps = merge_killed_at(sources, root.file("want"), -1);
@@ -246,7 +248,7 @@ TEST(DbMergeCrash, KilledAtEveryStepOfAMergeIntoAUsedDirectory) {
 // random times: the old database or the new one, file for file.
 TEST(DbMergeCrash, KilledAtRandomTimesIntoAUsedDirectory) {
   platform::TestRoot root;
-  const std::vector<std::string> sources = used_directory(root, 1000, 3000, 2000);
+  const std::vector<std::string> sources = used_directory(root, 1000, 3000, 2000, 3000);
   const files old_db = testing::dir_snapshot(root.file("m"));
   testing::copy_dir(root.file("m"), root.file("run"));
   const auto start = std::chrono::steady_clock::now();
