@@ -84,10 +84,12 @@ inline std::map<std::string, std::string> dir_snapshot(const std::string& dir) {
   return files;
 }
 
-// dir_snapshot of the database a directory holds, once an open has
-// finished a commit cut short or discarded a writing whose writer is gone.
+// dir_snapshot of the database a directory holds, once an open as scripts
+// make it (idbm_open: an incremental one when the directory holds a journal,
+// refused here, with no capacity, before it changes anything) has finished a
+// commit cut short or discarded a writing whose writer is gone.
 inline std::map<std::string, std::string> settled_snapshot(const std::string& dir) {
-  idbm_close(idbm_open_plain(dir.c_str(), nullptr));
+  idbm_close(idbm_open(dir.c_str(), 0, 0, 0, nullptr));
   return dir_snapshot(dir);
 }
 
