@@ -29,7 +29,7 @@ bool exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-int fail(const char* what, const std::string& name) { return report_error(what, name.c_str()); }
+int fail(const char* what, const std::string& name) { return report_file_error(what, name.c_str()); }
 
 // N of "<prefix><N>" with N below limit, else -1.
 long numbered(const std::string& name, const char* prefix, uint64_t limit) {
@@ -260,7 +260,10 @@ int db_begin_new_files(idbm_db* db) {
   // The marker first, on disk before any temporary can be, and locked for
   // as long as this handle writes (until the commit has renamed it).
   const std::string marker = db_file_path(dir, kNewDirFile);
-  if (exists(marker)) return fail("idbm: another handle is writing", dir);
+  if (exists(marker)) {
+    errno = EBUSY;
+    return fail("idbm: another handle is writing", dir);
+  }
   db->dir_stream = fopen(marker.c_str(), "w+be");
   if (!db->dir_stream) return fail("idbm: can't create", marker);
   if (flock(fileno(db->dir_stream), LOCK_EX | LOCK_NB) != 0) return fail("idbm: can't lock", marker);
@@ -316,23 +319,34 @@ int db_commit_new_files(idbm_db* db) {
     return fail("idbm: can't sync", marker);
   if (docs) {
     // The new document set, every file of it, in its temporaries.
+    const struct {
+      FILE*& stream;
+      std::string path;
+    } streams[] = {{db->ti_stream, db_new_title_path(dir, db->new_title_file)},
+                   {db->din_stream, db_new_file_path(dir, kDinFile)},
+                   {db->inf_stream, db_new_file_path(dir, kInfFile)}};
+    for (const auto& s : streams)
+      if (!durable_finish(s.stream, s.path.c_str())) return fail("idbm: can't sync", s.path);
     std::vector<std::string> files;
     for (uint32_t t = 0; t < ntitles; ++t) files.push_back(db_new_title_path(dir, t));
     for (const char* name : {kDinFile, kInfFile, kDelFile}) files.push_back(db_new_file_path(dir, name));
-    if (!durable_finish(db->ti_stream, db_new_title_path(dir, db->new_title_file).c_str()) ||
-        !durable_finish(db->din_stream, db_new_file_path(dir, kDinFile).c_str()) ||
-        !durable_finish(db->inf_stream, db_new_file_path(dir, kInfFile).c_str()))
-      return fail("idbm: can't sync", dir);
     for (const std::string& f : files) {
       if (!exists(f)) return fail("idbm: can't commit, missing", f);
       if (!durable_sync_path(f)) return fail("idbm: can't sync", f);
     }
-    if (!durable_sync_path(db_new_file_path(dir, kAdjFile))) return fail("idbm: can't sync", dir);
+    const std::string adj = db_new_file_path(dir, kAdjFile);
+    if (!durable_sync_path(adj)) return fail("idbm: can't sync", adj);
   } else {
-    if (!sync_map(db->ti0, db->ti0_heap) || !sync_map(db->del, db->del_heap) || !sync_map(db->din, db->din_heap))
-      return fail("idbm: can't sync", dir);
-    for (FILE* s : {db->ti_stream, db->del_stream, db->din_stream, db->inf_stream})
-      if (s && (fflush(s) != 0 || !durable_sync_fd(fileno(s), dir))) return fail("idbm: can't sync", dir);
+    if (!sync_map(db->ti0, db->ti0_heap)) return fail("idbm: can't sync", db_title_path(dir, 0));
+    if (!sync_map(db->del, db->del_heap)) return fail("idbm: can't sync", db_file_path(dir, kDelFile));
+    if (!sync_map(db->din, db->din_heap)) return fail("idbm: can't sync", db_file_path(dir, kDinFile));
+    const struct {
+      FILE* stream;
+      const char* file;
+    } streams[] = {{db->ti_stream, "ti0"}, {db->del_stream, kDelFile}, {db->din_stream, kDinFile}, {db->inf_stream, kInfFile}};
+    for (const auto& s : streams)
+      if (s.stream && (fflush(s.stream) != 0 || !durable_sync_fd(fileno(s.stream), dir)))
+        return fail("idbm: can't sync", db_file_path(dir, s.file));
     for (uint32_t t = 0; t < ntitles; ++t)
       if (!durable_sync_path(db_title_path(dir, t))) return fail("idbm: can't sync", db_title_path(dir, t));
     for (const char* name : {kDelFile, kDinFile, kInfFile})

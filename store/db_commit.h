@@ -65,8 +65,9 @@ std::string db_new_title_path(const char* dir, uint32_t file);
 
 // Called, when set, before every step that makes files last or moves them
 // ("sync", "dirsync", "rename", "unlink", "close", "append"), before each
-// journal write and each document a new document set takes ("write"), and
-// before each record the replay reads ("read"), with the file concerned. A
+// journal write and each document a new document set takes ("write"), each
+// record the replay reads ("read") and each reservation of blocks of a
+// mapped file ("reserve", store/mapfile.h), with the file concerned. A
 // non-zero result fails the step with that errno. Tests use it to end the
 // process at a chosen step or to inject failures.
 extern int (*durable_hook)(const char* op, const char* path);
