@@ -113,6 +113,12 @@ FILE* open_keep(const std::string& path) {
 
 idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, uint32_t count, int32_t score_incr,
                         idbm_db* catalog, uint32_t flags) {
+  // A commit cut short is finished first: a merge's commit drops the journal
+  // of the database it replaced, which must not be replayed over it.
+  if (path) {
+    db_dir_lock lock(path);
+    if (lock.held() && !db_finish_commit(path)) return nullptr;
+  }
   if ((flags & IDBM_INCREMENTAL) && path && access(db_file_path(path, kJnlFile).c_str(), F_OK) == 0) {
     idbm_db* db = idbm_open_incr(path, posting_limit, count, score_incr, catalog);
     if (db) db->id = id;
@@ -257,6 +263,11 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
   if (!path) {
     report_error("idbm_open_incr:", "null db name");
     return nullptr;
+  }
+  {
+    // The journal as a commit cut short leaves it (store/db_commit.h).
+    db_dir_lock lock(path);
+    if (lock.held() && !db_finish_commit(path)) return nullptr;
   }
   // The capacity must hold every document of the journal: the title, deletion
   // and date files are cut to it before the replay. A smaller one is refused

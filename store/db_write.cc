@@ -251,7 +251,7 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   // old one. A save that fails before it leaves the old database (and the
   // journal) as they were.
   const uint32_t header[4] = {dir_packed_part(position.size_part) + 1, nterms, db->ndocs, limit};
-  if (!db_commit_new_files(db, header)) return report_error("idbm_write: sync", name);
+  if (!db_end_new_files(db, header) || !db_commit_new_files(db)) return report_error("idbm_write: sync", name);
   step("header");
 
   if (db->jnl_stream) {

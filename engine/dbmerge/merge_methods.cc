@@ -61,7 +61,10 @@ PyObject* sorn_merge_db(PyObject*, PyObject* args) {
   if (sources.empty()) {
     return raise_error("empty merge result");
   }
-  const std::string refused = merge_precheck(path.c_str(), sources);
+  std::vector<idbm_db*> open;
+  for (idbm_db* db : open_dbs)
+    if (db && db != kReservedDb) open.push_back(db);
+  const std::string refused = merge_precheck(path.c_str(), sources, open);
   if (!refused.empty()) {
     return raise_error(refused.c_str());
   }
