@@ -30,7 +30,7 @@ std::vector<PyMethodDef>& module_methods() {
   static std::vector<PyMethodDef> methods = [] {
     std::vector<PyMethodDef> v;
     for (const SornMethod& m : sorn_method_table)
-      if (m.function) v.push_back({m.name, m.function, m.flags, nullptr});
+      v.push_back({m.name, m.function, m.flags, nullptr});
     v.push_back({nullptr, nullptr, 0, nullptr});
     return v;
   }();
@@ -119,11 +119,11 @@ bool sorn_engine_init() {
   if (!sorn_limit && !(sorn_limit = PyErr_NewException("sorn.limit", nullptr, nullptr)))
     return fail("creating sorn.limit");
 
-  if (idoc_type_ready && idoc_type_ready() != 0) return fail("completing the idoc type");
-  if (ntlm_type_ready && ntlm_type_ready() != 0) return fail("completing the ntlm type");
+  if (idoc_type_ready() != 0) return fail("completing the idoc type");
+  if (ntlm_type_ready() != 0) return fail("completing the ntlm type");
 
-  if (init_percent_table) init_percent_table();
-  if (init_blend_table) init_blend_table();
+  init_percent_table();
+  init_blend_table();
 
   for (int i = 0; i < 8; ++i) quality_offsets[i] = i;
 
@@ -133,7 +133,7 @@ bool sorn_engine_init() {
     key_created = true;
   }
 
-  if (sspi_init) sspi_init();
+  sspi_init();
 
   engine_ready = true;
   ++engine_init_count;
