@@ -33,7 +33,7 @@ bool exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-int fail(const char* what, const std::string& name) { return report_error(what, name.c_str()); }
+int fail(const char* what, const std::string& name) { return report_file_error(what, name.c_str()); }
 
 // Removes the temporaries of unfinished writing (not the marker).
 void remove_temporaries(const char* dir) {
@@ -205,10 +205,16 @@ int db_commit_new_files(idbm_db* db, const uint32_t header[4]) {
   if (!durable_finish(db->cat_stream, db_file_path(dir, kNewCatFile).c_str()))
     return fail("idbm: can't sync", db_file_path(dir, kNewCatFile));
   if (!durable_finish(db->dir_stream, marker.c_str())) return fail("idbm: can't sync", marker);
-  if (!sync_map(db->ti0, db->ti0_heap) || !sync_map(db->del, db->del_heap) || !sync_map(db->din, db->din_heap))
-    return fail("idbm: can't sync", dir);
-  for (FILE* s : {db->ti_stream, db->del_stream, db->din_stream, db->inf_stream})
-    if (s && (fflush(s) != 0 || !durable_sync_fd(fileno(s), dir))) return fail("idbm: can't sync", dir);
+  if (!sync_map(db->ti0, db->ti0_heap)) return fail("idbm: can't sync", db_title_path(dir, 0));
+  if (!sync_map(db->del, db->del_heap)) return fail("idbm: can't sync", db_file_path(dir, kDelFile));
+  if (!sync_map(db->din, db->din_heap)) return fail("idbm: can't sync", db_file_path(dir, kDinFile));
+  const struct {
+    FILE* stream;
+    const char* file;
+  } streams[] = {{db->ti_stream, "ti0"}, {db->del_stream, kDelFile}, {db->din_stream, kDinFile}, {db->inf_stream, kInfFile}};
+  for (const auto& s : streams)
+    if (s.stream && (fflush(s.stream) != 0 || !durable_sync_fd(fileno(s.stream), dir)))
+      return fail("idbm: can't sync", db_file_path(dir, s.file));
   const uint32_t ntitles = title_file_count(header[2]);
   for (uint32_t t = 0; t < ntitles; ++t)
     if (!durable_sync_path(db_title_path(dir, t))) return fail("idbm: can't sync", db_title_path(dir, t));

@@ -48,7 +48,8 @@ std::string db_new_part_path(const char* dir, uint32_t part);
 
 // Called, when set, before every step that makes files last or moves them
 // ("sync", "dirsync", "rename", "unlink", "close", "append"), before each
-// journal write ("write") and each record the replay reads ("read"), with
+// journal write ("write"), each record the replay reads ("read") and each
+// reservation of blocks of a mapped file ("reserve", store/mapfile.h), with
 // the file concerned. A non-zero result fails the step with that errno. Tests use it
 // to end the process at a chosen step or to inject failures.
 extern int (*durable_hook)(const char* op, const char* path);

@@ -2,11 +2,13 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/module/sorn_init_hooks.h"
 #include "engine/module/sorn_method_table.h"
 #include "store/heap.h"
+#include "store/mapfile.h"
 #include "store/sthread.h"
 
 namespace vorlane::engine {
@@ -59,6 +61,12 @@ bool fail(const char* step) {
 PyObject* raise_error(const char* message) {
   PyErr_SetString(sorn_error, message);
   return nullptr;
+}
+
+PyObject* raise_store_error(const char* message) {
+  const std::string file = file_failure_text();
+  if (file.empty()) return raise_error(message);
+  return raise_error((std::string(message) + ": " + file).c_str());
 }
 
 PyObject* raise_limit(const char* message) {
