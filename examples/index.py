@@ -280,7 +280,10 @@ class Indexer:
         body_parts = [(piece, b"", 1, 1, 1, 1, 3) for piece in body_fields(body)]
         terms = [("site:" + host.lower(), 1)] if host else []
         mtime = int(os.stat(path).st_mtime)
-        args = (title, summary, b"", app.to_engine(url), b"", 0, mtime, int(time.time()), 0,
+        # $VORLANE_DOWNLOAD_DATE pins the download date (seconds), so that two
+        # runs over the same files write the same bytes.
+        downloaded = int(os.environ.get("VORLANE_DOWNLOAD_DATE") or time.time())
+        args = (title, summary, b"", app.to_engine(url), b"", 0, mtime, downloaded, 0,
                 1 if kind == "html" else 2, cs, 0, 0, [])
         # A full database is saved and a new one started. A document too
         # large for an empty database of the usual capacity gets one of

@@ -180,24 +180,34 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   const uint32_t table_size =
       db->cache_table ? static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed)) : 0;
   const int32_t used = db->cache_used.load(std::memory_order_relaxed);
-  auto** records = static_cast<uint32_t**>(malloc(sizeof(uint32_t*) * (static_cast<size_t>(std::max(used, 0)) + 1)));
+  // Each record is sorted by a key read once from its pair, in the order of
+  // hash_pair_cmp (both words without their top bit), records of equal keys
+  // in table order: sorting through the record pointers would read the
+  // icube at random for every comparison.
+  struct keyed_record {
+    uint64_t key;
+    uint32_t* rec;
+  };
+  auto* records =
+      static_cast<keyed_record*>(malloc(sizeof(keyed_record) * (static_cast<size_t>(std::max(used, 0)) + 1)));
   if (!records) return report_error("idbm_write: out of memory for qsort", name);
   int32_t n = 0;
   for (uint32_t cell = 1; cell <= table_size; ++cell) {
     const uintptr_t v = db->cache_table[cell].load(std::memory_order_relaxed);
     if (v == 0 || v == CACHE_DEL) continue;
     if (n >= used) log_fatal("idbm_write: qsort buf overrun");
-    records[n++] = reinterpret_cast<uint32_t*>(v);
+    auto* rec = reinterpret_cast<uint32_t*>(v);
+    records[n++] = {uint64_t{rec[0] & kHashMask} << 32 | (rec[1] & kHashMask), rec};
   }
   log_msg(LOG_INFO, "write %d terms from size %d table\n", n, static_cast<int>(table_size));
-  qsort(records, static_cast<size_t>(n), sizeof *records, hash_pair_qsort_cmp);
+  std::stable_sort(records, records + n, [](const keyed_record& a, const keyed_record& b) { return a.key < b.key; });
   log_msg(LOG_INFO, "done sorting %d terms\n", n);
 
   const uint32_t limit = static_cast<uint32_t>(std::max(db->posting_limit, 1));
   idbm_position position;
   uint32_t nterms = 0;
   for (int32_t i = 0; i < n; ++i) {
-    uint32_t* rec = records[i];
+    uint32_t* rec = records[i].rec;
     const uint32_t count = rec_full_count(rec);
     if (count > limit) {
       // Keep the first limit postings (by docid); the rest becomes spare room.

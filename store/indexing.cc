@@ -174,7 +174,26 @@ int idbm_index(idbm_db* db, const doc_terms* terms, const unsigned char* title, 
 
   const uint32_t table_size = static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed));
   const idbm_db* scores = db->catalog ? db->catalog : db;
+  // A term's cell and then its record are each a cache miss once the table
+  // outgrows the caches: the cells of the terms kAheadCells places on, and
+  // the records of those kAheadRecords places on, are fetched early.
+  constexpr int32_t kAheadCells = 16, kAheadRecords = 8;
+  uint32_t ahead[kAheadCells] = {};
+  auto fetch_cell = [&](int32_t j) {
+    if (j >= nterms || table_size == 0) return;
+    const uint32_t cell = probe_first(terms->pairs[j].hash1, table_size);
+    ahead[j % kAheadCells] = cell;
+    __builtin_prefetch(&db->cache_table[cell]);
+  };
+  auto fetch_record = [&](int32_t j) {
+    if (j >= nterms || table_size == 0) return;
+    const uintptr_t v = db->cache_table[ahead[j % kAheadCells]].load(std::memory_order_relaxed);
+    if (v != 0 && v != CACHE_DEL) __builtin_prefetch(reinterpret_cast<const void*>(v));
+  };
+  for (int32_t j = 0; j < kAheadCells; ++j) fetch_cell(j);
   for (int32_t i = 0; i < nterms; ++i) {
+    fetch_record(i + kAheadRecords);
+    fetch_cell(i + kAheadCells);
     const uint32_t h1 = terms->pairs[i].hash1, h2 = terms->pairs[i].hash2;
     const uint32_t freq = terms->freqs[i];
     if (!index_term_valid(h1, h2, 1)) {
