@@ -107,6 +107,10 @@ class Serving(unittest.TestCase):
             ("/nowhere", 404), ("/../etc/passwd", 404), ("/?q=x&bogus=1", 400), ("/?q=x&q=y", 400),
             ("/?q=x&start=abc", 400), ("/?q=x&start=0", 400), ("/?q=x&start=501", 400),
             ("/?q=x&count=101", 400), ("/?q=x&start=99999999999999999999", 400),
+            # Digits to str.isdigit() but not to int(), and digits of
+            # other scripts.
+            ("/?q=x&start=%C2%B2", 400), ("/?q=x&count=%E2%91%A0", 400), ("/?q=x&start=%D9%A1", 400),
+            ("/?q=x&count=1%C2%B2", 400),
             ("/?q=" + "a" * 1001, 400), ("/?q=%ff%fe", 400),
             ("/?q=%3Cscript%3Ealert(1)%3C/script%3E", 400), ("/?q=a%3Eb", 400),
         ]
@@ -147,6 +151,15 @@ class Serving(unittest.TestCase):
         self.assertEqual(len(results), 8)
         self.assertEqual({s for s, _ in results}, {200})
         self.assertEqual(len({tuple(page_urls(b)) for _, b in results}), 1)
+
+
+    def test_the_listening_queue_holds_many_connections(self):
+        # For a listening socket ss shows the length of its queue as Send-Q.
+        r = subprocess.run(["ss", "-ltnH", "sport = :%d" % Fixture.port], capture_output=True, text=True,
+                           timeout=30)
+        if r.returncode != 0 or not r.stdout.split():
+            self.skipTest("ss cannot show the listening socket")
+        self.assertGreaterEqual(int(r.stdout.split()[2]), 128)
 
 
 class Installed(unittest.TestCase):

@@ -31,8 +31,11 @@ namespace vorlane::engine {
 
 // Lists merge takes part in at most; later ones are ignored.
 inline constexpr int kMaxMergeLists = 40;
-// Entries of join's explicit stack of sub-problems.
-inline constexpr int kJoinStackSize = 1000;
+// Entries of join's explicit stack of sub-problems. Each sub-problem holds
+// at most half the postings of the one it came from and leaves at most one
+// sibling waiting, so a join of fewer than 2^32 postings never has more than
+// 34 waiting: the stack never fills, and it stays small on the thread's stack.
+inline constexpr int kJoinStackSize = 64;
 
 inline constexpr uint32_t kScoreMask = 0x7F;
 inline constexpr uint32_t posting_doc(uint32_t posting) { return posting >> 7; }

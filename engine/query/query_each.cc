@@ -21,25 +21,6 @@ namespace vorlane::engine {
 
 namespace {
 
-// The parse areas and text copies of one thread's queries, kept for the
-// thread's life (script threads may run on small stacks).
-struct QueryScratch {
-  char text[kQueryTextBytes];
-  QueryTerm terms[kQueryTermSlots];
-  QueryTerm elements[kQueryElementSlots];
-  char query[kMaxQueryText + 1];  // the text as evaluated and echoed
-  char work[kMaxQueryText + 1];   // the copy ProcessQuery cuts at its separators
-  uint32_t words[kQueryTermSlots];
-  const QueryTerm* terms_shown[kQueryTermSlots];
-};
-
-thread_local std::unique_ptr<QueryScratch> thread_scratch;
-
-QueryScratch* scratch() {
-  if (!thread_scratch) thread_scratch.reset(new (std::nothrow) QueryScratch);
-  return thread_scratch.get();
-}
-
 int report(const char* text) {
   report_error("query_each:", text);
   return 0;
@@ -101,7 +82,7 @@ int demote_hits(idbm_db* db, const HitHeap* list, const QueryRequest& request, u
 }
 
 int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8_t* response, size_t response_size,
-               QueryBuffers* work_areas, int merge, const zop_handle& language) {
+               QueryBuffers* work_areas, int merge, const zop_handle& language, QueryEachArea* area) {
   // A failed response must never show what an earlier query left there: its
   // header and the counts and NULs after it read as a response of no hits.
   if (response) memset(response, 0, response_size < kMinResponseSize ? response_size : kMinResponseSize);
@@ -123,30 +104,21 @@ int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8
   }
   if (check != RequestCheck::ok) return report(request_check_text(check));
 
-  QueryScratch* s = scratch();
-  if (!s) return report("no memory for the parse areas");
-  memset(s->text, 0, sizeof s->text);
-  memset(static_cast<void*>(s->terms), 0, sizeof s->terms);
-  memset(static_cast<void*>(s->elements), 0, sizeof s->elements);
+  std::unique_ptr<QueryEachArea> own_area;
+  if (!area) {
+    own_area.reset(new (std::nothrow) QueryEachArea);
+    if (!own_area) return report("no memory for the parse areas");
+    area = own_area.get();
+  }
+  QueryEachArea* const s = area;
   QueryBuffers& b = *work_areas;
   b.list_position = b.list_base;
   b.list_room = b.list_size;
   b.list_used = 0;
-  b.text_base = b.text_position = s->text;
-  b.text_size = b.text_room = kQueryTextBytes;
-  b.text_used = 0;
-  b.term_base = b.term_position = s->terms;
-  b.term_capacity = b.term_room = kQueryTermSlots;
-  b.terms_used = 0;
-  b.element_base = b.element_position = s->elements;
-  b.element_capacity = b.element_room = kQueryElementSlots;
-  b.elements_used = 0;
+  give_parse_areas(&b, &s->parse);
   TermPinScope pins;
   b.pins = pins.get();
-  struct Unset {
-    QueryBuffers* b;
-    ~Unset() { b->pins = nullptr; }
-  } unset{&b};
+  LentAreasRelease lent{&b};
 
   const bool demote = req.type == kRequestDemote;
   const bool dated = req.type == kRequestDated;
@@ -279,8 +251,8 @@ int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8
 
   // Terms: those with a record and a display text, in array order.
   uint32_t t_count = 0;
-  for (int i = 0; i < kQueryTermSlots && s->terms[i].count != 0; ++i) {
-    const QueryTerm& t = s->terms[i];
+  for (int i = 0; i < kQueryTermSlots && s->parse.terms[i].count != 0; ++i) {
+    const QueryTerm& t = s->parse.terms[i];
     if (!t.record || !t.display) continue;
     s->terms_shown[t_count] = &t;
     s->words[t_count++] = term_word(rec_full_docf(t.record), rec_full_norm(t.record));

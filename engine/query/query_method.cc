@@ -37,6 +37,11 @@ namespace {
 constexpr size_t kRequestSize = 2048;
 constexpr size_t kMaxRequestText = kRequestSize - sizeof(QueryRequestHeader) - 2;  // 1,990
 
+static_assert(kQueryTitleAreaSize == size_t{kMaxTitlesPerCall} * kTitleRecordSize, "a page's title records");
+static_assert(sizeof(QueryEachArea) <= kQueryTitleAreaSize, "the parse areas fit in the title area");
+// Every area of the buffer starts at a multiple of 8 bytes.
+static_assert(alignof(QueryEachArea) <= 8 && kQueryAreaSize % 8 == 0, "the parse areas are aligned");
+
 struct QueryDb {
   int id;
   idbm_db* db;
@@ -68,9 +73,9 @@ uint32_t depth_that_fits(uint32_t terms) {
 // again with as many hits as surely fit: a depth that depends on the query
 // alone, so the candidates stay the same for every page.
 void query_one(const QueryDb& d, uint8_t* request, const QueryRequestFields& f, uint8_t* area,
-               const QueryBuffers& areas) {
+               const QueryBuffers& areas, QueryEachArea* parse_areas) {
   QueryBuffers work = areas;
-  if (query_each(d.db, request, kRequestSize, area, kQueryAreaSize, &work, 1, d.language)) return;
+  if (query_each(d.db, request, kRequestSize, area, kQueryAreaSize, &work, 1, d.language, parse_areas)) return;
   QueryResponseView v;
   if (!read_query_response(area, kQueryAreaSize, &v) || v.hit_count == 0) return;
   // A response that stopped before its term words tells no term count.
@@ -80,7 +85,7 @@ void query_one(const QueryDb& d, uint8_t* request, const QueryRequestFields& f, 
   fewer.hits = static_cast<int32_t>(depth);
   write_query_request(request, kRequestSize, fewer);
   work = areas;
-  query_each(d.db, request, kRequestSize, area, kQueryAreaSize, &work, 1, d.language);
+  query_each(d.db, request, kRequestSize, area, kQueryAreaSize, &work, 1, d.language, parse_areas);
   write_query_request(request, kRequestSize, f);
 }
 
@@ -113,12 +118,14 @@ void run_query(uint8_t* buffer, const std::vector<QueryDb>& dbs, int32_t start, 
   work.heap_left = static_cast<int32_t>(layout.heap_entries);
   work.list_base = reinterpret_cast<uint32_t*>(buffer + layout.list);
   work.list_size = static_cast<int32_t>(layout.list_words);
+  // The evaluations' parse areas lie where the title records go later.
+  auto* parse_areas = reinterpret_cast<QueryEachArea*>(buffer + query_parse_offset(layout, n, want_details));
   std::vector<uint8_t*> areas(static_cast<size_t>(n)), copies(static_cast<size_t>(n));
   std::vector<size_t> sizes(static_cast<size_t>(n), kQueryAreaSize);
   for (int i = 0; i < n; ++i) {
     areas[static_cast<size_t>(i)] = buffer + query_response_offset(layout, i, want_details);
     copies[static_cast<size_t>(i)] = areas[static_cast<size_t>(i)] + kQueryAreaSize;
-    query_one(dbs[static_cast<size_t>(i)], request, f, areas[static_cast<size_t>(i)], work);
+    query_one(dbs[static_cast<size_t>(i)], request, f, areas[static_cast<size_t>(i)], work, parse_areas);
     if (want_details) {
       memcpy(copies[static_cast<size_t>(i)], areas[static_cast<size_t>(i)],
              response_extent(areas[static_cast<size_t>(i)], kQueryAreaSize));

@@ -1,7 +1,8 @@
 """Helpers for script tests that index documents: the tests' small resource
 set, empty databases opened for indexing, real HTML pages indexed through
-parse_html and idoc, and the store's own lookup of what a saved database
-holds (build/bin/index_lookup)."""
+parse_html and idoc, the URLs a data directory holds, and the store's own
+lookup of what a saved database holds (build/bin/index_lookup)."""
+import json
 import os
 import subprocess
 
@@ -72,3 +73,28 @@ def index_html(path, docs, language="english"):
     sorn.save_db(db)
     sorn.quit_db(db)
     return sorn.open_db(path, "", 1, 0)
+
+
+# Prints, as JSON, the URL of every document of the searchable databases of
+# the data directory given as its argument (run as vorlane-server -child).
+LIST_URLS = r"""
+import json, sys
+sys.path.insert(0, %(examples)r)
+import sorn, vorlane_app as app
+app.start_engine()
+out = []
+for db in app.open_for_search(app.searchable(sys.argv[1])):
+    n = sorn.numdocs(db)
+    for first in range(0, n, 400):
+        out += [t[2] for t in sorn.titles([(db, d) for d in range(first, min(n, first + 400))])]
+print(json.dumps(out))
+""" % {"examples": os.path.join(vorlane_testing.SOURCE, "examples")}
+
+
+def all_urls(data):
+    """The URL of every document searchable in a data directory, as often as
+    it is there."""
+    r = vorlane_testing.run_child(LIST_URLS, data)
+    if r.returncode != 0:
+        raise AssertionError(r.stderr)
+    return json.loads(r.stdout)
