@@ -220,7 +220,9 @@ TEST_F(QueryEachPages, MergedPagesSliceOneRanking) {
           for (int32_t start = 1; start <= 500; start += size) {
             int32_t page_total = 0;
             const std::vector<Hit> page = merged_page(responses, start, size, &page_total);
-            if (!page.empty()) EXPECT_EQ(page_total, total) << q;
+            if (!page.empty()) {
+              EXPECT_EQ(page_total, total) << q;
+            }
             laid.insert(laid.end(), page.begin(), page.end());
             if (static_cast<int32_t>(page.size()) < size) break;
           }
