@@ -1,7 +1,6 @@
 """The main job on real pages: a few hundred pages of python3.11-doc indexed
 by examples/index.py and searched with examples/search.py, each run as a user
 runs it (vorlane-server -child SCRIPT)."""
-import json
 import os
 import re
 import shutil
@@ -11,6 +10,7 @@ import tempfile
 import unittest
 
 import vorlane_testing
+from vorlane_index import all_urls
 
 DOCS = "/usr/share/doc/python3.11/html"
 EXAMPLES = os.path.join(vorlane_testing.SOURCE, "examples")
@@ -67,28 +67,6 @@ def every_hit(*query):
     total = int(line.split()[0])
     assert total <= 100, (query, line)
     return set(urls(hits))
-
-
-# Lists every document URL of a data directory's searchable databases.
-LIST_URLS = r"""
-import json, sys
-sys.path.insert(0, %(examples)r)
-import sorn, vorlane_app as app
-app.start_engine()
-out = []
-for db in app.open_for_search(app.searchable(sys.argv[1])):
-    n = sorn.numdocs(db)
-    for first in range(0, n, 400):
-        out += [t[2] for t in sorn.titles([(db, d) for d in range(first, min(n, first + 400))])]
-print(json.dumps(out))
-"""
-
-
-def all_urls(data):
-    r = vorlane_testing.run_child(LIST_URLS % {"examples": EXAMPLES}, data)
-    if r.returncode != 0:
-        raise AssertionError(r.stderr)
-    return json.loads(r.stdout)
 
 
 class Fixture:

@@ -7,17 +7,20 @@ of a data directory, for the command-line search and the server.
 FOLDER defaults to the HTML pages of the python3.11-doc package, DIR to
 data/ of the installation. A run adds only the files that are new or whose
 content changed since the last run (a changed file's old version is dropped);
-files that have gone from a folder stay indexed. Documents go into databases
-of CAP documents each (new ones are started when one is full); full ones
-are merged as the run goes on, so that a search never names more than the
-48 databases a query may, and all are merged into one database at the end.
-A run that is killed keeps every document it reported: the next run takes
-them back from their journals and goes on. With --verbose every stored
-document is reported as it is acknowledged ("indexed URL").
+files that have gone from a folder stay indexed. Every word of a body is
+indexed while the document's term table (81,920 terms) has room; the summary
+line counts the documents that filled it. Documents go into databases of CAP
+documents each (new ones are started when one is full); full ones are merged
+as the run goes on, so that a search never names more than the 48 databases
+a query may, and all are merged into one database at the end. A run that is
+killed keeps every document it reported: the next run takes them back from
+their journals, goes on, and leaves one version of each file. With --verbose
+every stored document is reported as it is acknowledged ("indexed URL").
 """
 import argparse
 import fcntl
 import os
+import re
 import shutil
 import struct
 import sys
@@ -62,6 +65,80 @@ def pick_merge(weights, room):
     k = min(MERGE_FAN_IN, len(weights))
     i = min(range(len(weights) - k + 1), key=lambda i: (sum(weights[i:i + k]), -i))
     return i, i + k
+
+# The engine reads the first 81,919 bytes of a field; a longer body goes in
+# as several fields.
+FIELD_BYTES = 81919
+
+# Elements that sit inside a line of text. The engine's HTML reader ends a
+# line at every tag, and a short line ends a phrase, so "<code>graphlib</code>
+# module" would never form the phrase "graphlib module": the body is read
+# from the page with these tags taken out. Block elements (and <br>, <img>)
+# still end lines.
+INLINE_TAGS = (
+    # The most frequent first: the pattern below tries them in this order.
+    "span", "a", "code", "em", "strong", "b", "i", "tt", "kbd", "var", "samp", "abbr", "acronym",
+    "sub", "sup", "small", "big", "font", "bdi", "bdo", "cite", "data", "del", "dfn", "ins", "label",
+    "mark", "q", "s", "strike", "time", "u", "wbr",
+)
+# A tag ends where the engine's reader ends it: at '>' or before the next '<'.
+_INLINE_TAG = re.compile(rb"</?(?:%s)(?![A-Za-z0-9_.-])[^<>]*>?" % "|".join(INLINE_TAGS).encode(), re.I)
+
+
+def without_inline_tags(html):
+    """The page's text with the start and end tags of inline elements taken
+    out (their contents stay)."""
+    return _INLINE_TAG.sub(b"", html)
+
+
+def body_fields(body):
+    """The body as texts of at most FIELD_BYTES bytes each, cut at white
+    space (a line break when there is one in the second half of the limit),
+    so that no word is cut and each reaches the engine."""
+    pieces = []
+    start = 0
+    while len(body) - start > FIELD_BYTES:
+        end = start + FIELD_BYTES  # a cut at end keeps FIELD_BYTES bytes
+        cut = body.rfind(b"\n", start + FIELD_BYTES // 2, end + 1)
+        if cut < 0:
+            cut = max(body.rfind(c, start + 1, end + 1) for c in (b" ", b"\t", b"\r", b"\n"))
+        if cut < 0:
+            pieces.append(body[start:end])  # no white space at all
+            start = end
+        else:
+            pieces.append(body[start:cut])
+            start = cut + 1
+    pieces.append(body[start:])
+    return pieces
+
+
+def page_body(html, base):
+    """The body text a page is indexed with: read with its inline elements
+    inside their lines (the title and summary come from the page as it
+    is)."""
+    return sorn.parse_html(without_inline_tags(html), base)[2] or b""
+
+
+def document_terms(body, short, terms, full=False):
+    """(idoc, whether it filled its term table) of a document's fields: the
+    body's, then the short ones (title, URL, checksum). When the body fills
+    the table, which holds 81,920 terms, the document is analysed again with
+    the short fields first, so that it keeps its title, its URL and the
+    checksum by which the next run knows it unchanged, and as much of its
+    body as fits. full: that is known already."""
+    if not full:
+        doc = sorn.idoc()
+        try:
+            doc.update(body + short, terms, app.LANGUAGE)
+            return doc, False
+        except sorn.limit:
+            pass
+    doc = sorn.idoc()
+    try:
+        doc.update(short + body, terms, app.LANGUAGE)
+    except sorn.limit:
+        pass
+    return doc, True
 
 
 class Progress:
@@ -142,6 +219,7 @@ class Indexer:
         self.db_urls = {}        # identifier -> the urls above that name its documents
         self.added = self.changed = self.unchanged = self.skipped = 0
         self.deleted = 0
+        self.full = 0            # documents that filled their term table
 
     # -- start: clean up, take back cut-off parts, open what is searchable --
 
@@ -209,13 +287,22 @@ class Indexer:
 
     # -- one document --------------------------------------------------------
 
-    def is_current(self, url, cs_hex):
-        """Whether a searchable document with this URL has this content."""
+    def current_versions(self, url, cs_hex):
+        """The searchable documents of url that hold this content, as
+        (identifier, docid) pairs; deleted ones are not found."""
         ids = [db for db, _ in self.query_dbs]
         if not ids:
-            return False
-        r = sorn.query(1, 20, [app.LANGUAGE], "checksum:" + cs_hex, ids, 0, 0, 0)
-        return any(app.from_engine(h[3]) == url for h in r[3])
+            return []
+        r = sorn.query(1, app.MAX_START, [app.LANGUAGE], "checksum:" + cs_hex, ids, 0, 0, 0)
+        return [(h[12], h[13]) for h in r[3] if app.from_engine(h[3]) == url]
+
+    def drop_versions(self, url, keep=()):
+        """Deletes every searchable document of url but those of keep.
+        Deleting a deleted document again changes nothing."""
+        for db, docid in self.urls.pop(url, []):
+            if (db, docid) not in keep:
+                sorn.delete(db, docid)
+                self.deleted += 1
 
     def new_part(self, capacity):
         name = "part.%d.%d.%d" % (self.gen, self.next_part, capacity)
@@ -309,7 +396,7 @@ class Indexer:
         wanted = set()
         for db in sources:
             wanted |= self.db_urls.pop(db, set())
-        # An entry emptied by a new version of its page stays empty.
+        # A URL whose versions this run has dealt with has no entry left.
         wanted = {url for url in wanted if self.urls.get(url)}
         gone = set(sources)
         for url in wanted:
@@ -318,14 +405,17 @@ class Indexer:
             self.note_urls(merged, wanted)
 
     def analyse(self, path, kind, url, data):
+        """(title, summary, body) of a document: the title and summary as
+        shown, the body as indexed (page_body, engine_words)."""
         text = documents.decode(data, kind)
         if kind == "html":
             text = documents.plain_char_refs(text)
         text = app.to_engine(text)
         name = os.path.basename(path)
         if kind == "html":
-            title, summary, body = sorn.parse_html(text, app.to_engine(url))[:3]
-            title, summary, body = title or b"", summary or b"", body or b""
+            title, summary = sorn.parse_html(text, app.to_engine(url))[:2]
+            title, summary = title or b"", summary or b""
+            body = page_body(text, app.to_engine(url))
         else:
             body = sorn.parse_plain(text)
             first = next((line.strip() for line in text.splitlines() if line.strip()), b"")
@@ -334,40 +424,42 @@ class Indexer:
         title = b" ".join(title.split())
         if not title:
             title = app.to_engine(name)
-        return title, summary, body
+        return title, summary, app.engine_words(body)
 
     def store(self, path, kind, url, data, cs):
         title, summary, body = self.analyse(path, kind, url, data)
         host = urllib.parse.urlsplit(url).netloc
-        fields = [
-            (body, b"", 1, 1, 1, 1, 3),
+        words = app.engine_words(title)
+        short = [
             # A title's words weigh more, and are not throttled as words
             # repeated too often in the body are.
-            (title, b"", 40, 1, 1, 1, -1),
-            (title, b"title:", 1, 1, 1, 1, -1),
-            (app.to_engine(url), b"url:", 1, 0, 0, 1, 3),
+            (words, b"", 40, 1, 1, 1, -1),
+            (words, b"title:", 1, 1, 1, 1, -1),
+            (app.engine_words(url), b"url:", 1, 0, 0, 1, 3),
             (checksum_hex(cs).encode(), b"checksum:", 1, 0, 0, 1, -1),
         ]
+        body_parts = [(piece, b"", 1, 1, 1, 1, 3) for piece in body_fields(body)]
         terms = [("site:" + host.lower(), 1)] if host else []
         mtime = int(os.stat(path).st_mtime)
-        args = (title, summary, b"", app.to_engine(url), b"", 0, mtime, int(time.time()), 0,
+        # $VORLANE_DOWNLOAD_DATE pins the download date (seconds), so that two
+        # runs over the same files write the same bytes.
+        downloaded = int(os.environ.get("VORLANE_DOWNLOAD_DATE") or time.time())
+        args = (title, summary, b"", app.to_engine(url), b"", 0, mtime, downloaded, 0,
                 1 if kind == "html" else 2, cs, 0, 0, [])
         # A full database is saved and a new one started. A document too
         # large for an empty database of the usual capacity gets one of
         # its own, of a larger capacity (which sizes its term buffer).
         capacity = self.capacity
+        full = False
         while True:
             if self.part is None:
                 self.new_part(capacity)
             # Each try needs a fresh document: insert uses its table up.
-            doc = sorn.idoc()
-            try:
-                doc.update(fields, terms, app.LANGUAGE)
-            except sorn.limit:
-                pass  # a very long page keeps its first 81,920 terms
+            doc, full = document_terms(body_parts, short, terms, full)
             try:
                 doc.insert(self.part[0], *args)
                 self.part[2] += 1
+                self.full += full
                 return True
             except sorn.error as e:
                 if str(e) != "Too many docs":
@@ -380,6 +472,28 @@ class Indexer:
                     capacity = min(capacity * 4, MAX_CAPACITY)
         print("index: %s: too large to index, left out" % path, file=sys.stderr)
         return False
+
+    def replace(self, path, kind, url, data, cs):
+        """Makes the file's content the one searchable version of its URL.
+        A changed file's new version is stored (its journal record written)
+        before the older ones are deleted, and every run deletes whatever
+        other documents its URL still has, so an indexer killed at any point
+        leaves, after the next run, exactly one version: never none, never
+        two."""
+        current = self.current_versions(url, checksum_hex(cs))
+        if current:
+            self.unchanged += 1
+            self.drop_versions(url, keep=current[:1])
+        elif self.store(path, kind, url, data, cs):
+            if self.verbose:
+                print("indexed %s" % url, flush=True)
+            if self.urls.get(url):
+                self.changed += 1
+            else:
+                self.added += 1
+            self.drop_versions(url)
+        else:
+            self.skipped += 1
 
     def run(self, files, base_urls):
         total = sum(size(p) for p, _, _ in files)
@@ -396,24 +510,7 @@ class Indexer:
             done_bytes += len(data)
             url = documents.file_url(path, folder, base_urls)
             cs = sorn.checksum(data)
-            if self.is_current(url, checksum_hex(cs)):
-                self.unchanged += 1
-            else:
-                old = self.urls.get(url, [])
-                if self.store(path, kind, url, data, cs):
-                    if self.verbose:
-                        print("indexed %s" % url, flush=True)
-                    if old:
-                        self.changed += 1
-                    else:
-                        self.added += 1
-                    # The new version is stored; now the old ones go.
-                    for db, docid in old:
-                        sorn.delete(db, docid)
-                        self.deleted += 1
-                    self.urls[url] = []
-                else:
-                    self.skipped += 1
+            self.replace(path, kind, url, data, cs)
             progress.show(i + 1, done_bytes)
         progress.show(len(files), done_bytes, final=True)
         self.close_part()
@@ -442,10 +539,13 @@ class Indexer:
         else:
             os.rename(target, os.path.join(self.data, name))
         tmp = os.path.join(self.data, "CURRENT.tmp")
-        with open(tmp, "w") as f:
-            f.write(name + "\n")
-            f.flush()
-            os.fsync(f.fileno())
+        try:
+            with open(tmp, "w") as f:
+                f.write(name + "\n")
+                f.flush()
+                os.fsync(f.fileno())
+        except OSError as e:
+            raise OSError(e.errno, e.strerror, tmp) from None  # say which file (a full disk, say)
         os.rename(tmp, os.path.join(self.data, "CURRENT"))
         for db, _ in sources:
             sorn.quit_db(db)
@@ -504,9 +604,10 @@ def main(argv):
         sorn.quit_db(db)
     elapsed = time.monotonic() - started
     print("index: %d files (%.1f MB) in %.1f s: %d new, %d changed, %d unchanged, %d left out; "
-          "%s; %d documents searchable in %s" % (
+          "%s; %d documents searchable in %s; %d filled the term table (81,920 terms)" % (
               len(files), total / 1e6, elapsed, ix.added, ix.changed, ix.unchanged, ix.skipped,
-              "merged" if merged else "nothing to merge", searchable_docs(args.data), args.data))
+              "merged" if merged else "nothing to merge", searchable_docs(args.data), args.data,
+              ix.full))
     return 0
 
 

@@ -128,7 +128,9 @@ def number(params, name, default, low, high):
     value = params.get(name)
     if value is None or value == "":
         return default
-    if not value.isdigit() or len(value) > 6 or not low <= int(value) <= high:
+    # ASCII digits only: str.isdigit() also takes "²" and "①", which int()
+    # refuses.
+    if not (value.isascii() and value.isdigit()) or len(value) > 6 or not low <= int(value) <= high:
         raise BadRequest("%s must be a number %d..%d" % (name, low, high))
     return int(value)
 
@@ -150,7 +152,8 @@ def page_link(q, start, count, label):
     return '<a class="page" href="%s">%s</a>' % (quote(href), quote(label))
 
 
-def results_body(q, start, count, result):
+def results_body(q, start, count, result, more):
+    """The page of hits; more: the ranking holds hits after this page."""
     out = []
     if result.hits:
         out.append('<p class="total">%d matches; hits %d-%d</p>' % (
@@ -167,7 +170,7 @@ def results_body(q, start, count, result):
     links = []
     if start > 1:
         links.append(page_link(q, max(1, start - count), count, "Previous"))
-    if len(result.hits) == count and start + count <= app.MAX_START and start + count <= result.total:
+    if more and start + count <= app.MAX_START:
         links.append(page_link(q, start + count, count, "Next"))
     if links:
         out.append("<p>%s</p>" % " ".join(links))
@@ -203,8 +206,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         try:
             self.answer()
+        except Exception as e:
+            # Every request gets an answer, a failed one too.
+            self.log_error("failed: %r", e)
+            if not self.answered:
+                self.send_error(500, "the search failed")
         finally:
             self.server.count_request()
+
+    answered = False
+
+    def send_response(self, code, message=None):
+        self.answered = True
+        super().send_response(code, message)
 
     def answer(self):
         split = urllib.parse.urlsplit(self.path)
@@ -219,10 +233,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if q.strip():
             dbs = self.server.databases.take()
             try:
-                result = app.search(q, dbs[0], start, count)
+                # One hit more than the page tells whether a next page has
+                # any (a total may be an estimate, and only 500 are ranked).
+                result = app.search(q, dbs[0], start, count + 1)
             finally:
                 self.server.databases.give(dbs)
-            body = results_body(q, start, count, result)
+            more = len(result.hits) > count
+            del result.hits[count:]
+            body = results_body(q, start, count, result, more)
             title = q + " - search"
         else:
             body = ""
@@ -239,6 +257,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # Connections waiting to be accepted: many clients may connect at once
+    # (the kernel caps it at net.core.somaxconn).
+    request_queue_size = 1024
 
     def __init__(self, address, databases, max_requests):
         super().__init__(address, Handler)
@@ -273,7 +294,12 @@ def main(argv):
     try:
         server = Server((HOST, port), Databases(data_dir), max_requests)
     except OSError as e:
-        print("server: cannot listen on %s:%d: %s" % (HOST, port, e), file=sys.stderr)
+        message = "server: cannot listen on %s:%d: %s" % (HOST, port, e)
+        print(message, file=sys.stderr)
+        # The supervisor's children write to /dev/null: the event log says
+        # it, once for each start.
+        import _syslog
+        _syslog.syslog(3, message)
         time.sleep(2)  # the supervisor starts it again
         return 1
     port = server.server_address[1]

@@ -62,6 +62,37 @@ def to_engine(text):
     return text.encode(CODEPAGE, errors="replace")
 
 
+# Typographic punctuation of the code page that separates words, in the
+# ASCII form the token passes know or as a blank: bytes 0x80-0xFF belong to no
+# character class there, so “core” would be one word with its quotes and
+# What’s would not be what's. The pilcrow (¶) is the permalink sign that
+# generated pages put right after their headings.
+_WORD_PUNCTUATION = {
+    0x82: b"'", 0x91: b"'", 0x92: b"'",     # ‚ ‘ ’
+    0x84: b'"', 0x93: b'"', 0x94: b'"',     # „ “ ”
+    0x8B: b" ", 0x9B: b" ",                 # ‹ ›
+    0x96: b" ", 0x97: b" ",                 # – — (a "-" would exclude a query's next word)
+    0x85: b"...",                           # …
+    0x95: b" ", 0xA0: b" ", 0xB6: b" ",     # • no-break space, ¶
+}
+_WORD_TABLE = bytes.maketrans(
+    bytes(c for c, v in _WORD_PUNCTUATION.items() if len(v) == 1),
+    b"".join(v for v in _WORD_PUNCTUATION.values() if len(v) == 1))
+_WORD_LONGER = [(bytes([c]), v) for c, v in _WORD_PUNCTUATION.items() if len(v) > 1]
+
+
+def engine_words(text):
+    """Text to index or to search for, for the engine: in its code page, with
+    the typographic punctuation that separates words as ASCII. Texts shown
+    to users (titles, summaries) keep their characters: they go through
+    to_engine."""
+    data = to_engine(text).translate(_WORD_TABLE)
+    for c, v in _WORD_LONGER:
+        if c in data:
+            data = data.replace(c, v)
+    return data
+
+
 def from_engine(value):
     """Text the engine gave back (a str of bytes) as ordinary text."""
     if isinstance(value, str):
@@ -191,8 +222,8 @@ def search(text, dbs, start=1, count=10, details=False):
     if not dbs:
         return Result(start, (0, 0, [], []))
     if len(dbs) > MAX_QUERY_DBS:
-        return Result(start, query_in_groups(to_engine(text), dbs, start, count, details))
-    r = sorn.query(start, count, [LANGUAGE], to_engine(text), dbs, 0, 0, 1 if details else 0)
+        return Result(start, query_in_groups(engine_words(text), dbs, start, count, details))
+    r = sorn.query(start, count, [LANGUAGE], engine_words(text), dbs, 0, 0, 1 if details else 0)
     return Result(start, r)
 
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "hashdb/bsddb_object.h"
+#include "store/script/script_text.h"
 
 namespace vorlane::hashdb {
 
@@ -38,22 +39,16 @@ int open_flags(const char* flag, bool record_file) {
 }
 
 PyObject* hashopen(PyObject*, PyObject* args) {
-  PyObject* file = nullptr;
+  script::PathArg file;
   const char* flag = nullptr;
   int mode = 0666, bucket_size = 0, fill_factor = 0, expected = 0, cache_size = 0, hash = 0, byte_order = 0;
-  if (!PyArg_ParseTuple(args, "O&|ziiiiiii:hashopen", PyUnicode_FSConverter, &file, &flag, &mode, &bucket_size,
+  if (!PyArg_ParseTuple(args, "O&|ziiiiiii:hashopen", script::path_converter, &file, &flag, &mode, &bucket_size,
                         &fill_factor, &expected, &cache_size, &hash, &byte_order))
     return nullptr;
   int flags = open_flags(flag, false);
-  if (flags < 0) {
-    Py_DECREF(file);
-    return nullptr;
-  }
+  if (flags < 0) return nullptr;
   BsddbObject* self = PyObject_New(BsddbObject, &bsddb_type);
-  if (!self) {
-    Py_DECREF(file);
-    return nullptr;
-  }
+  if (!self) return nullptr;
   self->handle = nullptr;
   self->size = -1;
   self->lock = nullptr;
@@ -64,7 +59,7 @@ PyObject* hashopen(PyObject*, PyObject* args) {
   params.cache_size = static_cast<unsigned>(cache_size);
   params.hash = nullptr;  // the default hash; the argument is ignored
   params.byte_order = byte_order;
-  const char* path = PyBytes_AS_STRING(file);
+  const char* path = file.c_str();
   hdb_handle* handle;
   int code;
   Py_BEGIN_ALLOW_THREADS
@@ -72,7 +67,6 @@ PyObject* hashopen(PyObject*, PyObject* args) {
   handle = hdb_open(path, flags | kOpenBinary, mode, kTypeHash, &params);
   code = errno;
   Py_END_ALLOW_THREADS
-  Py_DECREF(file);
   if (!handle) {
     raise_db_error(code);
     Py_DECREF(self);
@@ -89,47 +83,40 @@ PyObject* hashopen(PyObject*, PyObject* args) {
 }
 
 // btopen and rnopen reach the database with a type it does not have.
-PyObject* refused_open(PyObject* file, int flags, int mode, int type) {
+PyObject* refused_open(const script::PathArg& file, int flags, int mode, int type) {
   hdb_handle* handle;
   int code;
   Py_BEGIN_ALLOW_THREADS
-  handle = hdb_open(PyBytes_AS_STRING(file), flags | kOpenBinary, mode, type, nullptr);
+  handle = hdb_open(file.c_str(), flags | kOpenBinary, mode, type, nullptr);
   code = errno;
   Py_END_ALLOW_THREADS
-  Py_DECREF(file);
   if (handle) handle->close(handle);
   return raise_db_error(code);
 }
 
 PyObject* btopen(PyObject*, PyObject* args) {
-  PyObject* file = nullptr;
+  script::PathArg file;
   const char* flag = nullptr;
   int mode = 0666, btflags = 0, cache_size = 0, max_keys = 0, min_keys = 0, page_size = 0, byte_order = 0;
-  if (!PyArg_ParseTuple(args, "O&|ziiiiiii:btopen", PyUnicode_FSConverter, &file, &flag, &mode, &btflags,
+  if (!PyArg_ParseTuple(args, "O&|ziiiiiii:btopen", script::path_converter, &file, &flag, &mode, &btflags,
                         &cache_size, &max_keys, &min_keys, &page_size, &byte_order))
     return nullptr;
   int flags = open_flags(flag, false);
-  if (flags < 0) {
-    Py_DECREF(file);
-    return nullptr;
-  }
+  if (flags < 0) return nullptr;
   return refused_open(file, flags, mode, 0);
 }
 
 PyObject* rnopen(PyObject*, PyObject* args) {
-  PyObject* file = nullptr;
+  script::PathArg file;
   const char* flag = nullptr;
   const char* pad = nullptr;
   const char* record_file = nullptr;
   int mode = 0666, rnflags = 0, cache_size = 0, page_size = 0, byte_order = 0, record_length = 0;
-  if (!PyArg_ParseTuple(args, "O&|ziiiiiizz:rnopen", PyUnicode_FSConverter, &file, &flag, &mode, &rnflags,
+  if (!PyArg_ParseTuple(args, "O&|ziiiiiizz:rnopen", script::path_converter, &file, &flag, &mode, &rnflags,
                         &cache_size, &page_size, &byte_order, &record_length, &pad, &record_file))
     return nullptr;
   int flags = open_flags(flag, true);
-  if (flags < 0) {
-    Py_DECREF(file);
-    return nullptr;
-  }
+  if (flags < 0) return nullptr;
   return refused_open(file, flags, mode, 2);
 }
 

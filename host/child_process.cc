@@ -64,6 +64,9 @@ bool start_child(const std::string& program, const std::vector<std::string>& arg
   request.path = program.c_str();
   request.argv = argv.data();
   request.directory = folder.empty() ? nullptr : folder.c_str();
+  // A server ends with its supervisor, killed or not: none is left holding
+  // its port for the next supervisor's server.
+  request.end_with_parent = true;
   *error = platform::process_spawn(request, child);
   return *error == 0;
 }

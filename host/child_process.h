@@ -41,7 +41,8 @@ std::string child_command_line(const std::string& program, const std::vector<std
 
 // Starts "<program> -child <args...>" with this process's environment, the
 // program's folder as working directory, standard streams on /dev/null, no
-// inherited descriptors, in a session of its own. False (nothing started)
+// inherited descriptors, in a session of its own, ended with SIGKILL when
+// the calling thread (the supervision loop) or this process ends. False (nothing started)
 // when the command line would pass max_child_command_line or the spawn
 // fails; *error then holds the reason (an errno value, E2BIG for the length).
 bool start_child(const std::string& program, const std::vector<std::string>& args, platform::Process* child,

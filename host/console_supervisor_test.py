@@ -2,12 +2,26 @@
 root."""
 import os
 import signal
+import socket
 import subprocess
 import time
 import unittest
 
 from supervisor_testing import PROGRAM, alive, kill_all, starts, wait_for, write_main
 from vorlane_testing import TempRoot, read_eventlog
+
+
+# A server that listens on the port its first argument gives and then
+# records its pid in $VORLANE_ROOT/listening.<pid>.
+LISTENER = r'''
+import os, socket, sys, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen()
+open(os.path.join(os.environ["VORLANE_ROOT"], "listening.%d" % os.getpid()), "w").close()
+time.sleep(60)
+'''
 
 
 class ConsoleSupervision(unittest.TestCase):
@@ -118,6 +132,34 @@ class ConsoleSupervision(unittest.TestCase):
             shutil.rmtree(inst, ignore_errors=True)
         errors = [e["strings"] for e in read_eventlog(self.root.path) if e["type"] == "error"]
         self.assertEqual(errors, [["error 2", 'Cannot restart child: "%s" -child %s' % (program, self.main)]])
+
+
+    def test_a_killed_wrapper_takes_its_child_and_the_port_with_it(self):
+        listener = os.path.join(self.root.path, "listener.py")
+        with open(listener, "w") as f:
+            f.write(LISTENER)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+
+        def listening():
+            return sorted(int(n.split(".")[1]) for n in os.listdir(self.root.path) if n.startswith("listening."))
+
+        first = subprocess.Popen([PROGRAM, listener, str(port)], env=self.env, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            [server] = wait_for(listening, what="the server")
+        finally:
+            first.kill()
+            first.wait(timeout=10)
+        wait_for(lambda: not alive(server), timeout=10, what="the server to end with its supervisor")
+        with socket.socket() as s:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            s.bind(("127.0.0.1", port))  # free again
+        # The next supervisor's server listens at its first start.
+        self.wrapper = subprocess.Popen([PROGRAM, listener, str(port)], env=self.env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: len(listening()) == 2, what="the next server")
 
 
 if __name__ == "__main__":

@@ -55,8 +55,8 @@ PyObject* osdnt_message_box(PyObject*, PyObject* args) {
 }
 
 PyObject* osdnt_output_to_logfile(PyObject*, PyObject* args) {
-  PyObject* path = nullptr;
-  if (!PyArg_ParseTuple(args, "O&:output_to_logfile", PyUnicode_FSConverter, &path)) return nullptr;
+  script::PathArg path;
+  if (!PyArg_ParseTuple(args, "O&:output_to_logfile", script::path_converter, &path)) return nullptr;
   // Whatever the script has written so far goes where it was meant to go.
   for (const char* name : {"stdout", "stderr"}) {
     PyObject* stream = PySys_GetObject(name);
@@ -65,10 +65,9 @@ PyObject* osdnt_output_to_logfile(PyObject*, PyObject* args) {
       if (r) Py_DECREF(r); else PyErr_Clear();
     }
   }
-  const char* file = PyBytes_AS_STRING(path);
+  const char* file = path.c_str();
   if (!redirect_output(file))
     log_msg(LOG_WARNING, "output_to_logfile: cannot open %s: %s; output stays where it was", file, strerror(errno));
-  Py_DECREF(path);
   Py_RETURN_NONE;
 }
 

@@ -2,6 +2,7 @@
 service manager stand-in, in a temporary root."""
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -66,6 +67,18 @@ class ServiceCase(unittest.TestCase):
 
 
 class ServiceSupervision(ServiceCase):
+    def test_a_killed_service_takes_its_servers_with_it(self):
+        for n in (0, 3):
+            osdnt_native.set_server_num(n)
+            osdnt_native.record("/data/%d" % n, "host", 8000 + n, "1")
+        osdnt_native.set_server_num(0)
+        self.start_service()
+        servers = wait_for(lambda: len(starts(self.root.path)) == 2 and starts(self.root.path),
+                           what="both servers")
+        os.kill(self.service_pid, signal.SIGKILL)
+        for s in servers:
+            wait_for(lambda: not alive(s["pid"]), timeout=10, what="server %s to end with the service" % s["server"])
+
     def test_servers_with_data_directories_restarts_and_stop(self):
         for n in (0, 3):
             osdnt_native.set_server_num(n)

@@ -9,6 +9,10 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <string>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -27,6 +31,22 @@ int status_to_code(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return 1;
+}
+
+// Records a started child and opens its pidfd. 0, or the error (the child is
+// then ended and reaped).
+int watch(pid_t pid, long long start_ms, Process* out) {
+  out->pid = pid;
+  out->start_ms = start_ms;
+  out->pidfd = pidfd_open(pid);
+  if (out->pidfd < 0) {
+    int err = errno ? errno : ESRCH;
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+    *out = Process();
+    return err;
+  }
+  return 0;
 }
 
 // Collects the ended child's status; true once it is reaped.
@@ -60,6 +80,101 @@ int poll_for(pollfd* fds, nfds_t n, long long timeout_ms) {
   }
 }
 
+// What spawn_tied hands its child, and the error the child leaves there
+// when a step before the program fails.
+struct tied_start {
+  const SpawnRequest* request;
+  char* const* envp;
+  pid_t parent;
+  int max_fd;
+  int error;
+};
+
+// The child side of spawn_tied. It runs in the parent's memory, on a stack
+// of its own, while the parent waits (as posix_spawn's child does): only
+// system calls, and nothing of the parent's but the start record. Ends by
+// running the program, or with 127 after leaving the failed step's errno.
+int tied_child(void* arg) {
+  auto* start = static_cast<tied_start*>(arg);
+  const SpawnRequest& request = *start->request;
+  auto fail = [start]() {
+    start->error = errno ? errno : EINVAL;
+    _exit(127);
+  };
+  if (setsid() < 0) fail();
+  struct sigaction dfl = {};
+  dfl.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &dfl, nullptr);
+  // Asked before the check, so that a parent that ends after the check is
+  // seen as well.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail();
+  if (getppid() != start->parent) {
+    start->error = ESRCH;
+    _exit(127);
+  }
+  if (request.detach) {
+    const int flags[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
+    for (int fd = 0; fd < 3; ++fd) {
+      const int n = open("/dev/null", flags[fd]);
+      if (n < 0) fail();
+      if (n != fd) {
+        if (dup2(n, fd) < 0) fail();
+        close(n);
+      }
+    }
+  }
+  if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0) {
+    for (int fd = 3; fd < start->max_fd; ++fd) close(fd);
+  }
+  if (request.directory && chdir(request.directory) != 0) fail();
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execve(request.path, request.argv, start->envp);
+  fail();
+  return 127;
+}
+
+// process_spawn for a child that asks to end with its parent, which
+// posix_spawn cannot arrange: the child is made with clone, sharing this
+// process's memory until it runs the program, so that it sets its
+// parent-death signal first. Uses no descriptor. The child's pid, or -1
+// with the error in *error.
+pid_t spawn_tied(const SpawnRequest& request, char* const* envp, int* error) {
+  constexpr size_t kStackBytes = 256 * 1024;
+  void* stack = mmap(nullptr, kStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (stack == MAP_FAILED) {
+    *error = errno;
+    return -1;
+  }
+  rlimit files{};
+  tied_start start{&request, envp, getpid(),
+                   getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 65536 ? static_cast<int>(files.rlim_cur)
+                                                                                  : 65536,
+                   0};
+  // No handler of this process may run in the child before its signals are
+  // reset.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  const pid_t pid = clone(tied_child, static_cast<char*>(stack) + kStackBytes, CLONE_VM | CLONE_VFORK | SIGCHLD,
+                          &start);
+  const int clone_error = errno;
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  munmap(stack, kStackBytes);
+  if (pid < 0) {
+    *error = clone_error;
+    return -1;
+  }
+  if (start.error) {
+    // A step before the program failed: the child has ended.
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+    *error = start.error;
+    return -1;
+  }
+  return pid;
+}
+
 }  // namespace
 
 long long monotonic_ms() {
@@ -71,6 +186,13 @@ long long monotonic_ms() {
 int process_spawn(const SpawnRequest& request, Process* out) {
   *out = Process();
   if (!request.path || !request.argv || !request.argv[0]) return EINVAL;
+  if (request.end_with_parent) {
+    const long long start_ms = monotonic_ms();
+    int error = 0;
+    const pid_t pid = spawn_tied(request, request.envp ? request.envp : environ, &error);
+    if (pid < 0) return error;
+    return watch(pid, start_ms, out);
+  }
 
   posix_spawnattr_t attr;
   posix_spawn_file_actions_t actions;
@@ -103,17 +225,7 @@ int process_spawn(const SpawnRequest& request, Process* out) {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc) return rc;
-
-  out->pid = pid;
-  out->start_ms = start_ms;
-  out->pidfd = pidfd_open(pid);
-  if (out->pidfd < 0) {
-    int err = errno ? errno : ESRCH;
-    process_terminate(out, 1);
-    *out = Process();
-    return err;
-  }
-  return 0;
+  return watch(pid, start_ms, out);
 }
 
 int process_wait(Process* process, long long timeout_ms) {

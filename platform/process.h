@@ -1,5 +1,6 @@
-// Process stand-in: child processes started with posix_spawn (never through
-// a shell) and watched through a pidfd.
+// Process stand-in: child processes started with posix_spawn, or with clone
+// for one that is to end with its parent (never through a shell), and
+// watched through a pidfd.
 #pragma once
 
 #include <sys/types.h>
@@ -12,6 +13,10 @@ struct SpawnRequest {
   char* const* envp = nullptr;         // null-terminated; null: this process's environment
   const char* directory = nullptr;     // working directory; null: the current one
   bool detach = true;                  // standard streams on /dev/null
+  // The child is ended (SIGKILL) when the thread that started it ends, and
+  // so when this process ends, killed or not; one whose parent is gone
+  // before that is arranged ends at once, before it runs the program.
+  bool end_with_parent = false;
 };
 
 // A running (or ended, not yet released) child.

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <sys/eventfd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/testing/test_root.h"
@@ -16,7 +17,8 @@
 namespace vorlane::platform {
 namespace {
 
-int run_shell(const std::string& script, const char* directory = nullptr, char* const* envp = nullptr) {
+int run_shell(const std::string& script, const char* directory = nullptr, char* const* envp = nullptr,
+              bool tied = false) {
   std::string s = script;
   char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), s.data(), nullptr};
   SpawnRequest r;
@@ -24,6 +26,7 @@ int run_shell(const std::string& script, const char* directory = nullptr, char* 
   r.argv = argv;
   r.envp = envp;
   r.directory = directory;
+  r.end_with_parent = tied;
   Process p;
   if (process_spawn(r, &p) != 0) return -1;
   int rc = process_wait(&p, 10000);
@@ -37,23 +40,36 @@ std::string slurp(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-TEST(Process, ExitCodesAndSpawnErrors) {
-  EXPECT_EQ(run_shell("exit 3"), 3);
-  EXPECT_EQ(run_shell("exit 0"), 0);
-  EXPECT_EQ(run_shell("kill -TERM $$"), 128 + SIGTERM);
+// Children started to end with their parent (fork and exec) behave as the
+// others (posix_spawn) in everything else.
+class Spawn : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(Process, Spawn, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "EndingWithParent" : "Free"; });
+
+TEST_P(Spawn, ExitCodesAndSpawnErrors) {
+  const bool tied = GetParam();
+  EXPECT_EQ(run_shell("exit 3", nullptr, nullptr, tied), 3);
+  EXPECT_EQ(run_shell("exit 0", nullptr, nullptr, tied), 0);
+  EXPECT_EQ(run_shell("kill -TERM $$", nullptr, nullptr, tied), 128 + SIGTERM);
 
   char* argv[] = {const_cast<char*>("nothing"), nullptr};
   SpawnRequest r;
   r.path = "/nonexistent/program";
   r.argv = argv;
+  r.end_with_parent = tied;
   Process p;
   EXPECT_EQ(process_spawn(r, &p), ENOENT);
   EXPECT_EQ(p.pid, -1);
   r.path = "sh";  // no search path
   EXPECT_EQ(process_spawn(r, &p), ENOENT);
+  r.path = "/bin/sh";
+  r.directory = "/nonexistent";
+  EXPECT_EQ(process_spawn(r, &p), ENOENT);
+  EXPECT_EQ(p.pid, -1);
 }
 
-TEST(Process, ChildStartsClean) {
+TEST_P(Spawn, ChildStartsClean) {
+  const bool tied = GetParam();
   TestRoot root;
   // Whatever this process has blocked, ignored or left open, the child
   // starts with nothing of it.
@@ -69,7 +85,7 @@ TEST(Process, ChildStartsClean) {
   int rc = run_shell(
       "{ grep -E '^Sig(Blk|Ign)' /proc/self/status; test -e /proc/self/fd/57 && echo leaked;"
       " readlink /proc/self/fd/0 /proc/self/fd/2; pwd; echo \"$ONLY\"; } > " + out,
-      "/tmp", envp);
+      "/tmp", envp, tied);
   signal(SIGPIPE, old_pipe);
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   close(leaked);
@@ -84,6 +100,51 @@ TEST(Process, ChildStartsClean) {
   ASSERT_NE(ign, std::string::npos) << text;
   EXPECT_EQ(std::stoull(text.substr(ign + 8, 16), nullptr, 16) & 0x7FFFFFFFull, 0u) << text;
   EXPECT_NE(text.find("/dev/null\n/dev/null\n/tmp\nthis\n"), std::string::npos) << text;
+}
+
+// Whether pid still runs (a zombie waiting for its new parent counts as
+// ended).
+bool running(pid_t pid) {
+  std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+// A child asked to end with its parent is gone soon after the parent is
+// killed with SIGKILL; another one stays.
+TEST(Process, AChildEndsWithItsParentWhenAsked) {
+  for (const bool tied : {true, false}) {
+    SCOPED_TRACE(tied ? "tied" : "free");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t parent = fork();
+    ASSERT_GE(parent, 0);
+    if (parent == 0) {
+      char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("60"), nullptr};
+      SpawnRequest r;
+      r.path = "/bin/sleep";
+      r.argv = argv;
+      r.end_with_parent = tied;
+      Process p;
+      pid_t pid = process_spawn(r, &p) == 0 ? p.pid : -1;
+      if (write(fds[1], &pid, sizeof pid) < 0) {}
+      pause();
+      _exit(0);
+    }
+    close(fds[1]);
+    pid_t child = -1;
+    ASSERT_EQ(read(fds[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
+    close(fds[0]);
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(running(child));
+    kill(parent, SIGKILL);
+    waitpid(parent, nullptr, 0);
+    // Bounded: a loaded machine may take a while to run the kill. The free
+    // child is given a short while only.
+    for (int i = 0; i < (tied ? 1000 : 30) && running(child); ++i) usleep(10000);
+    EXPECT_EQ(running(child), !tied);
+    kill(child, SIGKILL);
+  }
 }
 
 TEST(Process, NewSessionTimeOutAndTermination) {

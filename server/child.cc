@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +67,12 @@ int run_child(int argc, char** argv) {
     fprintf(stderr, "vorlane-server: cannot extend the built-in module table\n");
     return 1;
   }
+
+  // A write past a file size limit (RLIMIT_FSIZE) fails with EFBIG, which
+  // the engine reports as the error of the call, instead of ending the
+  // server with SIGXFSZ. The host program decides this, not the library,
+  // which leaves the signals of whatever program loads it alone.
+  signal(SIGXFSZ, SIG_IGN);
 
   PyConfig config;
   PyConfig_InitPythonConfig(&config);

@@ -16,9 +16,12 @@
 //   "cat"         catalog entries
 //   "jnl"         journal of documents added since the database was opened
 //                 for incremental indexing
-// While a save or merge writes, ".dir.new", ".cat.new" and ".tf<N>.new" hold
-// its new files until they are committed (store/db_commit.h); a rebuild of
-// the directory writes ".dir" and keeps the old one as "dir~".
+//   "adj"         which source documents the merge that made the database
+//                 dropped (optional; its format: engine/dbmerge/adj_file.h)
+// While a save or merge writes, ".dir.new", ".cat.new" and ".tf<N>.new" (and
+// for a merge ".ti<N>.new", ".del.new", ".din.new", ".inf.new", ".adj.new")
+// hold its new files until they are committed (store/db_commit.h); a rebuild
+// of the directory writes ".dir" and keeps the old one as "dir~".
 //
 // Term record (idbm_rec), full form: 4 x (count + free + 5) bytes; on disk
 // free is always 0, so count x 4 + 20 bytes.
@@ -109,6 +112,7 @@ inline constexpr const char* kDelFile = "del";
 inline constexpr const char* kDinFile = "din";
 inline constexpr const char* kInfFile = "inf";
 inline constexpr const char* kJnlFile = "jnl";
+inline constexpr const char* kAdjFile = "adj";
 inline constexpr const char* kTermFilePrefix = "tf";
 inline constexpr const char* kTitleFilePrefix = "ti";
 

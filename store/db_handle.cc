@@ -113,6 +113,12 @@ FILE* open_keep(const std::string& path) {
 
 idbm_db* idbm_openInner(const char* path, uint32_t id, int32_t posting_limit, uint32_t count, int32_t score_incr,
                         idbm_db* catalog, uint32_t flags) {
+  // A commit cut short is finished first: a merge's commit drops the journal
+  // of the database it replaced, which must not be replayed over it.
+  if (path) {
+    db_dir_lock lock(path);
+    if (lock.held() && !db_finish_commit(path)) return nullptr;
+  }
   if ((flags & IDBM_INCREMENTAL) && path && access(db_file_path(path, kJnlFile).c_str(), F_OK) == 0) {
     idbm_db* db = idbm_open_incr(path, posting_limit, count, score_incr, catalog);
     if (db) db->id = id;
@@ -258,6 +264,11 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
     report_error("idbm_open_incr:", "null db name");
     return nullptr;
   }
+  {
+    // The journal as a commit cut short leaves it (store/db_commit.h).
+    db_dir_lock lock(path);
+    if (lock.held() && !db_finish_commit(path)) return nullptr;
+  }
   // The capacity must hold every document of the journal: the title, deletion
   // and date files are cut to it before the replay. A smaller one is refused
   // before any file is touched.
@@ -307,7 +318,10 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
   if (db->score_incr == 0) {
     db->score_incr = score_incr;
     rewind(db->inf_stream);
-    if (fwrite(&score_incr, 4, 1, db->inf_stream) != 1 || fflush(db->inf_stream) != 0) return refuse("can't set incr");
+    if (fwrite(&score_incr, 4, 1, db->inf_stream) != 1 || fflush(db->inf_stream) != 0) {
+      report_file_error("idbm_open_incr: can't set incr", db_file_path(path, kInfFile).c_str());
+      return refuse("can't set incr");
+    }
     rewind(db->inf_stream);
   } else if (db->score_incr != score_incr) {
     return refuse("incr conflict");
@@ -380,7 +394,7 @@ idbm_db* idbm_newdb(const char* path, int32_t posting_limit) {
     int saved = errno;
     idbm_close(db);
     errno = saved;
-    report_error("idbm_newdb: can't create", failed.c_str());
+    report_file_error("idbm_newdb: can't create", failed.c_str());
     return nullptr;
   }
   return db;
@@ -402,10 +416,12 @@ int trunc_and_map(idbm_db* db, FILE*& stream, const char* file, uint64_t bytes, 
   const long long have = fflush(stream) == 0 ? fsize(fileno(stream)) : -1;
   bool ok = have >= 0 && (static_cast<uint64_t>(have) >= bytes ||
                           ftruncate(fileno(stream), static_cast<off_t>(bytes)) == 0);
-  ok = fclose(stream) == 0 && ok;
+  const int saved = errno;
+  if (fclose(stream) != 0 && ok) ok = false;
+  else errno = saved;
   stream = nullptr;
   if (!ok) {
-    report_error(who, p.c_str());
+    report_file_error(who, p.c_str());
     return 0;
   }
   release_map(out, heap);

@@ -127,9 +127,18 @@ struct idbm_db {
   FILE* din_stream = nullptr;
   FILE* inf_stream = nullptr;
   // The dir, cat and tf streams write the temporaries of a save or merge not
-  // yet committed (store/db_commit.h); new_part is the part tf_stream writes.
+  // yet committed (store/db_commit.h); new_part is the part tf_stream writes;
+  // new_ended: their header is written, they may be committed.
   bool new_files = false;
+  bool new_ended = false;
   uint32_t new_part = 0;
+  // A new document set (store/doc_files.h): ti_stream writes the temporary
+  // of title file new_title_file, din_stream and inf_stream those of "din"
+  // and "inf", del is a heap buffer of new_docs_room bytes holding the
+  // deletion bytes of the documents added so far (del.size of them).
+  bool new_docs = false;
+  uint32_t new_title_file = 0;
+  uint64_t new_docs_room = 0;
   // A save or merge of this handle has passed its commit point: a later save
   // begins new files.
   bool saved = false;
@@ -175,8 +184,10 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
 
 // Creates (or reuses) the directory and opens its files for writing: the
 // term files, directory and catalog under temporary names (store/db_commit.h),
-// the title, deletion, date and "inf" files as they are. A path that is
-// missing or not writable is moved aside as "<path>.<seconds>" first.
+// the title, deletion, date and "inf" files as they are (a merge gives the
+// handle a new document set instead, store/doc_files.h). A path that is
+// missing or not writable is moved aside as "<path>.<seconds>" first. Null
+// while another handle writes new files in the directory.
 idbm_db* idbm_newdb(const char* path, int32_t posting_limit);
 
 // 1, or 0 when a stream failed to close; null gives 1.

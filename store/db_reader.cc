@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -27,11 +28,22 @@ const char* part_name(const idbm_db* db, uint32_t part) {
   return part < db->nparts && db->parts[part].name ? db->parts[part].name : "";
 }
 
+void close_part(idbm_reader* r) {
+  if (r->own_fd && r->fd >= 0) close(r->fd);
+  r->fd = -1;
+  r->own_fd = false;
+}
+
 bool open_part(idbm_db* db, idbm_reader* r, uint32_t part) {
-  if (r->stream) fclose(r->stream);
-  r->stream = fopen(part_name(db, part), "rb");
-  if (!r->stream) return false;
-  long long size = fsize(fileno(r->stream));
+  close_part(r);
+  if (part < db->nparts && db->parts[part].fd >= 0) {
+    r->fd = db->parts[part].fd;
+  } else {
+    r->fd = open(part_name(db, part), O_RDONLY | O_CLOEXEC);
+    if (r->fd < 0) return false;
+    r->own_fd = true;
+  }
+  long long size = fsize(r->fd);
   r->part = part;
   r->part_size = size > 0 ? static_cast<uint64_t>(size) : 0;
   r->part_read = 0;
@@ -58,13 +70,14 @@ bool ensure(idbm_reader* r, uint64_t need, bool* error) {
   }
   while (r->end < need && r->part_read < r->part_size) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(r->capacity - r->end, r->part_size - r->part_read));
-    size_t got = fread(r->buffer + r->end, 1, want, r->stream);
-    if (got == 0) {
+    const ssize_t got = ::pread(r->fd, r->buffer + r->end, want, static_cast<off_t>(r->part_read));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
       *error = true;
       return false;
     }
-    r->end += got;
-    r->part_read += got;
+    r->end += static_cast<uint64_t>(got);
+    r->part_read += static_cast<uint64_t>(got);
   }
   return r->end >= need;
 }
@@ -178,7 +191,7 @@ bool idbm_reader_at_end(const idbm_reader* reader) {
 
 void idbm_buffer_free(idbm_reader* r) {
   if (!r) return;
-  if (r->stream) fclose(r->stream);
+  close_part(r);
   free(r->buffer);
   delete state_of(r);
 }

@@ -3,14 +3,17 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 namespace vorlane {
 
 struct idbm_db;
 
 struct idbm_reader {
-  FILE* stream = nullptr;   // the part being read
+  // The part being read: the handle's own descriptor when it has the part
+  // open (so a handle keeps reading the files it opened after a save or
+  // merge has replaced them), else one the reader opened by name (own_fd).
+  int fd = -1;
+  bool own_fd = false;
   uint32_t part = 0;        // its number
   uint64_t part_size = 0;
   uint64_t part_read = 0;   // bytes of the part read into the buffer so far

@@ -51,6 +51,13 @@ const uint32_t* rescale(const idbm_db* db, const uint32_t* rec, std::vector<uint
   return work.data();
 }
 
+// A write of the term files being made failed: the part, or the new
+// directory when dir is set, is named.
+int write_failed(const idbm_db* db, const char* what, bool dir = false) {
+  const std::string path = dir ? db_file_path(db_name(db), kNewDirFile) : db_new_part_path(db_name(db), db->new_part);
+  return report_file_error(what, path.c_str());
+}
+
 }  // namespace
 
 int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position) {
@@ -104,12 +111,13 @@ int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position) {
     }
   }
 
-  if (durable_hook && durable_hook("append", db_name(db)) != 0) return report_error("idbm_append: tf fwrite", db_name(db));
+  if (durable_hook && durable_hook("append", db_name(db)) != 0) return write_failed(db, "idbm_append: tf fwrite");
   if (offset + size >= idbm_part_limit) {
     if (part >= kMaxParts - 1) return report_error("idbm_append:", "too many parts");
     // The finished part is flushed, synced and closed; any failure of those
     // fails the append.
-    if (!db_start_new_part(db, part + 1)) return report_error("idbm_append:", "can't start new part");
+    if (!db_start_new_part(db, part + 1))
+      return report_file_error("idbm_append: can't start new part", db_new_part_path(db_name(db), part + 1).c_str());
     ++part;
     offset = 0;
   }
@@ -119,13 +127,13 @@ int idbm_append(idbm_db* db, const uint32_t* record, idbm_position* position) {
     written = fwrite(out, 4, 4, db->tf_stream) == 4 && fwrite(postings, 4, count + 1, db->tf_stream) == count + 1;
   else
     written = fwrite(out, 1, size, db->tf_stream) == size;
-  if (!written) return report_error("idbm_append: tf fwrite", db_name(db));
+  if (!written) return write_failed(db, "idbm_append: tf fwrite");
   position->offset = static_cast<uint32_t>(offset);
   position->size_part = dir_size_part(size, part);
   if (dir_entry_needed(static_cast<uint32_t>(offset), size)) {
     const dir_entry e{rec_hash1(rec), rec_hash2(rec), static_cast<uint32_t>(offset), dir_size_part(size, part)};
     if (!db->dir_stream || fwrite(&e, sizeof e, 1, db->dir_stream) != 1)
-      return report_error("idbm_append: dir fwrite", db_name(db));
+      return write_failed(db, "idbm_append: dir fwrite", true);
   }
   return 1;
 }
@@ -148,8 +156,9 @@ int idbm_write_score_incr(idbm_db* db, int32_t value) {
   }
   const int32_t v = value ? value : stored;
   rewind(db->inf_stream);
-  if (fwrite(&v, 4, 1, db->inf_stream) != 1) return report_error("idbm_write_score_incr: inf putw", db_name(db));
-  if (fflush(db->inf_stream) != 0) return report_error("idbm_write_score_incr: inf fflush", db_name(db));
+  const std::string inf = db_file_path(db_name(db), kInfFile);
+  if (fwrite(&v, 4, 1, db->inf_stream) != 1) return report_file_error("idbm_write_score_incr: inf putw", inf.c_str());
+  if (fflush(db->inf_stream) != 0) return report_file_error("idbm_write_score_incr: inf fflush", inf.c_str());
   db->score_incr = v;
   return 1;
 }
@@ -165,30 +174,40 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   // database's own stay whole until the commit (store/db_commit.h).
   if (!db_begin_new_files(db)) return 0;
   const uint32_t zero_header[4] = {};
-  if (fwrite(zero_header, 4, 4, db->dir_stream) != 4) return report_error("idbm_write: dir putw", name);
+  if (fwrite(zero_header, 4, 4, db->dir_stream) != 4) return write_failed(db, "idbm_write: dir putw", true);
 
   // Every record of the term table, in hash-pair order.
   const uint32_t table_size =
       db->cache_table ? static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed)) : 0;
   const int32_t used = db->cache_used.load(std::memory_order_relaxed);
-  auto** records = static_cast<uint32_t**>(malloc(sizeof(uint32_t*) * (static_cast<size_t>(std::max(used, 0)) + 1)));
+  // Each record is sorted by a key read once from its pair, in the order of
+  // hash_pair_cmp (both words without their top bit), records of equal keys
+  // in table order: sorting through the record pointers would read the
+  // icube at random for every comparison.
+  struct keyed_record {
+    uint64_t key;
+    uint32_t* rec;
+  };
+  auto* records =
+      static_cast<keyed_record*>(malloc(sizeof(keyed_record) * (static_cast<size_t>(std::max(used, 0)) + 1)));
   if (!records) return report_error("idbm_write: out of memory for qsort", name);
   int32_t n = 0;
   for (uint32_t cell = 1; cell <= table_size; ++cell) {
     const uintptr_t v = db->cache_table[cell].load(std::memory_order_relaxed);
     if (v == 0 || v == CACHE_DEL) continue;
     if (n >= used) log_fatal("idbm_write: qsort buf overrun");
-    records[n++] = reinterpret_cast<uint32_t*>(v);
+    auto* rec = reinterpret_cast<uint32_t*>(v);
+    records[n++] = {uint64_t{rec[0] & kHashMask} << 32 | (rec[1] & kHashMask), rec};
   }
   log_msg(LOG_INFO, "write %d terms from size %d table\n", n, static_cast<int>(table_size));
-  qsort(records, static_cast<size_t>(n), sizeof *records, hash_pair_qsort_cmp);
+  std::stable_sort(records, records + n, [](const keyed_record& a, const keyed_record& b) { return a.key < b.key; });
   log_msg(LOG_INFO, "done sorting %d terms\n", n);
 
   const uint32_t limit = static_cast<uint32_t>(std::max(db->posting_limit, 1));
   idbm_position position;
   uint32_t nterms = 0;
   for (int32_t i = 0; i < n; ++i) {
-    uint32_t* rec = records[i];
+    uint32_t* rec = records[i].rec;
     const uint32_t count = rec_full_count(rec);
     if (count > limit) {
       // Keep the first limit postings (by docid); the rest becomes spare room.
@@ -206,9 +225,10 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   free(records);
   step("records");
 
-  if (fflush(db->dir_stream) != 0) return report_error("idbm_write: dir fflush", name);
-  if (fflush(db->cat_stream) != 0) return report_error("idbm_write: cat fflush", name);
-  if (fflush(db->tf_stream) != 0) return report_error("idbm_write: tf fflush", name);
+  if (fflush(db->dir_stream) != 0) return write_failed(db, "idbm_write: dir fflush", true);
+  if (fflush(db->cat_stream) != 0)
+    return report_file_error("idbm_write: cat fflush", db_file_path(name, kNewCatFile).c_str());
+  if (fflush(db->tf_stream) != 0) return write_failed(db, "idbm_write: tf fflush");
 
   // Areas held in heap buffers go to their streams, from the start.
   struct heap_area {
@@ -216,22 +236,24 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
     bool heap;
     FILE* stream;
     uint64_t bytes;
+    const char* file;
     const char* write_msg;
     const char* flush_msg;
   };
   const heap_area areas[] = {
-      {db->ti0, db->ti0_heap, db->ti_stream, uint64_t{db->ndocs} * kTitleBytes, "idbm_write: ti fwrite",
+      {db->ti0, db->ti0_heap, db->ti_stream, uint64_t{db->ndocs} * kTitleBytes, "ti0", "idbm_write: ti fwrite",
        "idbm_write: ti fflush"},
-      {db->del, db->del_heap, db->del_stream, db->ndocs, "idbm_write: del fwrite", "idbm_write: del fflush"},
-      {db->din, db->din_heap, db->din_stream, uint64_t{db->ndocs} * sizeof(din_entry), "idbm_write: din fwrite",
+      {db->del, db->del_heap, db->del_stream, db->ndocs, kDelFile, "idbm_write: del fwrite", "idbm_write: del fflush"},
+      {db->din, db->din_heap, db->din_stream, uint64_t{db->ndocs} * sizeof(din_entry), kDinFile, "idbm_write: din fwrite",
        "idbm_write: din fflush"},
   };
   for (const heap_area& a : areas) {
     if (!a.heap || !a.stream || !a.map.address) continue;
     const uint64_t bytes = std::min(a.bytes, a.map.size);
     rewind(a.stream);
-    if (fwrite(a.map.address, 1, bytes, a.stream) != bytes) return report_error(a.write_msg, name);
-    if (fflush(a.stream) != 0) return report_error(a.flush_msg, name);
+    const std::string file = db_file_path(name, a.file);
+    if (fwrite(a.map.address, 1, bytes, a.stream) != bytes) return report_file_error(a.write_msg, file.c_str());
+    if (fflush(a.stream) != 0) return report_file_error(a.flush_msg, file.c_str());
   }
   step("synced");
 
@@ -239,7 +261,7 @@ int idbm_write(idbm_db* db, int32_t score_incr) {
   // old one. A save that fails before it leaves the old database (and the
   // journal) as they were.
   const uint32_t header[4] = {dir_packed_part(position.size_part) + 1, nterms, db->ndocs, limit};
-  if (!db_commit_new_files(db, header)) return report_error("idbm_write: sync", name);
+  if (!db_end_new_files(db, header) || !db_commit_new_files(db)) return report_error("idbm_write: sync", name);
   step("header");
 
   if (db->jnl_stream) {

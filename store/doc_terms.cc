@@ -1,8 +1,9 @@
 #include "store/doc_terms.h"
 
 #include <cstring>
+#include <initializer_list>
 
-#include "store/alloc.h"
+#include "store/block_pool.h"
 #include "store/log.h"
 #include "store/score_tables.h"
 
@@ -47,6 +48,59 @@ int find_cell(const doc_terms* t, uint32_t hash1, uint32_t hash2) {
 
 const char* shown(const char* text) { return text ? text : ""; }
 
+// A standard table's block: the arena, then its bookkeeping.
+constexpr size_t kDocBlockSize = kDocArenaSize + sizeof(doc_terms_book);
+
+// Free blocks kept for the next documents: a few threads' worth.
+block_pool& arena_pool() {
+  static block_pool& pool = *new block_pool(kDocBlockSize, 4);
+  return pool;
+}
+
+doc_terms_book* book_of(void* arena) {
+  return reinterpret_cast<doc_terms_book*>(static_cast<char*>(arena) + kDocArenaSize);
+}
+
+// Notes a cell in a list of the book, once; a list that would overflow
+// (a counter wrapped back to 0) stands for every cell from then on.
+void note(uint32_t* list, uint32_t* count, int cell) {
+  if (*count < static_cast<uint32_t>(kDocTermCells))
+    list[(*count)++] = static_cast<uint32_t>(cell);
+  else
+    *count = kDocTermCells + 1u;
+}
+
+bool overflowed(uint32_t count) { return count > static_cast<uint32_t>(kDocTermCells); }
+
+// Every field of one cell back to zero.
+void clear_cell(const doc_terms& t, uint32_t i) {
+  t.pairs[i] = hash_pair{};
+  t.freqs[i] = 0;
+  t.raw[i] = t.window[i] = t.deductions[i] = t.texts[i] = t.types[i] = 0;
+}
+
+// Cleans the cells a standard table used, so that its arena is again as a
+// fresh one: the front cells that compaction wrote, array by array, and the
+// cells counted, one by one when they are few (a cell lies on seven cache
+// lines), else the whole cell area at once.
+void clean_arena(void* arena) {
+  doc_terms_book* book = book_of(arena);
+  if (overflowed(book->touched_count) || book->touched_count > kDocTermCells / 16) {
+    memset(arena, 0, kDocArenaSize - kDocTextPoolSize);
+  } else {
+    doc_terms view;
+    doc_terms_carve(&view, arena, kDocTermCells, kDocTextPoolSize);
+    if (const size_t n = book->moved) {
+      memset(view.pairs, 0, n * sizeof(hash_pair));
+      memset(view.freqs, 0, n);
+      for (uint32_t* a : {view.raw, view.window, view.deductions, view.texts, view.types})
+        memset(a, 0, n * sizeof(uint32_t));
+    }
+    for (uint32_t k = 0; k < book->touched_count; ++k) clear_cell(view, book->touched[k]);
+  }
+  book->touched_count = book->window_count = book->moved = 0;
+}
+
 }  // namespace
 
 void doc_terms_carve(doc_terms* t, void* arena, int32_t cells, size_t pool_size) {
@@ -73,13 +127,17 @@ void doc_terms_carve(doc_terms* t, void* arena, int32_t cells, size_t pool_size)
 }
 
 void* doc_terms_alloc(doc_terms* table) {
-  void* arena = valloc(kDocArenaSize);
-  if (arena) doc_terms_carve(table, arena, kDocTermCells, kDocTextPoolSize);
+  void* arena = block_pool_take(&arena_pool());
+  if (!arena) return nullptr;
+  doc_terms_carve(table, arena, kDocTermCells, kDocTextPoolSize);
+  table->book = book_of(arena);
   return arena;
 }
 
 void doc_terms_free(void* arena) {
-  if (arena) vfree(arena, kDocArenaSize);
+  if (!arena) return;
+  clean_arena(arena);
+  block_pool_give(&arena_pool(), arena);
 }
 
 int idbm_incr(doc_terms* t, uint32_t hash1, uint32_t hash2, int incr, int window,
@@ -87,6 +145,10 @@ int idbm_incr(doc_terms* t, uint32_t hash1, uint32_t hash2, int incr, int window
   const int i = find_cell(t, hash1, hash2);
   if (i < 0) return 0;
 
+  if (doc_terms_book* book = t->book) {
+    if (t->raw[i] == 0) note(book->touched, &book->touched_count, i);
+    if (t->window[i] == 0) note(book->window_touched, &book->window_count, i);
+  }
   t->window[i]++;
   t->raw[i]++;
   const int slot = type_slot(type);
@@ -167,7 +229,13 @@ int idbm_decr_text(doc_terms* table, const char* text, int decr, int type) {
 
 void clear_raw_freq(doc_terms* t) {
   if (tracing()) log_msg(LOG_FREQUENCY, "Clearing raw freq counter");
-  if (t->cells > 0) memset(t->window, 0, static_cast<size_t>(t->cells) * sizeof(uint32_t));
+  doc_terms_book* book = t->book;
+  if (book && !overflowed(book->window_count)) {
+    for (uint32_t k = 0; k < book->window_count; ++k) t->window[book->window_touched[k]] = 0;
+  } else if (t->cells > 0) {
+    memset(t->window, 0, static_cast<size_t>(t->cells) * sizeof(uint32_t));
+  }
+  if (book) book->window_count = 0;
 }
 
 int doc_terms_compact(doc_terms* t) {
@@ -186,6 +254,12 @@ int doc_terms_compact(doc_terms* t) {
     ++n;
   }
   t->size = t->cells = n;
+  if (doc_terms_book* book = t->book) {
+    // The counters have left the cells the lists name: clearing and
+    // cleaning now cover the front cells whole.
+    book->moved = static_cast<uint32_t>(n);
+    book->window_count = kDocTermCells + 1u;
+  }
   return n;
 }
 

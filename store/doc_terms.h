@@ -23,6 +23,16 @@
 //
 // Term types: 1 a field token, 2 (not written by document analysis), 3 an
 // explicit term or checksum, 4 a lower-cased variant, 5 a conflated variant.
+//
+// A standard table (doc_terms_alloc) lies in a block that holds, behind its
+// arena, the table's bookkeeping (doc_terms_book): the cells counted since
+// the table was made and the cells whose window counter was raised since the
+// last clearing. Clearing the window counters then zeroes only those, and
+// doc_terms_free cleans only the cells the document used before it keeps the
+// block for the next document (a block pool of store/block_pool.h), so that
+// a document neither maps fresh pages nor clears untouched ones. The table's
+// arrays are changed only through the functions below (a direct write, as
+// tests make, goes to a cell that is also counted).
 #pragma once
 
 #include <cstddef>
@@ -45,6 +55,8 @@ enum : int {
   DT_OCCUR_1, DT_OCCUR_2, DT_OCCUR_3, DT_OCCUR_5, DT_OCCUR_4,
 };
 
+struct doc_terms_book;
+
 struct doc_terms {
   uint32_t docid;        // 0 in a document's table; the journal replay's docid
   int32_t size;          // cells probed (81,920); after compaction the term count
@@ -61,7 +73,21 @@ struct doc_terms {
   char* pool;            // text pool start
   char* pool_cursor;
   char* pool_end;
+  doc_terms_book* book;  // of a standard table; null in a table carved elsewhere
 };
+
+// The bookkeeping behind a standard table's arena. A list holds each cell at
+// most once; a count above kDocTermCells means the list overflowed (a
+// counter wrapped) and stands for every cell.
+struct doc_terms_book {
+  uint32_t touched_count;        // cells in touched
+  uint32_t window_count;         // cells in window_touched
+  uint32_t moved;                // cells 0..moved-1 were written by compaction
+  uint32_t reserved;
+  uint32_t touched[kDocTermCells];         // cells whose raw counter left 0
+  uint32_t window_touched[kDocTermCells];  // cells whose window counter left 0 since the last clearing
+};
+static_assert(sizeof(doc_terms_book) == 16 + 8 * size_t{kDocTermCells});
 
 // Bytes an arena of this many cells and pool bytes needs.
 constexpr size_t doc_terms_arena_size(size_t cells, size_t pool_size) {
@@ -74,8 +100,11 @@ static_assert(doc_terms_arena_size(kDocTermCells, kDocTextPoolSize) == kDocArena
 // flag 0, size and cells = cells, the pool cursor at the pool's start.
 void doc_terms_carve(doc_terms* table, void* arena, int32_t cells, size_t pool_size);
 
-// A standard table in a fresh arena of kDocArenaSize bytes (valloc): the
-// arena, or null when it cannot be allocated. doc_terms_free releases it.
+// A standard table in an arena of kDocArenaSize bytes whose cells are all
+// zero (a fresh valloc block, or a pooled one cleaned by doc_terms_free),
+// with its bookkeeping behind it: the arena, or null when it cannot be
+// allocated. doc_terms_free cleans the cells the table used and gives the
+// block back to the pool (or releases it when the pool is full).
 void* doc_terms_alloc(doc_terms* table);
 void doc_terms_free(void* arena);
 
@@ -92,7 +121,8 @@ int idbm_incr_text(doc_terms* table, const char* text, int incr, int window, int
 int idbm_decr(doc_terms* table, uint32_t hash1, uint32_t hash2, int decr, const char* text, int type);
 int idbm_decr_text(doc_terms* table, const char* text, int decr, int type);
 
-// Zeroes every window counter (a new window starts).
+// Zeroes every window counter (a new window starts): in a standard table
+// only those raised since the last clearing, else all of them.
 void clear_raw_freq(doc_terms* table);
 
 // Moves every occupied cell to the front, in cell order, with its frequency,

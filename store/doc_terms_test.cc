@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -282,6 +284,105 @@ TEST(DocTerms, TracesOnlyWithBothLogBits) {
   EXPECT_NE(all.find("idbm_incr: spam_penalty reached(9). freq decremented to 5).\n"), std::string::npos);
   EXPECT_NE(all.find("Clearing raw freq counter\n"), std::string::npos);
   for (const LogCapture::Line& l : log.lines()) EXPECT_EQ(l.level, LOG_FREQUENCY);
+}
+
+// A table in zeroed memory of its own, without bookkeeping: each clearing
+// zeroes every window counter. The model of the standard tables, which
+// clear only the counters raised since the last clearing and clean only
+// the cells they used when a document is done.
+struct PlainTable {
+  doc_terms t;
+  std::vector<uint32_t> arena;
+  PlainTable() : arena(kDocArenaSize / 4) { doc_terms_carve(&t, arena.data(), kDocTermCells, kDocTextPoolSize); }
+};
+
+constexpr size_t kCellBytes = kDocArenaSize - kDocTextPoolSize;  // the arrays before the pool
+
+// Same cells, counters and texts (the pairs lie at the arena's start).
+void expect_same(const doc_terms& a, const doc_terms& b, const char* when) {
+  SCOPED_TRACE(when);
+  ASSERT_EQ(a.size, b.size);
+  ASSERT_EQ(a.cells, b.cells);
+  ASSERT_EQ(memcmp(a.pairs, b.pairs, kCellBytes), 0);
+  ASSERT_EQ(memcmp(a.counters, b.counters, sizeof a.counters), 0);
+  ASSERT_EQ(a.pool_cursor - a.pool, b.pool_cursor - b.pool);
+  ASSERT_EQ(memcmp(a.pool, b.pool, static_cast<size_t>(a.pool_cursor - a.pool)), 0);
+}
+
+struct Document {
+  const char* name;
+  int vocabulary;  // distinct texts drawn from
+  int occurrences;
+  bool compact;
+  bool overflow;  // the bookkeeping lists overflow halfway
+};
+
+// Document after document in the standard table's reused block, each
+// against a fresh plain table: the same operations give the same arrays,
+// and the block comes back as clean as a fresh one, whether few cells were
+// used (cleaned one by one) or many (cleaned whole), the table compacted
+// or not, the lists overflowed or not.
+TEST(DocTerms, ClearingTheCellsTouchedCountsAsClearingThemAll) {
+  const Document docs[] = {
+      {"few terms", 300, 3000, true, false},
+      {"many terms, not compacted", 12000, 40000, false, false},
+      {"many terms", 12000, 40000, true, false},
+      {"lists overflowed", 500, 4000, true, true},
+      {"few terms, not compacted", 40, 800, false, false},
+      {"few terms after many", 200, 1500, true, false},
+  };
+  const std::vector<char> zero(kCellBytes, 0);
+  const int windows[] = {-1, 0, 1, 3, 100};
+  std::mt19937 rng(7);
+  void* block = nullptr;
+  for (const Document& d : docs) {
+    SCOPED_TRACE(d.name);
+    doc_terms t;
+    void* arena = doc_terms_alloc(&t);
+    ASSERT_NE(arena, nullptr);
+    if (block) {
+      EXPECT_EQ(arena, block) << "the block of the document before is reused";
+    }
+    block = arena;
+    ASSERT_EQ(memcmp(arena, zero.data(), kCellBytes), 0) << "every cell is zero at the start";
+    ASSERT_NE(t.book, nullptr);
+    PlainTable plain;
+    int clears = 0;
+    int until_clear = 1 + static_cast<int>(rng() % 150);
+    auto occur = [&](int vocabulary) {
+      const std::string text = "t" + std::to_string(rng() % vocabulary);
+      const int incr = static_cast<int>(rng() % 9), window = windows[rng() % 5], type = 1 + static_cast<int>(rng() % 5);
+      ASSERT_EQ(idbm_incr_text(&t, text.c_str(), incr, window, type),
+                idbm_incr_text(&plain.t, text.c_str(), incr, window, type));
+      if (--until_clear == 0) {
+        until_clear = 1 + static_cast<int>(rng() % 150);
+        clear_raw_freq(&t);
+        clear_raw_freq(&plain.t);
+        ASSERT_EQ(memcmp(t.window, plain.t.window, static_cast<size_t>(t.cells) * 4), 0) << "clearing " << clears;
+        if (++clears % 25 == 0) expect_same(t, plain.t, "after a clearing");
+      }
+    };
+    for (int k = 0; k < d.occurrences; ++k) {
+      if (d.overflow && k == d.occurrences / 2) t.book->touched_count = t.book->window_count = kDocTermCells + 1u;
+      occur(d.vocabulary);
+    }
+    expect_same(t, plain.t, "at the end");
+    if (d.compact) {
+      ASSERT_EQ(doc_terms_compact(&t), doc_terms_compact(&plain.t));
+      expect_same(t, plain.t, "compacted");
+      // Counting goes on over the compacted cells (terms that are there).
+      for (int k = 0; k < 500; ++k) occur(std::min(d.vocabulary, 20));
+      expect_same(t, plain.t, "counted after compaction");
+    }
+    doc_terms_free(arena);
+  }
+  doc_terms t;
+  void* arena = doc_terms_alloc(&t);
+  EXPECT_EQ(arena, block);
+  EXPECT_EQ(memcmp(arena, zero.data(), kCellBytes), 0);
+  EXPECT_EQ(t.book->touched_count, 0u);
+  EXPECT_EQ(t.book->window_count, 0u);
+  doc_terms_free(arena);
 }
 
 }  // namespace

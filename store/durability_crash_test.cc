@@ -34,6 +34,7 @@
 namespace vorlane {
 namespace {
 
+using testing::copy_dir;
 using testing::index_model;
 using testing::synthetic_doc;
 
@@ -87,11 +88,6 @@ void build(const std::string& path, uint32_t seed, uint32_t n, bool save) {
 
 ::testing::AssertionResult matches(const std::string& path, const index_model& m) {
   return testing::saved_db_matches(path, m, kCapacity);
-}
-
-void copy_dir(const std::string& from, const std::string& to) {
-  std::filesystem::remove_all(to);
-  std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
 }
 
 // One scenario: prepare(run) readies the run's directory in the parent,

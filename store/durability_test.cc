@@ -82,6 +82,14 @@ class DurabilityTest : public ::testing::Test {
       m.add(t);
     }
   }
+  // The database of documents 0..n-1 at path(), saved; the model gets them.
+  void save_new(uint32_t n, index_model& m) {
+    idbm_db* db = open_incr();
+    ASSERT_NE(db, nullptr);
+    index(db, 0, n, m);
+    ASSERT_EQ(idbm_write(db, 1), 1);
+    idbm_close(db);
+  }
   platform::TestRoot root_;
 };
 
@@ -229,12 +237,9 @@ TEST_F(DurabilityTest, FailedSaveStepsReportFailureAndLoseNothing) {
 // database that was in the directory.
 TEST_F(DurabilityTest, FailedMergeLeavesTheOldDatabase) {
   index_model m;
-  idbm_db* db = open_incr();
-  index(db, 0, 40, m);
-  ASSERT_EQ(idbm_write(db, 1), 1);
-  idbm_close(db);
+  save_new(40, m);
   const std::string other = root_.file("other");
-  db = idbm_open_incr(other.c_str(), 0, kCapacity, 1, nullptr);
+  idbm_db* db = idbm_open_incr(other.c_str(), 0, kCapacity, 1, nullptr);
   index_model ignored;
   index(db, 0, 30, ignored);
   ASSERT_EQ(idbm_write(db, 1), 1);
@@ -257,15 +262,49 @@ TEST_F(DurabilityTest, FailedMergeLeavesTheOldDatabase) {
   EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
 }
 
+// One writer at a time in a directory: while a handle writes new files a
+// second one is refused, and a writer that is gone (its files left as a
+// killed process leaves them) is discarded by the next open or writer.
+TEST_F(DurabilityTest, OneWriterAtATimeAndAGoneOneIsDiscarded) {
+  index_model m;
+  save_new(20, m);
+  const auto saved = testing::dir_snapshot(path());
+
+  idbm_db* writer = idbm_newdb(path().c_str(), 0);
+  ASSERT_NE(writer, nullptr);
+  {
+    LogCapture log;
+    EXPECT_EQ(idbm_newdb(path().c_str(), 0), nullptr);
+    EXPECT_TRUE(log.contains("idbm: another handle is writing")) << log.all();
+  }
+  // Readers meanwhile see the saved database and leave the writing alone.
+  EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
+  EXPECT_EQ(access((path() + "/.dir.new").c_str(), F_OK), 0);
+  idbm_close(writer);
+  EXPECT_EQ(testing::dir_snapshot(path()), saved);
+
+  // What a killed writer leaves: the marker (no longer locked) and
+  // temporaries of every kind.
+  for (const char* tmp : {"/.dir.new", "/.cat.new", "/.tf0.new", "/.tf3.new", "/.ti0.new", "/.del.new", "/.adj.new"}) {
+    FILE* f = fopen((path() + tmp).c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs("unfinished", f);
+    fclose(f);
+  }
+  {
+    LogCapture log;
+    EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
+    EXPECT_TRUE(log.contains("idbm: discarded the unfinished writing of")) << log.all();
+  }
+  EXPECT_EQ(testing::dir_snapshot(path()), saved);
+}
+
 // A rebuild whose new directory cannot be synced keeps the old "dir".
 TEST_F(DurabilityTest, FailedRebuildKeepsTheDirectory) {
   index_model m;
-  idbm_db* db = open_incr();
-  index(db, 0, 40, m);
-  ASSERT_EQ(idbm_write(db, 1), 1);
-  idbm_close(db);
+  save_new(40, m);
   const std::string before = testing::read_file(path() + "/dir");
-  db = idbm_openInner(path().c_str(), 0, 0, 0, 0, nullptr, IDBM_KEEP_DIR);
+  idbm_db* db = idbm_openInner(path().c_str(), 0, 0, 0, 0, nullptr, IDBM_KEEP_DIR);
   ASSERT_NE(db, nullptr);
   inject = {"sync", "/.dir", ""};
   durable_hook = failing_hook;
@@ -314,13 +353,10 @@ TEST_F(DurabilityTest, ReopenWithTooSmallACapacityIsRefused) {
 // until its own save commits: a query handle keeps its mapped directory.
 TEST_F(DurabilityTest, IncrementalOpenLeavesTheSavedFiles) {
   index_model m;
-  idbm_db* db = open_incr();
-  index(db, 0, 30, m);
-  ASSERT_EQ(idbm_write(db, 1), 1);
-  idbm_close(db);
+  save_new(30, m);
   const std::string dir = testing::read_file(path() + "/dir");
   const std::string tf0 = testing::read_file(path() + "/tf0");
-  db = open_incr(10);  // a smaller capacity: nothing is cut either
+  idbm_db* db = open_incr(10);  // a smaller capacity: nothing is cut either
   ASSERT_NE(db, nullptr);
   EXPECT_EQ(testing::read_file(path() + "/dir"), dir);
   EXPECT_EQ(testing::read_file(path() + "/tf0"), tf0);

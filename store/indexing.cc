@@ -38,6 +38,26 @@ uint32_t new_term_norm(const idbm_db* db, uint32_t hash1, uint32_t hash2) {
   return static_cast<uint32_t>(std::clamp(norm, 1, 100));
 }
 
+// Allocates the blocks of a mapped file (not a heap buffer) that a store at
+// offset will touch. 1, or 0 after report_file_error naming the file.
+int reserve_map(const idbm_db* db, const mapped_file& map, bool heap, uint64_t offset, uint64_t length,
+                const char* file, const char* who) {
+  if (heap || fmap_reserve(map, offset, length)) return 1;
+  return report_file_error(who, db_file_path(db_name(db), file).c_str());
+}
+
+// Room on disk for the deletion byte, the title record (when one is stored)
+// and the date entry of docid, before any of them is written.
+int reserve_document(const idbm_db* db, uint32_t docid, bool with_title) {
+  const char* who = "idbm_index: no room for the document in";
+  return reserve_map(db, db->del, db->del_heap, docid, 1, kDelFile, who) &&
+         (!with_title ||
+          reserve_map(db, db->ti0, db->ti0_heap, uint64_t{docid} * kTitleBytes, kTitleBytes, "ti0", who)) &&
+         (!db->din.address ||
+          reserve_map(db, db->din, db->din_heap, uint64_t{docid} * sizeof(din_entry), sizeof(din_entry), kDinFile,
+                      who));
+}
+
 // Stores the title record of docid. 1, or 0 after its message.
 int store_title(idbm_db* db, uint32_t docid, const unsigned char* title) {
   const uint64_t at = uint64_t{docid} * kTitleBytes;
@@ -141,6 +161,9 @@ int idbm_index(idbm_db* db, const doc_terms* terms, const unsigned char* title, 
       (db->din.address && uint64_t{docid + 1} * sizeof(din_entry) > db->din.size) || !db->cache_table)
     return -1;
 
+  // A full disk refuses the document before it takes anything.
+  if (!reserve_document(db, docid, title != nullptr)) return 0;
+
   auto* del = static_cast<uint8_t*>(db->del.address);
   db->ndocs = docid + 1;
   del[docid] = 255;
@@ -151,7 +174,26 @@ int idbm_index(idbm_db* db, const doc_terms* terms, const unsigned char* title, 
 
   const uint32_t table_size = static_cast<uint32_t>(db->cache_table[0].load(std::memory_order_relaxed));
   const idbm_db* scores = db->catalog ? db->catalog : db;
+  // A term's cell and then its record are each a cache miss once the table
+  // outgrows the caches: the cells of the terms kAheadCells places on, and
+  // the records of those kAheadRecords places on, are fetched early.
+  constexpr int32_t kAheadCells = 16, kAheadRecords = 8;
+  uint32_t ahead[kAheadCells] = {};
+  auto fetch_cell = [&](int32_t j) {
+    if (j >= nterms || table_size == 0) return;
+    const uint32_t cell = probe_first(terms->pairs[j].hash1, table_size);
+    ahead[j % kAheadCells] = cell;
+    __builtin_prefetch(&db->cache_table[cell]);
+  };
+  auto fetch_record = [&](int32_t j) {
+    if (j >= nterms || table_size == 0) return;
+    const uintptr_t v = db->cache_table[ahead[j % kAheadCells]].load(std::memory_order_relaxed);
+    if (v != 0 && v != CACHE_DEL) __builtin_prefetch(reinterpret_cast<const void*>(v));
+  };
+  for (int32_t j = 0; j < kAheadCells; ++j) fetch_cell(j);
   for (int32_t i = 0; i < nterms; ++i) {
+    fetch_record(i + kAheadRecords);
+    fetch_cell(i + kAheadCells);
     const uint32_t h1 = terms->pairs[i].hash1, h2 = terms->pairs[i].hash2;
     const uint32_t freq = terms->freqs[i];
     if (!index_term_valid(h1, h2, 1)) {
@@ -257,6 +299,7 @@ int idbm_demote(idbm_db* db, uint32_t docid, uint8_t value) {
   auto* byte = static_cast<uint8_t*>(db->del.address) + docid;
   if (*byte == value) return 1;
   if (!del_writable(db)) return report_error("idbm_demote: deletion map is read-only", db_name(db));
+  if (!reserve_map(db, db->del, db->del_heap, docid, 1, kDelFile, "idbm_demote: no room in")) return 0;
   *byte = value;
   return 1;
 }
@@ -266,6 +309,7 @@ int idbm_delete(idbm_db* db, uint32_t docid) {
   auto* byte = static_cast<uint8_t*>(db->del.address) + docid;
   if (*byte == 255) return 1;
   if (!del_writable(db)) return report_error("idbm_delete: deletion map is read-only", db_name(db));
+  if (!reserve_map(db, db->del, db->del_heap, docid, 1, kDelFile, "idbm_delete: no room in")) return 0;
   *byte = 255;
   if (!db->del_heap) {
     flush_range(byte, 1, MS_ASYNC);

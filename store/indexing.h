@@ -45,7 +45,9 @@ struct doc_terms;
 // -1 when a capacity is exhausted (the maps hold no room for another
 // document: nothing is taken; or the term table or the icube is full: the
 // docid is taken and the document stays deleted); 0 when the title cannot be
-// stored or the document's mode contradicts the handle's.
+// stored or the document's mode contradicts the handle's, and 0 with nothing
+// taken when the disk has no room for the blocks of its deletion byte, title
+// record or date entry (fmap_reserve; report_file_error names the file).
 int idbm_index(idbm_db* db, const doc_terms* terms, const unsigned char* title, uint8_t flag_byte,
                uint32_t din_word0, uint32_t din_word1, int normalise);
 
@@ -62,8 +64,8 @@ int idbm_index_and_log(idbm_db* db, const doc_terms* terms, const unsigned char*
                        uint32_t din_word0, uint32_t din_word1, int normalise);
 
 // Sets a document's deletion byte to value (no flush). 1 (also when the value
-// is already there), 0 when docid is not below the deletion map's size or the
-// map is read-only.
+// is already there), 0 when docid is not below the deletion map's size, the
+// map is read-only or the disk has no room for the byte's block.
 int idbm_demote(idbm_db* db, uint32_t docid, uint8_t value);
 
 // Marks a document deleted (255), flushes the byte and sets the "del" file's

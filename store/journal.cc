@@ -100,6 +100,7 @@ int jnl_write_record(idbm_db* db, const doc_terms* terms) {
   }
   const uint64_t written = write_at(fd, record.data(), record.size(), start);
   if (written == record.size()) return 1;
+  const std::string jnl = db_file_path(db->name, kJnlFile);
   const int saved = errno;
   const char* failed = written < 4                   ? "idbm_index_and_log: log reclen fwrite"
                        : written < 4 + uint64_t{n} * 8 ? "idbm_index_and_log: log hash fwrite"
@@ -113,13 +114,13 @@ int jnl_write_record(idbm_db* db, const doc_terms* terms) {
     if (ftruncate(fd, start) != 0) {}
     db->journal_failed = true;
     errno = saved;
-    report_error(failed, db_name(db));
+    report_file_error(failed, jnl.c_str());
     log_msg(LOG_ERROR, "idbm_index_and_log: the journal of %s cannot be written; no more documents are taken",
             db_name(db));
     return 0;
   }
   errno = saved;
-  return report_error(failed, db_name(db));
+  return report_file_error(failed, jnl.c_str());
 }
 
 int idbm_recover_log(idbm_db* db, int normalise) {
@@ -218,6 +219,17 @@ int idbm_recover_log(idbm_db* db, int normalise) {
     terms.cells = static_cast<int32_t>(n);
     terms.pairs = pairs.data();
     terms.freqs = freqs.data();
+    // Room on disk for what the document changes in the maps, so that a
+    // full disk fails the open (the journal stays as it is) instead of
+    // deleting the document.
+    const char* full = !fmap_reserve(db->del, docid, 1) ? kDelFile
+                       : !fmap_reserve(db->din, uint64_t{docid} * sizeof(din_entry), sizeof(din_entry)) ? kDinFile
+                                                                                                       : nullptr;
+    if (full) {
+      report_file_error("idbm_recover_log: no room in", db_file_path(db->name, full).c_str());
+      fclose(f);
+      return 0;
+    }
     const uint8_t flag = del[docid];
     const int indexed = idbm_index(db, &terms, nullptr, flag, w0, w1, normalise);
     if (indexed < 0) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "store/alloc.h"
+#include "store/db_commit.h"
 #include "store/log.h"
 
 namespace vorlane {
@@ -38,6 +39,20 @@ size_t forget_view(void* address) {
 }
 
 void sleep_one_second() { sleep(1); }
+
+struct file_failure {
+  std::string path;
+  int error = 0;
+};
+thread_local file_failure last_file_failure;
+
+// The path an open descriptor names, for the fault hook.
+std::string descriptor_path(int fd) {
+  char link[64], buf[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(link, buf, sizeof buf);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
 
 // Maps a whole file, or its first want bytes when want is not 0.
 int map_whole(const char* path, mapped_file* out, bool writable, uint64_t want = 0) {
@@ -80,6 +95,44 @@ int report_error(const char* what, const char* name) {
   char buf[256];
   const char* text = strerror_r(errno, buf, sizeof buf);
   log_msg(LOG_WARNING, "exception %s at %s %s", text, what, name);
+  return 0;
+}
+
+int report_file_error(const char* what, const char* path) {
+  const int saved = errno;
+  last_file_failure.path = path ? path : "";
+  last_file_failure.error = saved;
+  report_error(what, path ? path : "");
+  errno = saved;
+  return 0;
+}
+
+void clear_file_failure() {
+  last_file_failure.path.clear();
+  last_file_failure.error = 0;
+}
+
+std::string file_failure_text() {
+  if (last_file_failure.path.empty()) return std::string();
+  char buf[256];
+  return last_file_failure.path + ": " + strerror_r(last_file_failure.error, buf, sizeof buf);
+}
+
+int fmap_reserve(const mapped_file& file, uint64_t offset, uint64_t length) {
+  if (!file.address || file.fd < 0 || offset >= file.size || length == 0) return 1;
+  if (length > file.size - offset) length = file.size - offset;
+  if (durable_hook) {
+    if (const int e = durable_hook("reserve", descriptor_path(file.fd).c_str())) {
+      errno = e;
+      return 0;
+    }
+  }
+  int rc;
+  do {
+    rc = posix_fallocate(file.fd, static_cast<off_t>(offset), static_cast<off_t>(length));
+  } while (rc == EINTR);
+  if (rc == 0) return 1;
+  errno = rc;
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace vorlane {
 
@@ -22,6 +23,16 @@ inline constexpr uint64_t kMaxMappedSize = 0xFFFFFFFFull;
 // Logs "exception %s at %s %s" (errno text, what, name) at the warning level
 // and returns 0.
 int report_error(const char* what, const char* name);
+
+// A file that could not be written (or made to last), as report_error with
+// the file's path for name; the path and errno are also kept for this thread
+// until the next such failure or clear_file_failure, so that the caller of a
+// store call can say which file failed (file_failure_text).
+int report_file_error(const char* what, const char* path);
+void clear_file_failure();
+// "<path>: <errno text>" of this thread's last file failure; empty when none
+// was reported since clear_file_failure.
+std::string file_failure_text();
 
 // Up to 10 opens with a wait of one second after each failure; null after the
 // tenth failure or for a null path. The wait can be replaced by tests.
@@ -44,6 +55,17 @@ int fmapwrite_size(const char* path, uint64_t bytes, mapped_file* out);
 // 3: 0 read, 1 write, 2 or 3 read and write; 0x100 creates a missing file.
 // Only modes 2 and 3 succeed (the mapping is read-write). Null on failure.
 void* fmaplock(const char* path, size_t size, int* fd_out, void* ignored, int mode);
+
+// Allocates the blocks under bytes [offset, offset + length) of a mapped
+// file (clipped to its size) before they are stored through the view: a
+// store into a hole of a file on a full disk (or one past a file size limit)
+// would end the process with SIGBUS, while the reservation fails here with
+// ENOSPC or EFBIG instead. Every store through a writable view of a file
+// goes after one. Blocks already allocated cost nothing, so it may be called
+// before every store. 1 (also for a view that is no file: a heap buffer or
+// nothing), or 0 with errno set (nothing reported). durable_hook, when set,
+// is asked first with "reserve" and the file's path.
+int fmap_reserve(const mapped_file& file, uint64_t offset, uint64_t length);
 
 // Unmaps a view and clears the address; 1, or 0 after report_error
 // ("funmap: unmap failed", "").

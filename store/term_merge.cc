@@ -64,8 +64,10 @@ void insert_ordered(std::vector<int>& order, const std::vector<source_state>& sr
   order.insert(at, s);
 }
 
+// The part the handle has open, or else the one its directory holds now.
 bool part0_empty(const idbm_db* db) {
   if (db->nparts != 1 || !db->parts || !db->parts[0].name) return false;
+  if (db->parts[0].fd >= 0) return fsize(db->parts[0].fd) == 0;
   struct stat st;
   return stat(db->parts[0].name, &st) == 0 && st.st_size == 0;
 }
@@ -73,6 +75,14 @@ bool part0_empty(const idbm_db* db) {
 }  // namespace
 
 int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map) {
+  if (!idbm_merge_terms(n, sources, new_db, docid_map)) return 0;
+  // The new files become the database in one commit, after every one of
+  // them is on disk (store/db_commit.h).
+  if (!db_commit_new_files(new_db)) return report_error("idbm_merge: dir putw", db_name(new_db));
+  return 1;
+}
+
+int idbm_merge_terms(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map) {
   if (n > kMaxMergeSources) return report_error("idbm_merge:", "too many dbs");
   if (!new_db->tf_stream || !new_db->dir_stream || !new_db->cat_stream)
     return report_error("idbm_merge: new db files not already open", db_name(new_db));
@@ -252,13 +262,11 @@ int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* d
   }
   release();
 
-  // The new files become the database in one commit, after every one of
-  // them is on disk (store/db_commit.h).
   if (fflush(new_db->dir_stream) != 0) return report_error("idbm_merge: dir fflush", db_name(new_db));
   if (fflush(new_db->cat_stream) != 0) return report_error("idbm_merge: cat fflush", db_name(new_db));
   if (fflush(new_db->tf_stream) != 0) return report_error("idbm_merge: tf fflush", db_name(new_db));
   const uint32_t header[4] = {dir_packed_part(position.size_part) + 1, nterms, new_ndocs, limit};
-  if (!db_commit_new_files(new_db, header)) return report_error("idbm_merge: dir putw", db_name(new_db));
+  if (!db_end_new_files(new_db, header)) return report_error("idbm_merge: dir putw", db_name(new_db));
   return 1;
 }
 

@@ -1,6 +1,6 @@
 // Merging the term files of several databases into a new one (the term files,
-// sparse directory and catalog; the caller writes titles, deletion and date
-// files).
+// sparse directory and catalog; the caller gives the new database its titles,
+// deletion bytes and date entries, store/doc_files.h).
 //
 // Source s contributes docids base(s) .. base(s) + ndocs(s) - 1 of one global
 // docid space (base(0) = 0, base(s + 1) = base(s) + ndocs(s)). An optional
@@ -45,6 +45,13 @@ inline constexpr int kMaxMergeSources = 800;
 // 1 on success, 0 after the failure's message; the directory then holds what
 // it held before (the uncommitted files go when new_db is closed).
 int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map);
+
+// idbm_merge without the commit: the new term files, directory and catalog
+// are written whole but stay under their temporary names, so that the
+// caller can finish the new database's other files (store/doc_files.h) and
+// commit them all together with db_commit_new_files. 1, or 0 after the
+// failure's message.
+int idbm_merge_terms(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map);
 
 // The third word of the 16-byte entry (key1, key2, value, spare) of the
 // process-wide merge map probed from key1 mod size by steps of one with

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "store/db_files.h"
 #include "store/db_handle.h"
@@ -27,6 +31,41 @@ titles_view idbm_titles_view(const idbm_db* db) {
   return v;
 }
 
+namespace {
+
+// Maps the whole file open at fd read-only into out, with a descriptor of
+// its own. 1, or 0 after report_error as fmap's ("fmap: map handle" for an
+// empty file).
+int map_open_file(int fd, const std::string& path, mapped_file* out) {
+  const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return report_error("fmap: opening", path.c_str());
+  const long long size = fsize(own);
+  if (size <= 0 || static_cast<uint64_t>(size) > kMaxMappedSize) {
+    const int saved = errno;
+    close(own);
+    errno = saved;
+    return report_error("fmap: map handle", path.c_str());
+  }
+  void* view = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, own, 0);
+  if (view == MAP_FAILED) {
+    const int saved = errno;
+    close(own);
+    errno = saved;
+    return report_error("fmap: mapping", path.c_str());
+  }
+  out->address = view;
+  out->size = static_cast<uint64_t>(size);
+  out->fd = own;
+  return 1;
+}
+
+bool same_file(int a, int b) {
+  struct stat sa, sb;
+  return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
 int idbm_map_titles(idbm_db* db) {
   std::lock_guard<std::mutex> lock(db->titles_mutex);
   if (idbm_titles_view(db).held) return 1;
@@ -36,6 +75,18 @@ int idbm_map_titles(idbm_db* db) {
   if (!fmap(path.c_str(), &m)) {
     if (errno == 0) errno = EIO;
     return 0;
+  }
+  // A merge may have put another title file under the name since the handle
+  // opened its own: the handle keeps reading the one it opened.
+  const int own = db->title_files && db->ntitle_files > 0 ? db->title_files[0].fd : -1;
+  if (own >= 0 && !same_file(own, m.fd)) {
+    funmap(&m);
+    close(m.fd);
+    m = mapped_file{};
+    if (!map_open_file(own, path, &m)) {
+      if (errno == 0) errno = EIO;
+      return 0;
+    }
   }
   db->ti0.size = m.size;
   db->ti0.fd = m.fd;

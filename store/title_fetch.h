@@ -28,9 +28,11 @@ titles_view idbm_titles_view(const idbm_db* db);
 
 // Maps "ti0" read-only into a query handle, so that titles of its first
 // title file are copied from memory; the title files stay open (readers may
-// be using them). A handle that holds ti0 already keeps it. Safe beside
-// readers of the handle and beside another idbm_map_titles. 1, or 0 after
-// the report of fmap with errno set (EIO when the failure set none).
+// be using them). When "ti0" is no longer the file the handle opened (a
+// merge has replaced it), the handle's own is mapped. A handle that holds ti0
+// already keeps it. Safe beside readers of the handle and beside another
+// idbm_map_titles. 1, or 0 after the report of fmap with errno set (EIO when
+// the failure set none).
 int idbm_map_titles(idbm_db* db);
 
 // Reads the record of docid into the caller's 448-byte buffer and unpacks it

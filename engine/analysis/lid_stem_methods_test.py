@@ -107,6 +107,19 @@ ENGLISH_STEMS = [
     ("studies", "study", "study", "study", "study"),
     ("mice", "mouse", "mouse", "mouse", "mouse"),
     ("walked", "walk", "walk", "walk", "walk"),
+    # Short words keep their own form unless they are inflections; plurals
+    # of abbreviations relate to them.
+    ("os", "os", "os", "os", "os"),
+    ("us", "us", "us", "us", "us"),
+    ("sys", "sys", "sys", "sys", "sys"),
+    ("its", "its", "its", "its", "its"),
+    ("io", "io", "io", "io", "io"),
+    ("bed", "bed", "bed", "bed", "bed"),
+    ("was", "be", "be", "be", "be"),
+    ("men", "man", "man", "man", "man"),
+    ("apis", "apis", "api", "apis", "api"),
+    ("urls", "url", "url", "url", "url"),
+    ("uuids", "uuid", "uuid", "uuid", "uuid"),
 ]
 
 

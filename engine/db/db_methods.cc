@@ -15,6 +15,7 @@
 #include "store/db_write.h"
 #include "store/indexing.h"
 #include "store/journal.h"
+#include "store/mapfile.h"
 #include "store/script/script_text.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"
@@ -86,13 +87,14 @@ PyObject* sorn_open_db(PyObject*, PyObject* args) {
   idbm_db* db = nullptr;
   idbm_db* catalog = nullptr;
   open_result result;
+  clear_file_failure();
   {
     InterpreterRelease unlocked;
     result = open_database(id, path, catalog_path, score, capacity, &db, &catalog);
   }
   if (result != open_result::ok) {
     open_dbs[id] = nullptr;
-    return raise_error(result == open_result::bad_catalog ? "Invalid catalog" : "Cannot open database");
+    return raise_store_error(result == open_result::bad_catalog ? "Invalid catalog" : "Cannot open database");
   }
   open_dbs[id] = db;
   owned_catalogs[id] = catalog;
@@ -112,6 +114,7 @@ PyObject* sorn_quit_db(PyObject*, PyObject* args) {
   idbm_db* catalog = owned_catalogs[id];
   owned_catalogs[id] = nullptr;
   int closed;
+  clear_file_failure();
   {
     InterpreterRelease unlocked;
     // The handle goes first: an incremental one points at its catalog.
@@ -120,7 +123,7 @@ PyObject* sorn_quit_db(PyObject*, PyObject* args) {
     idbm_close(catalog);
   }
   open_dbs[id] = nullptr;
-  if (!closed) return raise_error("Failed: idbm_close");
+  if (!closed) return raise_store_error("Failed: idbm_close");
   Py_RETURN_NONE;
 }
 
@@ -130,11 +133,12 @@ PyObject* sorn_save_db(PyObject*, PyObject* args) {
   idbm_db* db = checked_db(id);
   if (!db) return nullptr;
   int written;
+  clear_file_failure();
   {
     InterpreterRelease unlocked;
     written = idbm_write(db, db->score_incr);
   }
-  if (!written) return raise_error("Failed: idbm_write");
+  if (!written) return raise_store_error("Failed: idbm_write");
   Py_RETURN_NONE;
 }
 
@@ -144,7 +148,8 @@ PyObject* sorn_delete(PyObject*, PyObject* args) {
   idbm_db* db = checked_db(id);
   if (!db) return nullptr;
   if (docid < 0 || static_cast<uint32_t>(docid) >= db->ndocs) return raise_error("Invalid docid");
-  if (!idbm_delete(db, static_cast<uint32_t>(docid))) return raise_error("Failed: idbm_delete");
+  clear_file_failure();
+  if (!idbm_delete(db, static_cast<uint32_t>(docid))) return raise_store_error("Failed: idbm_delete");
   Py_RETURN_NONE;
 }
 

@@ -24,9 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "store/db_files.h"
+
 namespace vorlane::engine {
 
-inline constexpr const char* kAdjFile = "adj";
+// The file is kAdjFile (store/db_files.h), committed with the merged
+// database (store/db_commit.h).
+using vorlane::kAdjFile;
 inline constexpr uint32_t kAdjHeaderSize = 4;
 
 // The document map of a merge: one entry per source document, -1 for a

@@ -14,11 +14,13 @@
 #include "engine/dbmerge/adj_file.h"
 #include "platform/testing/test_root.h"
 #include "store/date_entry.h"
+#include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/db_reader.h"
 #include "store/db_write.h"
 #include "store/indexing.h"
+#include "store/testing/db_check.h"
 #include "store/testing/log_capture.h"
 #include "store/mapfile.h"
 #include "store/score_tables.h"
@@ -61,6 +63,8 @@ class DbMergeTest : public ::testing::Test {
   }
   void TearDown() override {
     merge_db_step = nullptr;
+    durable_hook = nullptr;
+    idbm_part_limit = kPartLimit;
     for (idbm_db* db : open_) idbm_close(db);
     cache_release_arenas();
   }
@@ -322,6 +326,74 @@ TEST_F(DbMergeTest, AReusedTargetKeepsNothingOfWhatItHeld) {
   EXPECT_EQ(m->icube, nullptr);  // a query database, not a replayed journal
 }
 
+long hook_steps = 0;
+long hook_fail_at = -1;
+int fail_at_step(const char*, const char*) { return ++hook_steps == hook_fail_at ? EIO : 0; }
+
+// A merge into a directory that holds a database, failing at each of its
+// steps in turn (every write, sync, rename and removal): each failure is
+// reported, and the directory then holds the old database or the new one,
+// file for file. The old one has three term-file parts, an "adj" and a
+// journal (of documents indexed since, say), the new one more documents in
+// one part, no "adj" and no journal.
+TEST_F(DbMergeTest, AMergeIntoAUsedDirectoryFailingAtAnyStepLeavesTheOldOrTheNewDatabase) {
+  idbm_part_limit = 100;
+  idbm_db* old_source = source("o", 40, "KKDKK");
+  ASSERT_TRUE(merge("m", {old_source}).ok);
+  idbm_part_limit = kPartLimit;
+  FILE* jnl = fopen(root_.file("m/jnl").c_str(), "wb");
+  ASSERT_NE(jnl, nullptr);
+  fwrite("\0\0\0\0", 1, 4, jnl);  // one document without terms
+  fclose(jnl);
+  idbm_db* b = source("b", 0, "KKKKDKKUKKKK");
+  idbm_db* c = source("c", 12, "KKKKKKKKD");
+  const auto old_db = testing::dir_snapshot(root_.file("m"));
+  ASSERT_GT(old_db.count("tf2"), 0u);
+  ASSERT_GT(old_db.count("adj"), 0u);
+
+  testing::copy_dir(root_.file("m"), root_.file("want"));
+  ASSERT_TRUE(merge("want", {b, c}, false, true).ok);
+  const auto new_db = testing::dir_snapshot(root_.file("want"));
+  EXPECT_EQ(new_db.count("tf1"), 0u);
+  EXPECT_EQ(new_db.count("adj"), 0u);
+  EXPECT_EQ(new_db.count("jnl"), 0u);
+  EXPECT_EQ(new_db.at("ti0").size(), 18 * kTitleRecordSize);
+
+  testing::copy_dir(root_.file("m"), root_.file("run"));
+  hook_steps = 0;
+  hook_fail_at = -1;
+  durable_hook = fail_at_step;
+  ASSERT_TRUE(merge("run", {b, c}, false, true).ok);
+  durable_hook = nullptr;
+  const long steps = hook_steps;
+  ASSERT_GT(steps, 40);
+  EXPECT_EQ(testing::settled_snapshot(root_.file("run")), new_db);
+
+  int kept_old = 0, got_new = 0;
+  for (long at = 1; at <= steps; ++at) {
+    SCOPED_TRACE(at);
+    testing::copy_dir(root_.file("m"), root_.file("run"));
+    hook_steps = 0;
+    hook_fail_at = at;
+    durable_hook = fail_at_step;
+    merge_outcome r;
+    {
+      LogCapture quiet;
+      r = merge("run", {b, c}, false, true);
+    }
+    durable_hook = nullptr;
+    EXPECT_FALSE(r.ok);
+    const auto now = testing::settled_snapshot(root_.file("run"));
+    const bool is_old = now == old_db, is_new = now == new_db;
+    EXPECT_TRUE(is_old || is_new) << r.message;
+    kept_old += is_old;
+    got_new += is_new;
+  }
+  EXPECT_GT(kept_old, 0);
+  EXPECT_GT(got_new, 0);
+  std::printf("%ld steps: %d failures left the old database, %d the new one\n", steps, kept_old, got_new);
+}
+
 TEST_F(DbMergeTest, TargetsInsideASourceAndSourcesOpenForIndexingAreRefused) {
   idbm_db* a = source("a", 0, "KK");
   std::map<std::string, std::string> before;
@@ -330,15 +402,15 @@ TEST_F(DbMergeTest, TargetsInsideASourceAndSourcesOpenForIndexingAreRefused) {
   ASSERT_EQ(symlink(root_.file("a").c_str(), root_.file("link").c_str()), 0);
   for (const std::string& target : {root_.file("a"), root_.file("a/"), root_.file("a/tf0"), root_.file("a/sub"),
                                     root_.file("link"), root_.file("x/../a"), root_.file("link/sub/deeper")}) {
-    EXPECT_EQ(merge_precheck(target.c_str(), {a}), "Merge target lies in database 1") << target;
+    EXPECT_EQ(merge_precheck(target.c_str(), {a}, {}), "Merge target lies in database 1") << target;
   }
-  EXPECT_EQ(merge_precheck(root_.file("ab").c_str(), {a}), "");
-  EXPECT_EQ(merge_precheck(root_.path().c_str(), {a}), "");  // a parent of the source is no source
+  EXPECT_EQ(merge_precheck(root_.file("ab").c_str(), {a}, {}), "");
+  EXPECT_EQ(merge_precheck(root_.path().c_str(), {a}, {}), "");  // a parent of the source is no source
 
   idbm_db* incr = idbm_open_incr(root_.file("i").c_str(), 0, 4, 1, nullptr);
   ASSERT_NE(incr, nullptr);
   incr->id = 7;
-  EXPECT_EQ(merge_precheck(root_.file("m").c_str(), {a, incr}), "Database open for indexing: 7");
+  EXPECT_EQ(merge_precheck(root_.file("m").c_str(), {a, incr}, {}), "Database open for indexing: 7");
   idbm_close(incr);
 
   std::map<std::string, std::string> after;
@@ -381,7 +453,13 @@ TEST_F(DbMergeTest, FailedWritesAreReportedAsFailures) {
   idbm_db* a = source("a", 0, "KKK");
   struct stat st;
   if (stat("/dev/full", &st) != 0) GTEST_SKIP() << "no /dev/full";
-  // Each file of the new database in turn on a device that is always full.
+  // Each file of the new database in turn on a device that is always full:
+  // the file it is written as until the commit is made a link to it once
+  // the merge has begun.
+  static std::string full_path;
+  merge_db_step = [](const char* step, const int32_t*, uint64_t) {
+    if (strcmp(step, "begun") == 0) symlink("/dev/full", full_path.c_str());
+  };
   const struct {
     const char* file;
     const char* message;
@@ -391,14 +469,14 @@ TEST_F(DbMergeTest, FailedWritesAreReportedAsFailures) {
   for (const auto& c : cases) {
     const std::string dir = root_.file(std::string("m-") + c.file);
     ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
-    ASSERT_EQ(symlink("/dev/full", (dir + "/" + c.file).c_str()), 0);
+    full_path = dir + "/." + c.file + ".new";
     merge_outcome r = merge(std::string("m-") + c.file, {a});
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, c.message);
   }
   // The "adj" file.
   static std::string adj_path;
-  adj_path = root_.file("m-adj/adj");
+  adj_path = root_.file("m-adj/.adj.new");
   merge_db_step = [](const char* step, const int32_t*, uint64_t) {
     if (strcmp(step, "merged") == 0) symlink("/dev/full", adj_path.c_str());
   };

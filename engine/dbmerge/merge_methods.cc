@@ -8,6 +8,7 @@
 #include "engine/module/sorn_methods.h"
 #include "engine/module/sorn_module.h"
 #include "store/db_handle.h"
+#include "store/mapfile.h"
 #include "store/script/script_text.h"
 
 namespace vorlane::engine {
@@ -39,7 +40,7 @@ bool collect_sources(PyObject* list, std::vector<idbm_db*>* out) {
 
 PyObject* outcome_result(const merge_outcome& outcome) {
   if (outcome.out_of_memory) return PyErr_NoMemory();
-  if (!outcome.ok) return raise_error(outcome.message.c_str());
+  if (!outcome.ok) return raise_store_error(outcome.message.c_str());
   Py_RETURN_NONE;
 }
 
@@ -60,7 +61,10 @@ PyObject* sorn_merge_db(PyObject*, PyObject* args) {
   if (sources.empty()) {
     return raise_error("empty merge result");
   }
-  const std::string refused = merge_precheck(path.c_str(), sources);
+  std::vector<idbm_db*> open;
+  for (idbm_db* db : open_dbs)
+    if (db && db != kReservedDb) open.push_back(db);
+  const std::string refused = merge_precheck(path.c_str(), sources, open);
   if (!refused.empty()) {
     return raise_error(refused.c_str());
   }
@@ -68,6 +72,7 @@ PyObject* sorn_merge_db(PyObject*, PyObject* args) {
   std::vector<uint32_t> counts;
   for (const idbm_db* db : sources) counts.push_back(db->ndocs);
   merge_outcome outcome;
+  clear_file_failure();
   {
     InterpreterRelease unlocked;
     outcome = merge_databases(path.c_str(), sources, counts, max_hits, write_adj != 0, recompute_din != 0);
@@ -84,6 +89,7 @@ PyObject* sorn_merge_delmap(PyObject*, PyObject* args) {
   std::vector<idbm_db*> sources;
   if (!collect_sources(list, &sources)) return nullptr;
   merge_outcome outcome;
+  clear_file_failure();
   {
     InterpreterRelease unlocked;
     outcome = merge_deletion_map(merged, sources);

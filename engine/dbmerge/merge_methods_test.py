@@ -143,11 +143,57 @@ class MergeDb(MergeTest):
         self.assertSornError("Database open for indexing: %d" % i, sorn.merge_db, self.path("m"), [a, i], 1, 0)
         self.assertFalse(os.path.exists(self.path("m")))
 
+    def files(self, name):
+        return {n: read(os.path.join(self.path(name), n)) for n in os.listdir(self.path(name))}
+
+    def test_a_failed_merge_into_a_used_directory_keeps_its_database(self):
+        a = self.source("a", 0, "KKKKK")
+        self.assertIsNone(sorn.merge_db(self.path("m"), [a], 1, 0))
+        before = self.files("m")
+        d = self.source("d", 5, "DD")
+        self.assertSornError("empty merge result", sorn.merge_db, self.path("m"), [d], 0, 0)
+        self.assertEqual(self.files("m"), before)
+        m = sorn.open_db(self.path("m"), "", 1, 0)
+        self.assertEqual(sorn.numdocs(m), 5)
+        self.assertEqual([t[2] for t in sorn.titles([(m, j) for j in range(5)])],
+                         ["http://h/%d" % j for j in range(5)])
+
+    def test_a_target_open_in_this_process_is_refused(self):
+        a = self.source("a", 0, "KK")
+        b = self.source("b", 2, "KKK")
+        self.assertIsNone(sorn.merge_db(self.path("m"), [a], 1, 0))
+        m = sorn.open_db(self.path("m"), "", 1, 0)
+        before = self.files("m")
+        for target in (self.path("m"), self.path("m/sub")):
+            self.assertSornError("Merge target lies in database %d" % m, sorn.merge_db, target, [b], 1, 0)
+        self.assertEqual(self.files("m"), before)
+        self.assertEqual([t[2] for t in sorn.titles([(m, 0), (m, 1)])], ["http://h/0", "http://h/1"])
+        # Once it is closed the merge may replace it.
+        sorn.quit_db(m)
+        self.assertIsNone(sorn.merge_db(self.path("m"), [b], 1, 0))
+        m = sorn.open_db(self.path("m"), "", 1, 0)
+        self.assertEqual(sorn.numdocs(m), 3)
+        self.assertEqual(sorn.titles([(m, 0)])[0][2], "http://h/2")
+
     def test_a_source_without_score_setting(self):
         write_db(self.path("z"), 1, titles={0: pack_title(url="http://h/0")}, score_incr=0)
         z = sorn.open_db(self.path("z"), "", 1, 0)
         self.assertSornError("Failed: idbm_write_score_incr", sorn.merge_db, self.path("m"), [z], 1, 0)
         self.assertFalse(os.path.exists(self.path("m/adj")))
+
+    def test_merge_delmap_refuses_a_source_that_has_grown(self):
+        a = self.source("a", 0, "KKK")
+        b = self.source("b", 3, "KKK")
+        self.assertIsNone(sorn.merge_db(self.path("m"), [a, b], 1, 0))
+        m = sorn.open_db(self.path("m"), "", 1, 0)
+        # A rebuilt with five documents, its fifth (which M never held) deleted.
+        sorn.quit_db(a)
+        shutil.rmtree(self.path("a"))
+        a = self.source("a", 0, "KKKKD")
+        before = read(self.path("m/del"))
+        self.assertSornError("adj does not match the databases", sorn.merge_delmap, m, [a, b])
+        self.assertEqual(read(self.path("m/del")), before)
+        self.assertEqual(before, b"\0" * 6)
 
     def test_merge_delmap_without_adj(self):
         a = self.source("a", 0, "KK")

@@ -172,6 +172,9 @@ classify_build_result classify_build(const crule_def* rules, size_t count, int e
 bool classify_table_built() { return built.load(std::memory_order_acquire); }
 
 int match_rules(const char* term, size_t /*length*/, crule_elem** hits) {
+  // Without a table there is nothing to match: no need to take the guard,
+  // whose shared count every term of every document would otherwise write.
+  if (!built.load(std::memory_order_acquire)) return 0;
   bool merged;
   {
     SharedHold hold;

@@ -46,7 +46,7 @@ enum idoc_state : int {
 };
 
 struct idoc_doc {
-  void* arena;             // kDocArenaSize bytes (valloc), owns the table
+  void* arena;             // kDocArenaSize bytes (doc_terms_alloc, pooled), owns the table
   uint32_t arena_length;
   doc_terms terms;
   crule_elem* rule_hits;   // rules matched so far, null when none
@@ -54,8 +54,8 @@ struct idoc_doc {
   int state;               // idoc_state
 };
 
-// The work areas of the fields of one update (one allocation per update,
-// none per field or term).
+// The work areas of the fields of one update (one block per update, kept
+// in a pool for the next update; none per field or term).
 struct idoc_areas {
   char* phrases;  // kIdocPhraseArea bytes
   char* words;    // kIdocWordArea bytes

@@ -2,7 +2,6 @@
 // the token passes, the phrase, stem and word writers and the conflation
 // tables, into the document's term table.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "engine/document/conflate.h"
@@ -12,6 +11,7 @@
 #include "engine/query/field_prefix.h"
 #include "engine/analysis/stem_output.h"
 #include "engine/analysis/token_passes.h"
+#include "store/block_pool.h"
 #include "store/checksum.h"
 #include "store/log.h"
 
@@ -55,17 +55,27 @@ int idoc_field_weight(int a, int d) {
   return static_cast<int>(std::clamp<int64_t>(w, 0, kMaxTermFreq));
 }
 
+namespace {
+
+// The phrase and word areas of an update lie in one block, kept for the
+// next update. Their writers end what they write, so a block holding an
+// earlier update's strings needs no clearing.
+block_pool& areas_pool() {
+  static block_pool& pool = *new block_pool(kIdocPhraseArea + kIdocWordArea, 4);
+  return pool;
+}
+
+}  // namespace
+
 bool idoc_areas_alloc(idoc_areas* areas) {
-  areas->phrases = static_cast<char*>(malloc(kIdocPhraseArea));
-  areas->words = static_cast<char*>(malloc(kIdocWordArea));
-  if (areas->phrases && areas->words) return true;
-  idoc_areas_free(areas);
-  return false;
+  char* block = static_cast<char*>(block_pool_take(&areas_pool()));
+  areas->phrases = block;
+  areas->words = block ? block + kIdocPhraseArea : nullptr;
+  return block != nullptr;
 }
 
 void idoc_areas_free(idoc_areas* areas) {
-  free(areas->phrases);
-  free(areas->words);
+  block_pool_give(&areas_pool(), areas->phrases);
   areas->phrases = areas->words = nullptr;
 }
 

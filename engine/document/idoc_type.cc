@@ -21,6 +21,7 @@
 #include "engine/module/sorn_init_hooks.h"
 #include "engine/module/sorn_methods.h"
 #include "engine/module/sorn_module.h"
+#include "store/mapfile.h"
 #include "store/title_record.h"
 #include "store/script/script_text.h"
 
@@ -185,6 +186,7 @@ PyObject* idoc_insert_method(PyObject* self, PyObject* args) {
 
   int result = 0;
   bool copied;
+  clear_file_failure();
   {
     InterpreterRelease unlocked;
     a.title = heap_copy(title);
@@ -199,7 +201,7 @@ PyObject* idoc_insert_method(PyObject* self, PyObject* args) {
   if (!copied)
     PyErr_NoMemory();
   else if (result == 0)
-    raise_error("Failed: idbm_index_and_log");
+    raise_store_error("Failed: idbm_index_and_log");
   else if (result < 0)
     raise_error("Too many docs");
   else

@@ -1,6 +1,5 @@
 // The method table of sorn: {name, function, calling convention}, 57 entries
-// in the module's published order. A null function is a method not present in
-// this build.
+// in the module's published order.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

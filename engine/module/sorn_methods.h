@@ -1,9 +1,7 @@
 // The 57 functions of the sorn module, in the order of its method table.
 //
-// Each is defined in the file of the component it belongs to. They are
-// declared weak so that the module is built from the methods present in this
-// build; the table leaves out an entry whose function is absent, and
-// sorn_module_test.py lists every such method, so none vanishes unnoticed.
+// Each is defined in the file of the component it belongs to; a method whose
+// code is left out of the build fails the link of the library.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -11,7 +9,7 @@
 
 namespace vorlane::engine {
 
-#define VORLANE_SORN_METHOD(name) PyObject* sorn_##name(PyObject* self, PyObject* args) __attribute__((weak));
+#define VORLANE_SORN_METHOD(name) PyObject* sorn_##name(PyObject* self, PyObject* args);
 VORLANE_SORN_METHOD(cache_init)
 VORLANE_SORN_METHOD(checksum)
 VORLANE_SORN_METHOD(classification_stats)

@@ -2,11 +2,13 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/module/sorn_init_hooks.h"
 #include "engine/module/sorn_method_table.h"
 #include "store/heap.h"
+#include "store/mapfile.h"
 #include "store/sthread.h"
 
 namespace vorlane::engine {
@@ -28,7 +30,7 @@ std::vector<PyMethodDef>& module_methods() {
   static std::vector<PyMethodDef> methods = [] {
     std::vector<PyMethodDef> v;
     for (const SornMethod& m : sorn_method_table)
-      if (m.function) v.push_back({m.name, m.function, m.flags, nullptr});
+      v.push_back({m.name, m.function, m.flags, nullptr});
     v.push_back({nullptr, nullptr, 0, nullptr});
     return v;
   }();
@@ -59,6 +61,12 @@ bool fail(const char* step) {
 PyObject* raise_error(const char* message) {
   PyErr_SetString(sorn_error, message);
   return nullptr;
+}
+
+PyObject* raise_store_error(const char* message) {
+  const std::string file = file_failure_text();
+  if (file.empty()) return raise_error(message);
+  return raise_error((std::string(message) + ": " + file).c_str());
 }
 
 PyObject* raise_limit(const char* message) {
@@ -111,11 +119,11 @@ bool sorn_engine_init() {
   if (!sorn_limit && !(sorn_limit = PyErr_NewException("sorn.limit", nullptr, nullptr)))
     return fail("creating sorn.limit");
 
-  if (idoc_type_ready && idoc_type_ready() != 0) return fail("completing the idoc type");
-  if (ntlm_type_ready && ntlm_type_ready() != 0) return fail("completing the ntlm type");
+  if (idoc_type_ready() != 0) return fail("completing the idoc type");
+  if (ntlm_type_ready() != 0) return fail("completing the ntlm type");
 
-  if (init_percent_table) init_percent_table();
-  if (init_blend_table) init_blend_table();
+  init_percent_table();
+  init_blend_table();
 
   for (int i = 0; i < 8; ++i) quality_offsets[i] = i;
 
@@ -125,7 +133,7 @@ bool sorn_engine_init() {
     key_created = true;
   }
 
-  if (sspi_init) sspi_init();
+  sspi_init();
 
   engine_ready = true;
   ++engine_init_count;

@@ -38,6 +38,11 @@ inline constexpr long kFionread = 0x541B;
 
 // Error routines: set the exception and return null.
 PyObject* raise_error(const char* message);
+// raise_error for a store call that failed: when the call could not write a
+// file (a full disk, say), ": <path>: <reason>" follows the message. The
+// caller clears the store's record (clear_file_failure, store/mapfile.h)
+// before the call.
+PyObject* raise_store_error(const char* message);
 PyObject* raise_limit(const char* message);
 PyObject* raise_bad_db_id(int id);     // "Invalid database identifier: %d"
 PyObject* raise_db_not_open(int id);   // "Database not open: %d"

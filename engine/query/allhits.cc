@@ -55,12 +55,18 @@ int ProcessQuery2(idbm_db* db, char* text, const zop_handle& handle, QueryBuffer
   if (n == 0) return 0;
   QueryTerm* terms = buffers.term_position;
 
+  // The query has required members when a required phrase, or a required
+  // term whose list is whole, is among its terms.
   char required = kMarkOptional;
   for (int i = 0; i < n && terms[i].count != 0; ++i) {
     QueryTerm& t = terms[i];
-    if (!t.record || t.mark != kMarkRequired) continue;
-    if (rec_full_count(t.record) < rec_full_docf(t.record)) t.mark = kMarkOptional;  // cut at the posting limit
-    else required = kMarkRequired;
+    if (t.mark != kMarkRequired) continue;
+    if (t.elements) {
+      required = kMarkRequired;
+    } else if (t.record) {
+      if (rec_full_count(t.record) < rec_full_docf(t.record)) t.mark = kMarkOptional;  // cut at the posting limit
+      else required = kMarkRequired;
+    }
   }
 
   // One group per phrase term, the main group and the excluded group.
@@ -80,11 +86,15 @@ int ProcessQuery2(idbm_db* db, char* text, const zop_handle& handle, QueryBuffer
   for (int i = 0; i < n && terms[i].count != 0; ++i) {
     QueryTerm& t = terms[i];
     if (t.elements) {
+      // Phrases follow the same marks as terms: beside required members an
+      // optional phrase decides nothing.
+      const bool excluded_phrase = t.mark == kMarkExcluded;
+      if (!excluded_phrase && t.mark != required) continue;
       CursorGroup* g = &groups[i];
       DocCursor phrase = group_cursor(g);
       const int64_t count = DocCursorPhrase(t.elements, t.count, &phrase);
       DocCursorAdvance(&phrase);
-      if (t.mark == kMarkExcluded) {
+      if (excluded_phrase) {
         DocCursorInsert(excluded_group, &phrase);
       } else {
         // A phrase that matches nothing still counts as a member, so that
@@ -136,23 +146,15 @@ int query_each2(idbm_db* db, char* text, QueryBuffers* buffers, const zop_handle
     report_error("query_each:", "null db pointer");
     return 0;
   }
-  // The parse areas: 16,272 text bytes, 80 term and 160 element slots.
-  std::unique_ptr<char[]> text_area(new (std::nothrow) char[kQueryTextBytes]());
-  std::unique_ptr<QueryTerm[]> term_area(new (std::nothrow) QueryTerm[kQueryTermSlots]());
-  std::unique_ptr<QueryTerm[]> element_area(new (std::nothrow) QueryTerm[kQueryElementSlots]());
-  if (!text_area || !term_area || !element_area) {
+  // The parse areas of this call: 16,272 text bytes, 80 term and 160
+  // element slots, and the phrase work.
+  std::unique_ptr<ParseAreaBlock> parse_areas(new (std::nothrow) ParseAreaBlock);
+  if (!parse_areas) {
     log_msg(LOG_WARNING, "query_each2: allocation of the parse areas failed");
     return -1;
   }
-  buffers->text_base = buffers->text_position = text_area.get();
-  buffers->text_size = buffers->text_room = kQueryTextBytes;
-  buffers->text_used = 0;
-  buffers->term_base = buffers->term_position = term_area.get();
-  buffers->term_capacity = buffers->term_room = kQueryTermSlots;
-  buffers->terms_used = 0;
-  buffers->element_base = buffers->element_position = element_area.get();
-  buffers->element_capacity = buffers->element_room = kQueryElementSlots;
-  buffers->elements_used = 0;
+  give_parse_areas(buffers, parse_areas.get());
+  LentAreasRelease lent{buffers};
   if (static_cast<uint64_t>(buffers->heap_left) < hit_area_entries(max_hits) * 3) {
     report_error("query_each:", "heapbuf too small for ProcessQuery");
     return 0;
@@ -164,9 +166,7 @@ int query_each2(idbm_db* db, char* text, QueryBuffers* buffers, const zop_handle
   if (db->catalog) stats.documents = db->catalog->ndocs;
   TermPinScope pins;
   buffers->pins = pins.get();
-  const int n = ProcessQuery2(db, text, handle, *buffers, &stats, docids);
-  buffers->pins = nullptr;
-  return n;
+  return ProcessQuery2(db, text, handle, *buffers, &stats, docids);
 }
 
 }  // namespace vorlane::engine

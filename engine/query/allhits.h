@@ -3,8 +3,10 @@
 //
 // ProcessQuery2 parses the query part before the first '|' and walks the
 // terms' posting lists with document cursors (engine/query/doc_cursor.h):
-// the required terms (or, without any, the optional terms and phrases) in
-// the main group, the excluded terms and phrases in the excluded group.
+// the required terms and phrases (or, without any, the optional terms and
+// phrases) in the main group, the excluded terms and phrases in the excluded
+// group. Marks mean what they mean to the ranked evaluation: an optional
+// term or phrase beside required ones adds nothing to the documents found.
 // Documents marked deleted (byte 255) in the deletion map, and docids past
 // the map, are left out.
 #pragma once

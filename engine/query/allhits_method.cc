@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "engine/db/get_titles.h"
 #include "engine/module/lock_release.h"
@@ -109,11 +110,10 @@ PyObject* sorn_query_allhits(PyObject*, PyObject* args) {
       if (!titles.allocate(static_cast<uint64_t>(n))) {
         no_memory = true;
       } else {
-        idbm_db* dbs[kMaxTitlesPerCall];
-        for (idbm_db*& d : dbs) d = db;
+        const std::vector<idbm_db*> dbs(kMaxTitlesPerCall, db);
         for (int done = 0; done < n; done += kMaxTitlesPerCall) {
           const int batch = n - done < kMaxTitlesPerCall ? n - done : kMaxTitlesPerCall;
-          get_titles(dbs, reinterpret_cast<const int32_t*>(docids + done), titles.records + done, batch);
+          get_titles(dbs.data(), reinterpret_cast<const int32_t*>(docids + done), titles.records + done, batch);
         }
       }
     }

@@ -182,6 +182,40 @@ TEST_F(AllHitsTest, BooleanPhraseAndDeletion) {
   }
 }
 
+// A quoted phrase of three words is a term of two elements; its mark means
+// what a word's mark means, as in the ranked evaluation.
+TEST_F(AllHitsTest, PhrasesOfThreeWordsKeepTheirMarks) {
+  arenas_for(1 << 22, 1000);
+  idbm_db* db = database({"apple banana cherry dragon eagle falcon", "apple banana cherry", "dragon eagle falcon",
+                          "apple", "banana cherry dragon"});
+  ASSERT_NE(db, nullptr);
+  {
+    ParseAreas areas;
+    int32_t found = 0, missing = 0;
+    ASSERT_EQ(ParseQuery(db, "\"apple banana cherry\"", english_, &areas.buffers, &found, &missing), 1);
+    ASSERT_EQ(areas.terms[0].count, 2) << "the fixture needs a phrase of elements";
+    ASSERT_NE(areas.terms[0].elements, nullptr);
+  }
+  struct Case {
+    const char* query;
+    Ids expected;
+  };
+  const Case cases[] = {
+      {"+\"apple banana cherry\" +\"dragon eagle falcon\"", {0}},  // both required: the intersection
+      {"\"apple banana cherry\" \"dragon eagle falcon\"", {0, 1, 2}},
+      {"+\"apple banana cherry\" \"dragon eagle falcon\"", {0, 1}},
+      {"+apple \"banana cherry dragon\"", {0, 1, 3}},  // the optional phrase decides nothing
+      {"+apple +\"banana cherry dragon\"", {0}},
+      {"+apple -\"banana cherry dragon\"", {1, 3}},
+      {"\"banana cherry dragon\" AND \"dragon eagle falcon\"", {0}},
+      {"\"banana cherry dragon\" OR \"dragon eagle falcon\"", {0, 2, 4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    EXPECT_EQ(allhits(db, c.query), c.expected);
+  }
+}
+
 // A required term whose list was cut at the posting limit cannot decide an
 // intersection: it is treated as optional.
 TEST_F(AllHitsTest, ARequiredListCutAtThePostingLimitIsOptional) {

@@ -108,6 +108,54 @@ class AllHits(unittest.TestCase):
             self.assertEqual(self.allhits("%s %s" % (site, a)), having(site) | having(WORDS[a]))
             self.assertEqual(self.allhits("+%s +%s" % (site, a)), having(site) & having(WORDS[a]))
 
+    def test_phrase_queries_match_the_ranked_query(self):
+        # Phrases of two, three and four words (chains of two-word phrases
+        # the pages hold), marked +, - or not, beside marked words; the
+        # ranked query names every match here (fewer than 500), so its
+        # documents are the all-hits answer.
+        rng = random.Random(40)
+        pairs = sorted(PHRASES)
+        following = {}
+        for pair in pairs:
+            first, second = pair.split()
+            following.setdefault(first, []).append(second)
+        chains = {3: [], 4: []}
+        for pair in pairs:
+            words = pair.split()
+            while len(words) < 4 and following.get(words[-1]):
+                words.append(sorted(following[words[-1]])[0])
+                if len(words) in chains:
+                    chains[len(words)].append(" ".join(words))
+        self.assertGreater(len(chains[3]), 20)
+        self.assertGreater(len(chains[4]), 5)
+        words = self.pick_words(200, 41)
+
+        def item():
+            kind = rng.random()
+            if kind < 0.35:
+                text = '"%s"' % rng.choice(chains[3])
+            elif kind < 0.5:
+                text = '"%s"' % rng.choice(chains[4])
+            elif kind < 0.6:
+                text = '"%s"' % rng.choice(pairs)
+            else:
+                text = rng.choice(words)
+            return rng.choice(["", "", "+", "+", "-"]) + text
+
+        matched = 0
+        for n in range(600):
+            items = [item() for _ in range(rng.randint(1, 4))]
+            if n % 7 == 0 and len(items) > 1:
+                items[1] = rng.choice(["AND ", "OR "]) + items[1].lstrip("+-")
+            text = " ".join(items)
+            ranked = sorn.query(1, 500, ["english"], text, [DB], 0, 0, 0)
+            self.assertLess(ranked[0], 500, text)
+            expected = {h[13] for h in ranked[3]}
+            with self.subTest(query=text):
+                self.assertEqual(self.allhits(text), expected)
+            matched += bool(expected)
+        self.assertGreater(matched, 150)
+
     def test_deleted_documents_never_appear(self):
         deleted = {d for d, (gone, _, _) in DOCS.items() if gone}
         self.assertTrue(deleted)

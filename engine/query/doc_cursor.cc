@@ -78,17 +78,19 @@ void DocCursorAdvance(DocCursor* group_cursor) {
     }
     const uint32_t first = DocCursorPeek(&g->slots[0]);
     const uint32_t docid = posting_docid(first);
-    // The cursors showing docid lead the group; each counts once.
+    // The cursors showing docid lead the group; each counts once. Each in
+    // turn is taken from the front, moved past docid and put back in order:
+    // it then lies beyond every cursor still showing docid, so the group
+    // ends as if all had been taken out first and put back in turn.
     int32_t k = 0;
     while (k < g->used && posting_docid(DocCursorPeek(&g->slots[k])) == docid) ++k;
-    DocCursor moved[kGroupSlots];
     for (int32_t i = 0; i < k; ++i) {
-      moved[i] = g->slots[i];
-      pass_docid(&moved[i], docid);
+      DocCursor moved = g->slots[0];
+      DocCursorShift(g->slots, 1, g->used - 1, -1);
+      --g->used;
+      pass_docid(&moved, docid);
+      DocCursorInsert(g, &moved);
     }
-    DocCursorShift(g->slots, k, g->used - 1, -k);
-    g->used -= k;
-    for (int32_t i = 0; i < k; ++i) DocCursorInsert(g, &moved[i]);
     if (k >= g->need) {
       group_cursor->value = first;
       return;

@@ -55,6 +55,13 @@ void continue_after(QueryBuffers* b) {
   b->element_room -= b->elements_used;
 }
 
+// Puts back the first '|' of every separator cut so far, so that the text
+// reads as the query was given (length: its length before the cuts).
+void restore_separators(char* text, size_t length) {
+  for (size_t i = 0; i < length; ++i)
+    if (text[i] == '\0') text[i] = '|';
+}
+
 HitHeap* no_result(HitHeap* result) {
   hit_size(result) = 0;
   return nullptr;
@@ -87,7 +94,8 @@ HitHeap* ProcessQuery(idbm_db* db, char* text, int32_t wanted, uint32_t mode, ui
 
   while (*text && c_isspace(static_cast<unsigned char>(*text))) ++text;
   if (!*text) return no_result(result);
-  const char* full = text;
+  char* const full = text;
+  const size_t full_length = strlen(full);
 
   char* part = text;
   bool first = true;
@@ -126,8 +134,11 @@ HitHeap* ProcessQuery(idbm_db* db, char* text, int32_t wanted, uint32_t mode, ui
                            : b.list_room <= 0  ? "list"
                                                : nullptr;
       if (out_of) {
-        log_msg(LOG_ERROR, "Out of %s buffer space in refinement. full query: '%s'. refining with '%s'.", out_of,
-                full, part);
+        // The part runs to its own separator, or to the end.
+        const int part_length = static_cast<int>(bar ? bar - part : strlen(part));
+        restore_separators(full, full_length);
+        log_msg(LOG_ERROR, "Out of %s buffer space in refinement. full query: '%s'. refining with '%.*s'.", out_of,
+                full, part_length, part);
         break;
       }
     }

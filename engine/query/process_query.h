@@ -8,7 +8,9 @@
 // from where the previous part began, so only the refinement's terms rank the
 // hits and remain in the statistics. A part followed by a refinement is
 // evaluated in document order with room for M hits; the last part gives the
-// caller's number of best hits.
+// caller's number of best hits. A refinement that finds no room left in the
+// parse areas stops the loop with an error naming the whole query, as given,
+// and the refinement; the result so far stands.
 #pragma once
 
 #include <cstdint>

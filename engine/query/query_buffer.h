@@ -12,7 +12,9 @@
 //                                                            list order; with term details each
 //                                                            is followed by a second area that
 //                                                            receives a copy of it
-//   after the response areas        448 per hit of the page  the page's title records
+//   after the response areas        448 per hit of the page  the page's title records; before
+//                                                            them, the parse areas of each
+//                                                            database's evaluation in turn
 //
 // The size covers 48 databases with two areas each, the merged area and 500
 // title records. Pooled buffers are reused without clearing: every area is
@@ -53,6 +55,12 @@ inline size_t query_response_offset(const QueryBufferLayout& l, int i, bool deta
 // Where the title records begin for a query of n databases.
 inline size_t query_titles_offset(const QueryBufferLayout& l, int n, bool details) {
   return query_response_offset(l, n, details);
+}
+// The title area holds, while the databases are evaluated, the parse areas
+// of their evaluations (one at a time): titles are read only after the last.
+inline constexpr size_t kQueryTitleAreaSize = 500 * 448;
+inline size_t query_parse_offset(const QueryBufferLayout& l, int n, bool details) {
+  return query_titles_offset(l, n, details);
 }
 
 // The buffer most recently put back, else a new one of query_buffer_size

@@ -396,15 +396,27 @@ TEST_F(QueryEach, RefinementsAndTransformations) {
 TEST_F(QueryEach, ARefinementWithOneFreeTermSlotKeepsTheResult) {
   // 79 terms fill all but the terminator's slot; the refinement then has one
   // slot, for no term: it stops with the message and the first part stands.
-  std::string text;
-  for (int i = 0; i < 78; ++i) text += filler_word(i) + " ";
-  text += "cherry | apple";
-  LogCapture log(LOG_ERROR);
-  ASSERT_EQ(run(request(text)), 1) << log.all();
-  EXPECT_TRUE(log.contains("Out of query buffer space in refinement")) << log.all();
-  // Only the 40 lists of smallest docf take part: the words of document 0.
-  ASSERT_EQ(q_.view().hit_count, 1u);
-  EXPECT_EQ(hit_docid(response_hit(q_.view(), 0)), 0u);
+  // The message names the whole query as given and the refinement alone.
+  std::string words;
+  for (int i = 0; i < 78; ++i) words += filler_word(i) + " ";
+  const std::pair<const char*, const char*> cases[] = {
+      {"cherry | apple", "apple"},
+      {"cherry | apple || grape", "apple "},  // the part runs to its separator
+      {"cherry |  apple | grape", "apple "},
+  };
+  for (const auto& [rest, part] : cases) {
+    const std::string text = words + rest;
+    SCOPED_TRACE(rest);
+    LogCapture log(LOG_ERROR);
+    ASSERT_EQ(run(request(text)), 1) << log.all();
+    EXPECT_TRUE(log.contains("Out of query buffer space in refinement. full query: '" + text + "'. refining with '" +
+                             part + "'."))
+        << log.all();
+    // Only the 40 lists of smallest docf take part: the words of document 0.
+    ASSERT_EQ(q_.view().hit_count, 1u);
+    EXPECT_EQ(hit_docid(response_hit(q_.view(), 0)), 0u);
+    EXPECT_EQ(std::string(response_query(q_.view())), text);
+  }
 }
 
 TEST_F(QueryEach, SmallResponseAreasAreNeverOverrun) {

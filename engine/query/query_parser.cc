@@ -3,6 +3,8 @@
 #include "engine/query/query_parser.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include "engine/analysis/ling_calls.h"
@@ -121,7 +123,8 @@ char* parse_checksum_term(idbm_db* db, QueryTerm* term, char* out, char* end, Te
 }  // namespace
 
 char* ParsePhrase(idbm_db* db, QueryTerm* term, QueryTerm* elements, int32_t element_room, char* out,
-                  int32_t out_room, const zop_handle& handle, int required, TermPins* pins, PhraseStatus* status) {
+                  int32_t out_room, const zop_handle& handle, int required, TermPins* pins, PhraseWork* work,
+                  PhraseStatus* status) {
   if (status) *status = PhraseStatus::kDone;
   char* const end = out + (out_room > 0 ? out_room : 0);
   const char* field = term->field ? term->field : kEmpty;
@@ -140,8 +143,9 @@ char* ParsePhrase(idbm_db* db, QueryTerm* term, QueryTerm* elements, int32_t ele
 
   // The fixed token state and phrase area: a text that needs more tokens
   // is cut short by the token passes, never grown.
-  ParseToken tokens[kPhraseTokenSlots];
-  char area[kPhraseAreaBytes];
+  ParseToken* const tokens = work->tokens;
+  char* const area = work->area;
+  constexpr size_t kArea = sizeof work->area;
   const char* first = nullptr;
   int n = 0;
   if (is_literal_field(field)) {
@@ -151,12 +155,11 @@ char* ParsePhrase(idbm_db* db, QueryTerm* term, QueryTerm* elements, int32_t ele
     const bool unstemmed = is_unstemmed_field(field) != 0;
     ParseState state{source, tokens, static_cast<uint32_t>(kPhraseTokenSlots), 0, 0, nullptr};
     state = TokenizeText(source, &state, is_unbroken_field(field) ? 0 : 1, handle);
-    n = PhraseTokens(state, area, sizeof area, handle, unstemmed ? kStemNone : kStemShortest, 1);
+    n = PhraseTokens(state, area, kArea, handle, unstemmed ? kStemNone : kStemShortest, 1);
     term->count = term->phrases = n;
     if (log_passes(kLevelParse)) log_msg(kLevelParse, "ParsePhrase (PhraseTokens=%d)", n);
     if (n == 0) {
-      const int words = unstemmed ? WordTokens(state, area, sizeof area, 1)
-                                  : StemTokensDefault(state, area, sizeof area, handle);
+      const int words = unstemmed ? WordTokens(state, area, kArea, 1) : StemTokensDefault(state, area, kArea, handle);
       term->count = words;
       if (words == 0 || area[0] == '\0') {
         term->count = 0;
@@ -185,7 +188,7 @@ char* ParsePhrase(idbm_db* db, QueryTerm* term, QueryTerm* elements, int32_t ele
   char* pos = out;
   int32_t made = 0;
   const char* next = area;
-  const char* const area_end = area + sizeof area;
+  const char* const area_end = area + kArea;
   for (int i = 0; i < n; ++i) {
     const char* phrase = next_string(&next, area_end);
     if (!phrase) {
@@ -251,6 +254,7 @@ struct Parse {
   const zop_handle* handle;
   QueryBuffers* buffers;
   TermPins* pins;
+  PhraseWork* phrase_work;
   QueryTerm* terms;
   int32_t term_room;
   QueryTerm* element_base;
@@ -306,7 +310,7 @@ QueryTerm* store(Parse& p, const QueryTerm& t) {
 // ParsePhrase over the remaining rooms for a term whose source is set.
 char* parse_term(Parse& p, QueryTerm* t, int required, PhraseStatus* status) {
   return ParsePhrase(p.db, t, p.element_base + p.elements_used, p.element_room - p.elements_used, p.text,
-                     static_cast<int32_t>(p.text_end - p.text), *p.handle, required, p.pins, status);
+                     static_cast<int32_t>(p.text_end - p.text), *p.handle, required, p.pins, p.phrase_work, status);
 }
 
 // An inferred phrase, optional, labelled by copy_span. The whole query's
@@ -356,6 +360,19 @@ int ParseQuery(idbm_db* db, const char* query, const zop_handle& handle, QueryBu
   p.handle = &handle;
   p.buffers = buffers;
   p.pins = buffers->pins;
+  // Buffers made without a phrase work area get one for this call.
+  std::unique_ptr<PhraseWork> own_work;
+  p.phrase_work = buffers->phrase_work;
+  if (!p.phrase_work) {
+    own_work.reset(new (std::nothrow) PhraseWork);
+    if (!own_work) {
+      log_msg(kLevelMessage, "%s: out of buffer space: %s", "ParseQuery", query ? query : kEmpty);
+      buffers->text_used = buffers->terms_used = buffers->elements_used = 0;
+      if (buffers->term_room > 0) buffers->term_position[0] = QueryTerm{};
+      return 0;
+    }
+    p.phrase_work = own_work.get();
+  }
   p.terms = buffers->term_position;
   p.term_room = buffers->term_room;
   p.element_base = buffers->element_position;

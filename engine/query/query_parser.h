@@ -40,7 +40,8 @@ namespace vorlane::engine {
 // from the positions the call started at; the positions themselves are the
 // caller's to move) and ends the array with an empty record. Lookups are logged in buffers->pins (when set);
 // a lookup that failed for want of a slot leaves pins->shortage set and the
-// result 0.
+// result 0. Phrases are tokenised in buffers->phrase_work (one is allocated
+// for the call when it is null).
 int ParseQuery(idbm_db* db, const char* query, const zop_handle& handle, QueryBuffers* buffers, int32_t* found,
                int32_t* missing);
 
@@ -57,9 +58,9 @@ enum class PhraseStatus {
 // the strings written, or null when the term is marked '+' and not indexed,
 // or when a string did not fit (*status tells which). required non-zero makes
 // every element of a phrase required (user terms), 0 optional (inferred
-// phrases).
+// phrases). work is the token state and phrase area it tokenises in.
 char* ParsePhrase(idbm_db* db, QueryTerm* term, QueryTerm* elements, int32_t element_room, char* out,
-                  int32_t out_room, const zop_handle& handle, int required, TermPins* pins,
+                  int32_t out_room, const zop_handle& handle, int required, TermPins* pins, PhraseWork* work,
                   PhraseStatus* status = nullptr);
 
 // Logs a term record at level 0x2020 ("idbm_rec(%s): (docf %d; idbm_norm %d;

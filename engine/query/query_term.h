@@ -7,13 +7,22 @@
 // count is 0. A phrase term's elements are QueryTerm records of count 1 in
 // the element area, ended by one of count 0. Every string of the parse lives
 // in the text area; nothing is allocated.
+//
+// The parse areas belong to one call (ParseAreaBlock): the call that runs a
+// query gives them, so that another query started meanwhile on the same
+// thread (from a log handler) or on another thread never touches them. They
+// are kept off the stack, which may be a small one of a script thread.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+
+#include "engine/analysis/parse_state.h"
 
 namespace vorlane::engine {
 
 struct HitHeap;
+struct PhraseWork;
 struct TermPins;
 
 // Sizes of the parse areas the per-database execution gives a query.
@@ -83,6 +92,52 @@ struct QueryBuffers {
   // parse looks up is logged here and released when the run ends. Not a
   // work area: every copy of the buffers shares the one log.
   TermPins* pins;
+  // The token state and phrase area ParsePhrase works in, shared likewise;
+  // null makes each ParseQuery call take its own.
+  PhraseWork* phrase_work;
+};
+
+// ParsePhrase's fixed token state and phrase area (they never grow).
+struct PhraseWork {
+  ParseToken tokens[kPhraseTokenSlots];
+  char area[kPhraseAreaBytes];
+};
+
+// The parse areas of one query run in one block.
+struct ParseAreaBlock {
+  char text[kQueryTextBytes];
+  QueryTerm terms[kQueryTermSlots];
+  QueryTerm elements[kQueryElementSlots];
+  PhraseWork phrase;
+};
+
+// Clears the text, term and element areas of the block and gives them, with
+// its phrase work, to b: bases and positions at their starts, full rooms,
+// nothing used.
+inline void give_parse_areas(QueryBuffers* b, ParseAreaBlock* block) {
+  std::memset(block->text, 0, sizeof block->text);
+  std::memset(static_cast<void*>(block->terms), 0, sizeof block->terms);
+  std::memset(static_cast<void*>(block->elements), 0, sizeof block->elements);
+  b->text_base = b->text_position = block->text;
+  b->text_size = b->text_room = kQueryTextBytes;
+  b->text_used = 0;
+  b->term_base = b->term_position = block->terms;
+  b->term_capacity = b->term_room = kQueryTermSlots;
+  b->terms_used = 0;
+  b->element_base = b->element_position = block->elements;
+  b->element_capacity = b->element_room = kQueryElementSlots;
+  b->elements_used = 0;
+  b->phrase_work = &block->phrase;
+}
+
+// Takes back, as a call that gave a run its areas returns, the pin log and
+// the phrase work it lent the buffers.
+struct LentAreasRelease {
+  QueryBuffers* b;
+  ~LentAreasRelease() {
+    b->pins = nullptr;
+    b->phrase_work = nullptr;
+  }
 };
 
 // Puts the list, text, term and element areas back at their bases, empty, as

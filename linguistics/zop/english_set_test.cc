@@ -61,6 +61,44 @@ TEST_F(EnglishSetTest, Stems) {
   for (const Case& c : cases) EXPECT_TRUE(stems(c.word).count(c.stem)) << c.word;
 }
 
+// Every stem of a word in one lookup mode (3 all, 5 first, 7 shortest).
+std::set<std::string> stems_in_mode(const zop_handle& handle, const std::string& word, int32_t mode) {
+  char out[1024];
+  const int32_t n = fst_lookup(word.c_str(), kFstWholeWord, out, sizeof out, mode, handle.stemmer, nullptr, 0);
+  std::set<std::string> result;
+  const char* p = out;
+  for (int32_t i = 0; i < n; ++i, p += std::strlen(p) + 1) result.insert(p);
+  return result;
+}
+
+// Words of three letters or fewer keep their own form in every stem mode
+// unless the exception lists give them as inflections or they are plain
+// plurals; abbreviations' plurals relate to them. A word without stems is
+// its own stem.
+TEST_F(EnglishSetTest, ShortWordsAndAbbreviationPlurals) {
+  struct Case {
+    const char* word;
+    std::set<std::string> all;  // mode 3
+    const char* shortest;       // modes 5 and 7 when all has one stem, else 7
+  };
+  const Case cases[] = {
+      {"os", {"os"}, "os"},      {"us", {"us"}, "us"},       {"sys", {}, "sys"},        {"its", {"its"}, "its"},
+      {"io", {"io"}, "io"},      {"as", {"as"}, "as"},       {"his", {"his"}, "his"},   {"bed", {"bed"}, "bed"},
+      {"is", {"be"}, "be"},      {"was", {"be"}, "be"},      {"has", {"have"}, "have"}, {"men", {"man"}, "man"},
+      {"did", {"do"}, "do"},     {"ads", {"ad"}, "ad"},      {"ids", {"id"}, "id"},     {"dbs", {"db"}, "db"},
+      {"pcs", {"pc"}, "pc"},     {"api", {"api"}, "api"},    {"apis", {"api", "apis"}, "api"},
+      {"urls", {"url"}, "url"},  {"uuids", {"uuid"}, "uuid"}, {"cpus", {"cpu"}, "cpu"}, {"guis", {"gui"}, "gui"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(stems_in_mode(handle_, c.word, 3), c.all) << c.word;
+    const std::set<std::string> one = c.all.empty() ? std::set<std::string>{} : std::set<std::string>{c.shortest};
+    EXPECT_EQ(stems_in_mode(handle_, c.word, 7), one) << c.word;
+    if (c.all.size() == 1) {
+      EXPECT_EQ(stems_in_mode(handle_, c.word, 5), one) << c.word;
+    }
+  }
+}
+
 TEST_F(EnglishSetTest, TokensAndTags) {
   zop_struct* set = zop_local_init(handle_, nullptr);
   ASSERT_NE(set, nullptr);

@@ -84,4 +84,19 @@ inline std::map<std::string, std::string> dir_snapshot(const std::string& dir) {
   return files;
 }
 
+// dir_snapshot of the database a directory holds, once an open as scripts
+// make it (idbm_open: an incremental one when the directory holds a journal,
+// refused here, with no capacity, before it changes anything) has finished a
+// commit cut short or discarded a writing whose writer is gone.
+inline std::map<std::string, std::string> settled_snapshot(const std::string& dir) {
+  idbm_close(idbm_open(dir.c_str(), 0, 0, 0, nullptr));
+  return dir_snapshot(dir);
+}
+
+// Replaces to with a copy of the directory from.
+inline void copy_dir(const std::string& from, const std::string& to) {
+  std::filesystem::remove_all(to);
+  std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
+}
+
 }  // namespace vorlane::testing

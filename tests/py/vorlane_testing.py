@@ -1,6 +1,7 @@
 """Helpers shared by the script tests that run inside vorlane-server -child."""
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 
@@ -75,3 +76,16 @@ def run_child(code, *args, env=None, timeout=60):
                               text=True, env=env, timeout=timeout)
     finally:
         os.unlink(script)
+
+
+def end_process(proc, timeout=30):
+    """Asks a running supervisor (or other process) to stop with SIGTERM;
+    kills it when it has not ended within the time-out."""
+    if proc.poll() is not None:
+        return
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()

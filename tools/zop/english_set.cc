@@ -10,9 +10,11 @@
 // The stemmer relates words to their WordNet base forms (english_stems.h):
 // the word itself when it is a lemma, the bases of the exception lists
 // (mice, mouse) and the regular inflections of every lemma (running, run),
-// weighed by WordNet's sense counts (cntlist.rev); words outside the lexicon
-// get their stems from the guesser net the file carries beside it
-// (stem_guesser.h), by the regular endings of English. The class lexicon and
+// weighed by WordNet's sense counts (cntlist.rev), and the abbreviations the
+// word list writes in capitals (API, URL) with their plurals; words of four
+// letters or more outside the lexicon get their stems from the guesser net
+// the file carries beside it (stem_guesser.h), by the regular endings of
+// English. The class lexicon and
 // the tagger model come from the tagged lexicon (english_tagger.h); words it
 // lacks take the tags of their WordNet relations (NN, NNS, VB, VBZ, VBD,
 // VBN, VBG, JJ, JJR, JJS, RB, NNP for capitalised words) or, for function
@@ -62,6 +64,20 @@ bool to_latin1(const std::string& in, std::string* out) {
     }
   }
   return true;
+}
+
+// The number of capital letters A to Z the word begins with.
+size_t capitals(const std::string& w) {
+  size_t n = 0;
+  while (n < w.size() && w[n] >= 'A' && w[n] <= 'Z') ++n;
+  return n;
+}
+
+std::string lower(std::string w) {
+  for (char& c : w) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return w;
 }
 
 bool lemma_word(const std::string& w) {
@@ -233,6 +249,10 @@ int main(int argc, char** argv) {
     const auto c0 = static_cast<unsigned char>(word[0]);
     if ((c0 >= 'A' && c0 <= 'Z') || (c0 >= 0xC0 && c0 <= 0xDE)) {
       weigh(word, "NNP", word, -1);
+      // Abbreviations and acronyms (API, URL) and their plurals (URLs).
+      const size_t caps = capitals(word);
+      if (caps == word.size() && caps >= 2) stem_sources.acronyms.insert(lower(word));
+      if (caps + 1 == word.size() && caps >= 2 && word.back() == 's') stem_sources.acronym_plurals.insert(lower(word));
       continue;
     }
     if (!lemma_word(word)) continue;
@@ -269,13 +289,16 @@ int main(int argc, char** argv) {
   for (const auto& [w, tags] : closed_words()) {
     fallback[w].clear();
     for (const std::string& t : tags) fallback[w][t] = 1;
+    stem_sources.function_words.insert(w);
   }
 
   std::string error;
   // Stemmer.
   const auto stems_of = zopw::build_stems(stem_sources);
   std::vector<fstw::Pair> pairs;
+  std::set<char> letters;
   for (const auto& [w, stems] : stems_of) {
+    letters.insert(w.begin(), w.end());
     for (const std::string& s : stems) pairs.push_back({w, s});
   }
   fstw::PairOptions stem_options;
@@ -284,7 +307,9 @@ int main(int argc, char** argv) {
   stem_options.info = "vorlane English stemmer";
   fstw::FileDesc desc;
   std::vector<fstw::Pair> endings;
-  for (const auto& [ending, stem] : zopw::english_guess_endings()) endings.push_back({ending, stem});
+  for (const auto& [ending, stem] : zopw::english_guess_endings({letters.begin(), letters.end()})) {
+    endings.push_back({ending, stem});
+  }
   if (!fstw::compile_pairs(pairs, stem_options, &desc, &error) || !zopw::add_stem_guesser(&desc, endings, &error) ||
       !fstw::fst_write_file(base + ".is", desc, &error)) {
     std::cerr << "english-set: stemmer: " << error << "\n";

@@ -202,9 +202,33 @@ std::map<std::string, std::set<std::string>> build_stems(const StemSources& src)
     }
     if (used) readings[w].push_back({w, kNoun, kLemma});
   }
+  // Abbreviations and acronyms are stems of their own; a plural relates to
+  // its abbreviation when it has four letters or more or the word list
+  // holds it (apis, api; pcs, pc), also where it is a lemma of its own. One
+  // that ends in s (GPS, CSS) gets no plural.
+  for (const std::string& a : src.acronyms) {
+    if (!surface_word(a)) continue;
+    readings[a].push_back({a, kNoun, kLemma});
+    const std::string plural = a + "s";
+    if (a.back() != 's' && (plural.size() >= 4 || src.acronym_plurals.count(plural))) {
+      readings[plural].push_back({a, kNoun, kRegular});
+    }
+  }
 
   std::map<std::string, std::set<std::string>> result;
   for (auto& [surface, list] : readings) {
+    // A word of three letters or fewer keeps its own form: a regular ending
+    // relates it only when it is no word of its own and the other word has
+    // two letters or more and is no function word (ads, ad; not os, o; its,
+    // it; bed, be). The exception lists' forms stay (is, be; men, man).
+    if (surface.size() <= 3) {
+      const bool own = is_lemma(surface) || src.acronyms.count(surface) || src.function_words.count(surface);
+      std::erase_if(list, [&](const Reading& r) {
+        if ((r.kind != kRegular && r.kind != kComparative) || r.stem == surface) return false;
+        return own || r.stem.size() < 2 || src.function_words.count(r.stem) > 0;
+      });
+      if (list.empty()) list.push_back({surface, kNoun, kLemma});
+    }
     // Weight of each stem: its most frequent reading.
     std::map<std::string, double> weight;
     std::map<std::string, bool> only_comparative;
@@ -404,23 +428,32 @@ class GuessTail {
   bool short_ = false;
 };
 
-void guess_tails(const std::string& tail, std::vector<std::pair<std::string, std::string>>* out) {
+// An ending of fewer than three letters (the plural -s after a letter) is
+// written once for each character that may stand before it, so that the
+// guesser leaves the words of three letters or fewer as they are (sys).
+void guess_tails(const std::string& tail, const std::string& before,
+                 std::vector<std::pair<std::string, std::string>>* out) {
   GuessTail g(tail);
   std::string stem;
   const bool found = g.decide(&stem);
   if (!g.short_tail()) {
-    if (found) out->emplace_back(tail, stem);
+    if (!found) return;
+    if (tail.size() >= 3) {
+      out->emplace_back(tail, stem);
+    } else {
+      for (char c : before) out->emplace_back(c + tail, c + stem);
+    }
     return;
   }
   if (tail.size() >= 8) return;
-  for (char c = 'a'; c <= 'z'; ++c) guess_tails(std::string(1, c) + tail, out);
+  for (char c = 'a'; c <= 'z'; ++c) guess_tails(std::string(1, c) + tail, before, out);
 }
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> english_guess_endings() {
+std::vector<std::pair<std::string, std::string>> english_guess_endings(const std::string& letters) {
   std::vector<std::pair<std::string, std::string>> out;
-  guess_tails("", &out);
+  guess_tails("", letters, &out);
   return out;
 }
 
