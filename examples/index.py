@@ -10,11 +10,12 @@ content changed since the last run (a changed file's old version is dropped);
 files that have gone from a folder stay indexed. Every word of a body is
 indexed while the document's term table (81,920 terms) has room; the summary
 line counts the documents that filled it. Documents go into databases of CAP
-documents each (new ones are started when one is full) and are merged into
-one database at the end. A run that is killed keeps every document it
-reported: the next run takes them back from their journals, goes on, and
-leaves one version of each file. With --verbose every stored document is
-reported as it is acknowledged ("indexed URL").
+documents each (new ones are started when one is full); full ones are merged
+as the run goes on, so that a search never names more than the 48 databases
+a query may, and all are merged into one database at the end. A run that is
+killed keeps every document it reported: the next run takes them back from
+their journals, goes on, and leaves one version of each file. With --verbose
+every stored document is reported as it is acknowledged ("indexed URL").
 """
 import argparse
 import fcntl
@@ -33,6 +34,37 @@ import vorlane_app as app
 
 DEFAULT_CAPACITY = 1000
 MAX_CAPACITY = 100000
+MERGE_FAN_IN = 8
+
+
+def part_level(parts):
+    """The level of a database that holds the given number of parts: the
+    whole number of times MERGE_FAN_IN divides into it."""
+    level = 0
+    while parts >= MERGE_FAN_IN:
+        parts //= MERGE_FAN_IN
+        level += 1
+    return level
+
+
+def pick_merge(weights, room):
+    """The databases to merge next, as a slice (i, j) of the list of the
+    numbers of parts they hold, in order; or None. MERGE_FAN_IN of one
+    level in a row are merged into one of the next level, as a counter
+    carries: a part's documents are merged once per level, the logarithm of
+    the number of parts to the base MERGE_FAN_IN, and at most
+    MERGE_FAN_IN - 1 databases of each level are left. Should they still be
+    more than room, the MERGE_FAN_IN in a row that hold the fewest parts
+    are merged."""
+    levels = [part_level(w) for w in weights]
+    for i in range(len(levels) - MERGE_FAN_IN + 1):
+        if len(set(levels[i:i + MERGE_FAN_IN])) == 1:
+            return i, i + MERGE_FAN_IN
+    if len(weights) <= room:
+        return None
+    k = min(MERGE_FAN_IN, len(weights))
+    i = min(range(len(weights) - k + 1), key=lambda i: (sum(weights[i:i + k]), -i))
+    return i, i + k
 
 # The engine reads the first 81,919 bytes of a field; a longer body goes in
 # as several fields.
@@ -150,24 +182,55 @@ def checksum_hex(cs):
     return "%08x%08x" % struct.unpack("<II", cs)
 
 
+class Span:
+    """A saved database of this generation: part K (first = last = K), or a
+    run of the parts first..last merged. db is its identifier while open."""
+    __slots__ = ("db", "path", "first", "last")
+
+    def __init__(self, db, path, first, last):
+        self.db, self.path, self.first, self.last = db, path, first, last
+
+    def parts(self):
+        """The number of parts it holds (numbers of parts that were left
+        empty and removed count too)."""
+        return self.last - self.first + 1
+
+
+def title_urls(db):
+    """The URL of every document of an open database, by docid."""
+    n = sorn.numdocs(db)
+    out = []
+    for first in range(0, n, 400):
+        out += [t[2] for t in sorn.titles([(db, d) for d in range(first, min(n, first + 400))])]
+    return out
+
+
 class Indexer:
     def __init__(self, data_dir, capacity, verbose):
         self.data = data_dir
         self.capacity = capacity
         self.verbose = verbose
         self.gen, self.main = app.current_generation(data_dir)
-        self.query_dbs = []      # (identifier, path) open for querying
+        self.main_dbs = []       # (identifier, path) of the merged database, open for querying
+        self.spans = []          # Span: the saved parts and runs, in order
         self.part = None         # (identifier, path, documents) being written
         self.next_part = 0
         self.urls = {}           # url -> [(identifier, docid)]
+        self.db_urls = {}        # identifier -> the urls above that name its documents
         self.added = self.changed = self.unchanged = self.skipped = 0
         self.deleted = 0
         self.full = 0            # documents that filled their term table
 
     # -- start: clean up, take back cut-off parts, open what is searchable --
 
+    @property
+    def query_dbs(self):
+        """(identifier, path) of every database open for querying."""
+        return self.main_dbs + [(s.db, s.path) for s in self.spans]
+
     def clean(self):
         keep_main = self.main
+        live = {path for _, _, path in app.spans(self.data, self.gen)}
         for name in os.listdir(self.data):
             path = os.path.join(self.data, name)
             stale = False
@@ -177,7 +240,11 @@ class Indexer:
                 stale = True
             elif name.startswith("part."):
                 p = app.parse_part(name)
-                stale = p is None or p[0] != self.gen
+                # A part that a run covers was merged into it.
+                stale = p is None or p[0] != self.gen or path not in live
+            elif name.startswith("run."):
+                r = app.parse_run(name)
+                stale = r is None or r[0] != self.gen or path not in live
             if stale and os.path.isdir(path):
                 shutil.rmtree(path)
 
@@ -190,17 +257,33 @@ class Indexer:
                 db = sorn.open_db(path, "", 1, cap)
                 sorn.save_db(db)
                 sorn.quit_db(db)
+        # Numbers go on after the last part a run holds, even when the run
+        # is all that is left of it.
+        for _, last, _ in app.runs(self.data, self.gen):
+            self.next_part = max(self.next_part, last + 1)
+
+    def load_spans(self):
+        """The saved parts and runs of this generation, not yet open."""
+        self.spans = [Span(None, path, first, last) for first, last, path in app.spans(self.data, self.gen)
+                      if app.saved(path)]
 
     def open_searchable(self):
-        for path in app.searchable(self.data):
-            self.query_dbs.append((sorn.open_db(path, "", 1, 0), path))
+        if self.main:
+            path = os.path.join(self.data, self.main)
+            self.main_dbs.append((sorn.open_db(path, "", 1, 0), path))
+        for s in self.spans:
+            s.db = sorn.open_db(s.path, "", 1, 0)
         for db, _ in self.query_dbs:
-            n = sorn.numdocs(db)
-            for first in range(0, n, 400):
-                pairs = [(db, d) for d in range(first, min(n, first + 400))]
-                for (_, docid), t in zip(pairs, sorn.titles(pairs)):
-                    if t[2]:
-                        self.urls.setdefault(app.from_engine(t[2]), []).append((db, docid))
+            self.note_urls(db)
+
+    def note_urls(self, db, wanted=None):
+        """Enters the documents of db under their URLs (only the URLs in
+        wanted, when given)."""
+        for docid, url in enumerate(title_urls(db)):
+            url = app.from_engine(url) if url else None
+            if url and (wanted is None or url in wanted):
+                self.urls.setdefault(url, []).append((db, docid))
+                self.db_urls.setdefault(db, set()).add(url)
 
     # -- one document --------------------------------------------------------
 
@@ -237,11 +320,89 @@ class Indexer:
     def close_part(self):
         if self.part is None:
             return
-        db, path, _ = self.part
+        db, path, ndocs = self.part
+        self.part = None
+        if ndocs == 0:
+            # Nothing went in: the part goes.
+            sorn.quit_db(db)
+            shutil.rmtree(path)
+            return
         sorn.save_db(db)
         sorn.quit_db(db)
-        self.part = None
-        self.query_dbs.append((sorn.open_db(path, "", 1, 0), path))
+        number = app.parse_part(os.path.basename(path))[1]
+        self.spans.append(Span(sorn.open_db(path, "", 1, 0), path, number, number))
+        self.merge_as_you_go()
+
+    # -- merging as the run goes ---------------------------------------------
+
+    def room(self):
+        """How many saved parts and runs there may be while a part is
+        written: with the merged database and that part (which a killed run
+        leaves saved), a search names at most the databases a query may."""
+        return app.MAX_QUERY_DBS - (1 if self.main else 0) - 1
+
+    def merge_as_you_go(self):
+        while True:
+            picked = pick_merge([s.parts() for s in self.spans], self.room())
+            if picked is None:
+                return
+            self.merge_spans(*picked)
+
+    def merge_spans(self, i, j):
+        """Merges spans i..j-1 into a run that takes their place. The run is
+        written under a temporary name and renamed into place whole; from
+        then on it stands for its sources, which go after it."""
+        group = self.spans[i:j]
+        first, last = group[0].first, group[-1].last
+        name = "run.%d.%d.%d" % (self.gen, first, last)
+        tmp = os.path.join(self.data, "merge." + name)
+        shutil.rmtree(tmp, ignore_errors=True)
+        opened = [s.db is not None for s in group]
+        ids = [s.db if s.db is not None else sorn.open_db(s.path, "", 1, 0) for s in group]
+        empty = False
+        try:
+            sorn.merge_db(tmp, ids, 0, 0)
+        except sorn.error as e:
+            if str(e) != "empty merge result":
+                raise
+            empty = True  # every document of the sources was deleted
+        finally:
+            for db, was_open in zip(ids, opened):
+                if not was_open:
+                    sorn.quit_db(db)
+        if empty:
+            shutil.rmtree(tmp, ignore_errors=True)
+            merged = []
+        else:
+            path = os.path.join(self.data, name)
+            os.rename(tmp, path)
+            sync_dir(self.data)
+            # Open for searching when its sources were.
+            db = sorn.open_db(path, "", 1, 0) if any(opened) else None
+            merged = [Span(db, path, first, last)]
+        self.spans[i:j] = merged
+        for s in group:
+            if s.db is not None:
+                sorn.quit_db(s.db)
+            shutil.rmtree(s.path)
+        if any(opened):
+            self.move_urls([s.db for s in group], merged[0].db if merged else None)
+
+    def move_urls(self, sources, merged):
+        """The URL entries that named documents of the sources name them in
+        the merged database instead, or nowhere when it is None (the
+        sources' identifiers are free again and will name other
+        databases)."""
+        wanted = set()
+        for db in sources:
+            wanted |= self.db_urls.pop(db, set())
+        # A URL whose versions this run has dealt with has no entry left.
+        wanted = {url for url in wanted if self.urls.get(url)}
+        gone = set(sources)
+        for url in wanted:
+            self.urls[url] = [e for e in self.urls[url] if e[0] not in gone]
+        if wanted and merged is not None:
+            self.note_urls(merged, wanted)
 
     def analyse(self, path, kind, url, data):
         """(title, summary, body) of a document: the title and summary as
@@ -358,7 +519,7 @@ class Indexer:
     # -- end: one merged database -----------------------------------------
 
     def merge(self):
-        sources = list(self.query_dbs)
+        sources = self.query_dbs
         has_parts = any(p != os.path.join(self.data, self.main or "") for _, p in sources)
         if not has_parts and not self.deleted:
             return False
@@ -388,7 +549,7 @@ class Indexer:
         os.rename(tmp, os.path.join(self.data, "CURRENT"))
         for db, _ in sources:
             sorn.quit_db(db)
-        self.query_dbs = []
+        self.main_dbs, self.spans = [], []
         self.gen = gen
         self.main = None if empty else name
         self.clean()
@@ -432,6 +593,10 @@ def main(argv):
     ix = Indexer(args.data, args.capacity, args.verbose)
     ix.clean()
     ix.recover()
+    ix.load_spans()
+    # A directory left with more databases than a search may name is cut
+    # down before the first search.
+    ix.merge_as_you_go()
     ix.open_searchable()
     total = ix.run(files, args.base_url)
     merged = ix.merge()
@@ -444,6 +609,14 @@ def main(argv):
               "merged" if merged else "nothing to merge", searchable_docs(args.data), args.data,
               ix.full))
     return 0
+
+
+def sync_dir(path):
+    fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
 
 
 def searchable_docs(data_dir):

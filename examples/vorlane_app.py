@@ -9,6 +9,11 @@ A data directory holds:
   part.N.K.CAP/      databases of documents added since main.N (K counts up,
                      CAP is the document capacity it was opened with); one
                      that still holds "jnl" is being written or was cut off
+  run.N.LO.HI/       the documents of parts LO..HI of generation N (and of
+                     the runs inside that range), merged into one database
+                     while the indexer went on; it stands for all of them,
+                     so any of them still present is left over from an
+                     indexer cut off before it removed them
   lock               held by the one indexer that may run at a time
 """
 import os
@@ -123,25 +128,58 @@ def parse_part(name):
 def parts(data_dir, gen):
     """The part directories of generation gen, in order, as (number, capacity,
     path)."""
+    return directories(data_dir, parse_part, gen)
+
+
+def directories(data_dir, parse, gen):
+    """The directories whose names parse reads as of generation gen, in
+    order, as the fields after the generation followed by the path."""
     out = []
     for name in os.listdir(data_dir):
-        p = parse_part(name)
+        p = parse(name)
         if p and p[0] == gen:
-            out.append((p[1], p[2], os.path.join(data_dir, name)))
+            out.append((*p[1:], os.path.join(data_dir, name)))
     return sorted(out)
+
+
+def parse_run(name):
+    """(generation, first part, last part) of a run's directory name, or
+    None."""
+    fields = name.split(".")
+    if len(fields) != 4 or fields[0] != "run" or not all(f.isdigit() for f in fields[1:]):
+        return None
+    gen, first, last = (int(f) for f in fields[1:])
+    return (gen, first, last) if first <= last else None
+
+
+def runs(data_dir, gen):
+    """The run directories of generation gen, in order, as (first, last,
+    path)."""
+    return directories(data_dir, parse_run, gen)
+
+
+def spans(data_dir, gen):
+    """The parts and runs of generation gen that hold its documents, in
+    order, as (first, last, path): a part is (K, K, path). One that a run
+    covers is left out."""
+    found = [(k, k, path) for k, _, path in parts(data_dir, gen)] + runs(data_dir, gen)
+    merged = [(a, b) for a, b, _ in found if a < b]
+    return sorted(s for s in found if not any(a <= s[0] and s[1] <= b and (a, b) != s[:2] for a, b in merged))
 
 
 def searchable(data_dir):
     """Paths of the databases a search covers: the merged one and every part
-    of its generation that is saved (no journal)."""
+    or run of its generation that is saved (no journal)."""
     if not os.path.isdir(data_dir):
         return []
     gen, main = current_generation(data_dir)
     paths = [os.path.join(data_dir, main)] if main else []
-    for _, _, path in parts(data_dir, gen):
-        if not os.path.exists(os.path.join(path, "jnl")) and os.path.exists(os.path.join(path, "dir")):
-            paths.append(path)
-    return paths
+    return paths + [path for _, _, path in spans(data_dir, gen) if saved(path)]
+
+
+def saved(path):
+    """Whether a part or run is a saved database (a directory, no journal)."""
+    return not os.path.exists(os.path.join(path, "jnl")) and os.path.exists(os.path.join(path, "dir"))
 
 
 def open_for_search(paths):
@@ -153,6 +191,7 @@ def open_for_search(paths):
 
 MAX_START = 500   # the engine ranks at most 500 hits of a query
 MAX_COUNT = 100
+MAX_QUERY_DBS = 48  # the databases one query may name
 
 
 class Hit:
@@ -179,7 +218,33 @@ class Result:
 
 def search(text, dbs, start=1, count=10, details=False):
     """One page of ranked hits of a query over the databases dbs."""
+    dbs = list(dbs)
     if not dbs:
         return Result(start, (0, 0, [], []))
-    r = sorn.query(start, count, [LANGUAGE], engine_words(text), list(dbs), 0, 0, 1 if details else 0)
+    if len(dbs) > MAX_QUERY_DBS:
+        return Result(start, query_in_groups(engine_words(text), dbs, start, count, details))
+    r = sorn.query(start, count, [LANGUAGE], engine_words(text), dbs, 0, 0, 1 if details else 0)
     return Result(start, r)
+
+
+def query_in_groups(text, dbs, start, count, details):
+    """The query's result over more databases than one query may name (as an
+    indexer that was stopped short may leave, until the next indexer merges
+    them): each group of MAX_QUERY_DBS is asked for its best hits up to the
+    page's end, and these are ranked together by score. Each group scores
+    its hits against its own databases' statistics, so the ranking is the
+    engine's within a group and close to it across groups."""
+    end = min(start + count - 1, MAX_START)
+    total = documents = 0
+    terms = {}
+    hits = []
+    for i in range(0, len(dbs), MAX_QUERY_DBS):
+        r = sorn.query(1, end, [LANGUAGE], text, dbs[i:i + MAX_QUERY_DBS], 0, 0, 1 if details else 0)
+        total += r[0]
+        documents += r[1]
+        for term, n in r[2]:
+            terms[term] = terms.get(term, 0) + n
+        hits += r[3]
+    hits.sort(key=lambda h: -h[0])
+    page = hits[start - 1:end]
+    return total, documents, list(terms.items())[:40] if page else [], page
