@@ -74,6 +74,8 @@ bool part0_empty(const idbm_db* db) {
 
 }  // namespace
 
+void idbm_set_doc_count(idbm_db* new_db, uint32_t ndocs) { new_db->ndocs = ndocs; }
+
 int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map) {
   if (!idbm_merge_terms(n, sources, new_db, docid_map)) return 0;
   // The new files become the database in one commit, after every one of
