@@ -152,7 +152,8 @@ def page_link(q, start, count, label):
     return '<a class="page" href="%s">%s</a>' % (quote(href), quote(label))
 
 
-def results_body(q, start, count, result):
+def results_body(q, start, count, result, more):
+    """The page of hits; more: the ranking holds hits after this page."""
     out = []
     if result.hits:
         out.append('<p class="total">%d matches; hits %d-%d</p>' % (
@@ -169,7 +170,7 @@ def results_body(q, start, count, result):
     links = []
     if start > 1:
         links.append(page_link(q, max(1, start - count), count, "Previous"))
-    if len(result.hits) == count and start + count <= app.MAX_START and start + count <= result.total:
+    if more and start + count <= app.MAX_START:
         links.append(page_link(q, start + count, count, "Next"))
     if links:
         out.append("<p>%s</p>" % " ".join(links))
@@ -232,10 +233,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if q.strip():
             dbs = self.server.databases.take()
             try:
-                result = app.search(q, dbs[0], start, count)
+                # One hit more than the page tells whether a next page has
+                # any (a total may be an estimate, and only 500 are ranked).
+                result = app.search(q, dbs[0], start, count + 1)
             finally:
                 self.server.databases.give(dbs)
-            body = results_body(q, start, count, result)
+            more = len(result.hits) > count
+            del result.hits[count:]
+            body = results_body(q, start, count, result, more)
             title = q + " - search"
         else:
             body = ""

@@ -10,7 +10,6 @@ import shutil
 import subprocess
 import tempfile
 import threading
-import time
 import unittest
 import urllib.error
 import urllib.parse
@@ -18,10 +17,10 @@ import urllib.request
 
 import osdnt_native
 import vorlane_testing
+from server_testing import start_server, stop_server
 
 DOCS = "/usr/share/doc/python3.11/html"
 EXAMPLES = os.path.join(vorlane_testing.SOURCE, "examples")
-BUILD = vorlane_testing.BUILD
 SERVER = vorlane_testing.SERVER
 HIT = re.compile(r'<a class="hit" href="([^"]*)">')
 
@@ -33,20 +32,6 @@ class Fixture:
     port = None
 
 
-def wait_for_port(timeout=60):
-    """The port the server recorded in server 0's key, once it has."""
-    osdnt_native.set_server_num(0)
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        port = osdnt_native.query_registry("port")
-        if osdnt_native.query_registry("hostname") == "127.0.0.1" and isinstance(port, int) and port > 0:
-            return port
-        if Fixture.proc.poll() is not None:
-            raise AssertionError("vorlane-server ended with %d" % Fixture.proc.returncode)
-        time.sleep(0.1)
-    raise AssertionError("the server recorded no port")
-
-
 def setUpModule():
     Fixture.root = vorlane_testing.TempRoot().start()
     Fixture.tmp = tempfile.mkdtemp(prefix="vorlane-server-")
@@ -55,23 +40,11 @@ def setUpModule():
     Fixture.data = os.path.join(Fixture.tmp, "data")
     subprocess.run([SERVER, "-child", os.path.join(EXAMPLES, "index.py"), "--data", Fixture.data, docs],
                    check=True, capture_output=True, timeout=300)
-    # wendal sets the key (and always ends with exit code 1). It leaves a
-    # port of 0 unwritten, and without a port the server takes 8080, which
-    # other servers on the machine may hold: a port of 0 written into the key
-    # lets the server take any free port, which it records.
-    subprocess.run([os.path.join(BUILD, "bin", "wendal"), "-serverNum", "0", "-setdir", Fixture.data],
-                   capture_output=True, timeout=30)
-    osdnt_native.set_server_num(0)
-    osdnt_native.record(Fixture.data, "", 0, "")
-    Fixture.proc = subprocess.Popen([SERVER, os.path.join(BUILD, "lib", "server.py"), "--max-requests", "200"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    Fixture.port = wait_for_port()
+    Fixture.proc, Fixture.port = start_server(Fixture.data, "--max-requests", "200")
 
 
 def tearDownModule():
-    if Fixture.proc:
-        vorlane_testing.end_process(Fixture.proc)
-        Fixture.proc.stderr.close()
+    stop_server(Fixture.proc)
     shutil.rmtree(Fixture.tmp, ignore_errors=True)
     Fixture.root.stop()
 

@@ -17,15 +17,34 @@
 
 namespace vorlane::engine {
 
+bool set_title_items(const title_host& host, PyObject* tuple, Py_ssize_t at) {
+  const char* title = host.title == host.url ? "" : host.title;
+  PyObject* items[kTitleTupleItems] = {
+      script::latin1_str(title),
+      script::latin1_str(host.summary),
+      script::latin1_str(host.url),
+      script::latin1_str(host.publisher),
+      script::latin1_str(host.index_terms),
+      PyLong_FromUnsignedLong(host.extra),
+      PyLong_FromUnsignedLong(host.date),
+      PyLong_FromUnsignedLong(host.download_date),
+      PyLong_FromLong(static_cast<int>(host.flags)),
+      PyLong_FromLong(static_cast<int>(host.doctype)),
+  };
+  bool ok = true;
+  for (int i = 0; i < kTitleTupleItems; ++i) {
+    ok = ok && items[i] != nullptr;
+    if (items[i]) PyTuple_SET_ITEM(tuple, at + i, items[i]);
+  }
+  return ok;
+}
+
 PyObject* title_tuple(const unsigned char* record) {
   title_host host;
   title_unpack(record, &host);
-  const char* title = host.title == host.url ? "" : host.title;
-  return Py_BuildValue("(NNNNNkkkii)", script::latin1_str(title), script::latin1_str(host.summary),
-                       script::latin1_str(host.url), script::latin1_str(host.publisher),
-                       script::latin1_str(host.index_terms), static_cast<unsigned long>(host.extra),
-                       static_cast<unsigned long>(host.date), static_cast<unsigned long>(host.download_date),
-                       static_cast<int>(host.flags), static_cast<int>(host.doctype));
+  PyObject* t = PyTuple_New(kTitleTupleItems);
+  if (t && !set_title_items(host, t, 0)) Py_CLEAR(t);
+  return t;
 }
 
 PyObject* sorn_init_title_cache(PyObject*, PyObject* args) {

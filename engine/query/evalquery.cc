@@ -76,10 +76,40 @@ void join_term(HitHeap* work, const QueryTerm* t, int32_t bonus) {
   join(work, rec_full_postings(t->record), rec_full_count(t->record), bonus);
 }
 
-// Step 5: no required terms and no restriction.
+// The total of an evaluation that did not see every candidate: guess, kept
+// between the documents counted and what can still match, that is those plus
+// the postings missing from cut lists (unseen), and no more than the
+// documents that pass the filters.
+int64_t bounded_estimate(int64_t counted, int64_t guess, uint64_t unseen, uint32_t documents, DeletionMap delmap,
+                         uint32_t mode, DateMap datemap, uint64_t window) {
+  int64_t e = guess > counted ? guess : counted;
+  if (static_cast<uint64_t>(e - counted) > unseen) e = counted + static_cast<int64_t>(unseen);
+  if (e > counted) {
+    const int64_t live = documents_passing(documents, delmap, mode, datemap, window);
+    if (e > live) e = live > counted ? live : counted;
+  }
+  return e;
+}
+
+// Postings a term record lacks: its document frequency beyond the postings
+// it holds (a record cut at indexing), 0 for a whole one.
+uint64_t missing_postings(const uint32_t* record) {
+  const uint32_t docf = rec_full_docf(record), size = rec_full_count(record);
+  return docf > size ? docf - size : 0;
+}
+
+// Step 5: no required terms and no restriction. The total counts the
+// matching documents that pass the filters, exactly whenever every list was
+// whole and every document was counted; otherwise it is an estimate
+// (bounded_estimate).
+
 int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap, uint32_t mode, DateMap datemap,
                   uint64_t window, EvalStats* stats, HitHeap* work, HitHeap* result) {
   const uint32_t m = max_hits;
+  auto estimate = [&](int64_t counted, int64_t guess, uint64_t more) {
+    stats->estimated = 1;
+    return bounded_estimate(counted, guess, more, stats->documents, delmap, mode, datemap, window);
+  };
   if (l.noptional == 0) return empty_result(result, stats);
   if (log_passes(LOG_EVAL)) {
     for (int i = 0; i < l.noptional; ++i) {
@@ -107,6 +137,7 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
   int32_t denominator = 0;
   uint32_t lowest_required = 0x7FFFFFFF, largest_optional = 0;
   uint64_t postings = 0;
+  uint64_t unseen = 0;  // postings cut from the lists taking part
   const uint32_t* lists[kMaxOptionalLists + 1];
   for (int i = 0; i < take; ++i) {
     const uint32_t* r = l.optional[i]->record;
@@ -118,6 +149,7 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
       largest_optional = d;
     }
     postings += rec_full_count(r);
+    unseen += missing_postings(r);
     lists[i] = rec_full_postings(r);
     if (log_passes(LOG_EVAL) && rec_full_count(r) > 0) {
       log_msg(LOG_EVAL, "(evalquery) term: %s: docid %d, score%d ", term_name(l.optional[i]),
@@ -137,25 +169,32 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
         log_msg(LOG_EVAL, "(evalquery) Single term query: first doc: id %d, score %d",
                 static_cast<int>(posting_doc(work[1].posting)), work[1].score);
       }
+      // A cut list, or one longer than the work list: documents unseen.
+      const uint64_t count = rec_full_count(l.optional[0]->record);
+      const uint64_t beyond = unseen + (count > m ? count - m : 0);
+      if (beyond > 0) total = estimate(total, maxdocf, beyond);
     } else if (postings > m) {
-      merge(lists, work, 1, delmap, mode, datemap, window);
+      // The best m documents are kept; every one is counted.
+      total = merge(lists, work, 1, delmap, mode, datemap, window);
       compact_hits(work, 1);
       sort_into_document_order(work);
-      total = hit_size(work);
-      if (maxdocf >= hit_size(work)) {
-        total = maxdocf;
-        stats->estimated = 1;
-      }
+      if (unseen > 0) total = estimate(total, maxdocf, unseen);
     } else {
+      hit_size(work) = static_cast<uint32_t>(postings);  // room for every document, no more to start
       total = merge(lists, work, 0, delmap, mode, datemap, window);
+      if (unseen > 0) total = estimate(total, maxdocf, unseen);
     }
+    const int64_t before = hit_size(work);
     for (int i = 0; i < l.nexcluded; ++i) {
       join_term(work, l.excluded[i], -kBonus);
       if (compact_hits(work, 0) == 0) return empty_result(result, stats);
     }
     if (l.nexcluded > 0) {
-      total = hit_size(work);
-      stats->estimated = 1;
+      // Exact when the exclusions saw every document counted; documents
+      // counted but not kept may or may not hold an excluded term.
+      const int64_t left = hit_size(work);
+      total = stats->estimated || total > before ? estimate(left, left + (total - before), unseen + (total - before))
+                                                 : left;
     }
     if (total < hit_size(work)) total = hit_size(work);
     const uint32_t n = take_result(work, result, sorted, wanted);
@@ -170,7 +209,21 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
   int64_t total;
   hit_base(result) = 0;
   hit_size(result) = wanted;
-  if (!sorted || postings > wanted) {
+  if (!sorted && postings <= m) {
+    // Every document fits the work list: merged there in document order,
+    // the best then taken in one selection. The same hits in the same order
+    // as a merge into the result kept as a heap, without sifting each
+    // document through it.
+    // A merge starts its list over the whole capacity given: as many entries
+    // as postings hold every document.
+    hit_base(work) = 0;
+    hit_size(work) = static_cast<uint32_t>(postings);
+    const uint32_t n = merge(lists, work, 0, delmap, mode, datemap, window);
+    hit_size(result) = hit_size(work) < wanted ? hit_size(work) : wanted;
+    select_top(work, result);
+    compact_hits(result, 1);
+    total = n;
+  } else if (!sorted || postings > wanted) {
     const uint32_t n = merge(lists, result, 1, delmap, mode, datemap, window);
     if (!sorted) {
       sort_heap(result);
@@ -180,17 +233,17 @@ int optional_only(TermLists& l, int sorted, uint32_t wanted, DeletionMap delmap,
       sort_into_document_order(result);
     }
     total = n;
-    if (maxdocf >= n) {
-      total = maxdocf;
-      stats->estimated = 1;
-    }
   } else {
     total = merge(lists, result, 0, delmap, mode, datemap, window);
   }
-  if (largest_optional == 0 || lowest_required < largest_optional) {
+  // The merge counted every document of the lists: only cut lists leave
+  // documents it could not see.
+  if (unseen > 0) total = estimate(total, maxdocf, unseen);
+  if (lowest_required != 0x7FFFFFFF && (largest_optional == 0 || lowest_required < largest_optional)) {
     log_msg(LOG_EVAL, "adjusting total due to truncated terms. largest_optional %d, lowest_required %d",
             static_cast<int>(largest_optional), static_cast<int>(lowest_required));
-    total = lowest_required;
+    total = std::min<int64_t>(lowest_required,
+                              documents_passing(stats->documents, delmap, mode, datemap, window));
   }
   log_msg(LOG_EVAL, "evalquery(no req terms)");
   dump_lists("\nOPTIONAL TERMS. After selectk.\nheap:\n", nullptr, result);

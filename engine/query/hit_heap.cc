@@ -83,12 +83,74 @@ void heap_replace_top(HitHeap* list, int32_t score, uint32_t posting, uint32_t p
   sift_down(list, score, posting, position, size);
 }
 
+namespace {
+
+// Scores a counting selection handles: a list whose scores all lie below it
+// goes through it, any other through the heap.
+constexpr uint32_t kCountedScores = 512;
+
+// select_top for a list in document order whose scores are all in
+// 0..kCountedScores - 1, without a heap: one pass counts the hits of each
+// score, which gives the score t of the size-th best hit;
+// a second pass places every hit above t, and of the hits scoring t the last
+// ones (the highest postings), straight at their rank: the ranks of a score
+// come after those of every higher score, and within a score the hits arrive
+// in ascending posting order, so they fill their ranks from the last one
+// down. Gives what the heap gives (the best hits by score, then posting,
+// best first) in two passes. False, with nothing written, for any other list.
+bool select_top_counted(const HitHeap* src, HitHeap* dst, uint32_t size) {
+  const uint32_t n = hit_size(src);
+  uint32_t count[kCountedScores] = {};
+  uint32_t high = 0;
+  uint32_t previous = 0;
+  for (uint64_t i = 1; i <= n; ++i) {
+    const uint32_t v = static_cast<uint32_t>(src[i].score);  // a negative score is out of range too
+    if (v >= kCountedScores || (i > 1 && src[i].posting <= previous)) return false;
+    previous = src[i].posting;
+    ++count[v];
+    high = v > high ? v : high;
+  }
+  // From the best score down: the last rank of each score (kept in count),
+  // until the scores reach size hits.
+  uint32_t ranked = 0;
+  uint32_t t = high;
+  uint32_t skip = 0;  // hits scoring t that are left out, the lowest postings
+  for (;; --t) {
+    const uint32_t c = count[t];
+    if (ranked + c >= size) {
+      skip = ranked + c - size;
+      count[t] = size;
+      break;
+    }
+    ranked += c;
+    count[t] = ranked;
+  }
+  // Every rank 1..size is written below; the sentinels after them as
+  // init_hit_heap writes them.
+  for (uint64_t i = uint64_t{size} + 1; i <= 2 * uint64_t{size} + 1; ++i) dst[i] = HitHeap{kSentinelScore, kEndMark};
+  const int32_t base = hit_base(src);
+  for (uint64_t i = 1; i <= n; ++i) {
+    const uint32_t v = static_cast<uint32_t>(src[i].score);
+    if (v < t) continue;
+    if (v == t && skip > 0) {
+      --skip;
+      continue;
+    }
+    const int32_t score = base != 0 ? saturate(int64_t{src[i].score} + base) : src[i].score;
+    dst[count[v]--] = HitHeap{score, src[i].posting};
+  }
+  return true;
+}
+
+}  // namespace
+
 uint32_t select_top(const HitHeap* src, HitHeap* dst) {
   if (hit_size(dst) == 0) return 0;
   const uint32_t n = hit_size(src);
   if (n < hit_size(dst)) hit_size(dst) = n;
-  init_hit_heap(dst);
   const uint32_t size = hit_size(dst);
+  if (size > 0 && select_top_counted(src, dst, size)) return size;
+  init_hit_heap(dst);
   if (size == 0) return 0;
   for (uint64_t i = 1; i <= n; ++i)
     if (src[i].score >= dst[1].score) heap_replace_top(dst, src[i].score, src[i].posting, 1);
@@ -151,6 +213,34 @@ void dump_hits(const HitHeap* list) {
       out.add(" (%d)%d->%d", static_cast<int>(i), static_cast<int>(list[i].posting >> 7), list[i].score);
   out.add("\n", 0, 0, 0);
   out.flush();
+}
+
+void sort_by_docid(HitHeap* list, HitHeap* scratch) {
+  const uint32_t n = hit_size(list);
+  HitHeap* from = list + 1;
+  HitHeap* to = scratch;
+  if (n < 2) return;
+  // Docids are postings >> 7 (25 bits): up to four passes of 8 bits, each
+  // stable, from the lowest; a byte in which no two docids differ takes no
+  // pass.
+  uint32_t differ = 0;
+  for (uint32_t i = 1; i < n; ++i) differ |= from[i].posting ^ from[0].posting;
+  for (uint32_t shift = 7; shift < 32; shift += 8) {
+    if (((differ >> shift) & 0xFF) == 0) continue;
+    uint32_t count[256] = {};
+    for (uint32_t i = 0; i < n; ++i) ++count[(from[i].posting >> shift) & 0xFF];
+    uint32_t at = 0;
+    for (uint32_t& c : count) {
+      const uint32_t k = c;
+      c = at;
+      at += k;
+    }
+    for (uint32_t i = 0; i < n; ++i) to[count[(from[i].posting >> shift) & 0xFF]++] = from[i];
+    HitHeap* t = from;
+    from = to;
+    to = t;
+  }
+  if (from != list + 1) memcpy(list + 1, from, size_t{n} * sizeof(HitHeap));
 }
 
 int compare_docids(const void* a, const void* b) {

@@ -105,6 +105,11 @@ uint32_t compact_hits(HitHeap* list, int32_t threshold);
 // newline.
 void dump_hits(const HitHeap* list);
 
+// Sorts entries 1..size of a list whose postings are distinct into document
+// order, through scratch (room for size entries), by their docids a byte at
+// a time. The order compare_docids gives.
+void sort_by_docid(HitHeap* list, HitHeap* scratch);
+
 // qsort comparator of two hit entries for document order:
 // (posting of a >> 7) - (posting of b >> 7).
 int compare_docids(const void* a, const void* b);

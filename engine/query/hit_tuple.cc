@@ -7,23 +7,35 @@ namespace vorlane::engine {
 
 PyObject* hit_tuple(int32_t score, const unsigned char* record, uint32_t id, uint32_t docid, PyObject* details,
                     int32_t quality) {
-  PyObject* title = title_tuple(record);
-  if (!title) {
+  PyObject* t = details ? PyTuple_New(kHitTupleItems) : nullptr;
+  if (!t) {
     Py_XDECREF(details);
+    if (!PyErr_Occurred()) PyErr_NoMemory();
     return nullptr;
   }
+  PyTuple_SET_ITEM(t, 14, details);  // released with the tuple from here on
   title_host host;
   title_unpack(record, &host);
-  PyObject* t = Py_BuildValue("(iOOOOOOOOOO[kkkk]kkNi)", score, PyTuple_GET_ITEM(title, 0), PyTuple_GET_ITEM(title, 1),
-                              PyTuple_GET_ITEM(title, 2), PyTuple_GET_ITEM(title, 3), PyTuple_GET_ITEM(title, 4),
-                              PyTuple_GET_ITEM(title, 5), PyTuple_GET_ITEM(title, 6), PyTuple_GET_ITEM(title, 7),
-                              PyTuple_GET_ITEM(title, 8), PyTuple_GET_ITEM(title, 9),
-                              static_cast<unsigned long>(host.classifications[0]),
-                              static_cast<unsigned long>(host.classifications[1]),
-                              static_cast<unsigned long>(host.classifications[2]),
-                              static_cast<unsigned long>(host.classifications[3]), static_cast<unsigned long>(id),
-                              static_cast<unsigned long>(docid), details, static_cast<int>(quality));
-  Py_DECREF(title);
+  bool ok = set_title_items(host, t, 1);
+  PyObject* classifications = PyList_New(4);
+  if (classifications) {
+    for (Py_ssize_t i = 0; i < 4; ++i) {
+      PyObject* c = PyLong_FromUnsignedLong(host.classifications[i]);
+      if (!c) {
+        Py_CLEAR(classifications);
+        break;
+      }
+      PyList_SET_ITEM(classifications, i, c);
+    }
+  }
+  PyObject* rest[] = {PyLong_FromLong(score), classifications, PyLong_FromUnsignedLong(id),
+                      PyLong_FromUnsignedLong(docid), PyLong_FromLong(quality)};
+  const Py_ssize_t at[] = {0, 11, 12, 13, 15};
+  for (int i = 0; i < 5; ++i) {
+    ok = ok && rest[i] != nullptr;
+    if (rest[i]) PyTuple_SET_ITEM(t, at[i], rest[i]);
+  }
+  if (!ok) Py_CLEAR(t);
   return t;
 }
 

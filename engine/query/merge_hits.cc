@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "engine/query/hit_heap.h"
 #include "engine/query/hit_map.h"
@@ -35,9 +36,78 @@ struct GlobalTerm {
   int norm;
 };
 
+// The hits one response entered into the map, each with the ordinal the map
+// gave it, so that the response's term blocks (which hold its own hits) find
+// their entries without probing the map: by docid in a table when the
+// database is small against its hits, else by walking the hits in docid
+// order beside a block in docid order, as query_each writes them. A block
+// hit not found this way (another identifier, a block out of order, a hit
+// the map did not take) is looked up in the map as before.
+struct ResponseOrdinals {
+  HitHeap* list = nullptr;     // header + hits (score = ordinal, posting = docid << 7)
+  HitHeap* scratch = nullptr;  // for the sort
+  int32_t* table = nullptr;    // ordinal by docid, room for table_room docids
+  uint32_t table_room = 0;
+  bool by_table = false;
+  uint32_t documents = 0;
+  uint32_t id = 0;             // the identifier every hit has
+  bool one_id = false;
+  uint32_t at = 1;             // the walk's position in the list
+  uint32_t last = 0;           // the docid of the block hit before
+  bool in_order = true;
+
+  // The databases whose documents a table holds: few against their hits.
+  static bool small(const QueryResponseView& v) {
+    return uint64_t{v.documents} <= uint64_t{v.hit_count} * 8 + 1024;
+  }
+  // Lays out the hits of response v with the ordinals they got.
+  void build(const QueryResponseView& v, const int32_t* ordinals) {
+    one_id = v.hit_count > 0;
+    id = v.hit_count > 0 ? response_hit(v, 0).db : 0;
+    documents = v.documents;
+    by_table = small(v) && v.documents <= table_room;
+    if (by_table) memset(table, 0, size_t{v.documents} * sizeof(int32_t));
+    hit_base(list) = 0;
+    hit_size(list) = by_table ? 0 : v.hit_count;
+    for (uint32_t k = 0; k < v.hit_count; ++k) {
+      const Hit h = response_hit(v, k);
+      const uint32_t docid = hit_docid(h);
+      one_id = one_id && h.db == id;
+      if (!by_table) {
+        list[k + 1] = HitHeap{ordinals[k], docid << 7};
+      } else if (docid < v.documents && table[docid] == 0) {
+        table[docid] = ordinals[k];
+      }
+    }
+    if (!by_table) sort_by_docid(list, scratch);
+  }
+  void start_block() {
+    at = 1;
+    last = 0;
+    in_order = true;
+  }
+  // The ordinal of the response's hit (db, docid), or 0 when this cannot
+  // tell.
+  int32_t find(uint32_t db, uint32_t docid) {
+    if (!one_id || db != id) return 0;
+    if (by_table) return docid < documents ? table[docid] : 0;
+    if (!in_order || docid < last) {
+      in_order = false;
+      return 0;
+    }
+    last = docid;
+    const uint32_t key = docid << 7;
+    while (at <= hit_size(list) && list[at].posting < key) ++at;
+    return at <= hit_size(list) && list[at].posting == key ? list[at].score : 0;
+  }
+};
+
 // The working memory of one merge, from the heap.
 struct MergeScratch {
   void* map_memory = nullptr;
+  int32_t* ordinals = nullptr;          // per response hit, in reading order
+  HitHeap* own = nullptr;               // 2 x (500 + 1): ResponseOrdinals
+  int32_t* table = nullptr;             // ResponseOrdinals' table
   TermInfo* info = nullptr;             // n x kMaxMergeTerms
   QueryResponseView* views = nullptr;   // n
   HitHeap* list = nullptr;              // 2 x end + 2
@@ -46,6 +116,9 @@ struct MergeScratch {
   size_t postings_room = 0;
   ~MergeScratch() {
     free(map_memory);
+    free(ordinals);
+    free(own);
+    free(table);
     free(info);
     free(views);
     free(list);
@@ -109,7 +182,8 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
   if (n < 0) n = 0;
   const uint64_t maxmaplen = uint64_t(n) * kMergeHitsPerResponse;
   const uint32_t request_type = get_word(out + 4);
-  memset(out, 0, out_size);
+  // Until the output is written it reads as a response of no hits.
+  memset(out, 0, out_size < kMinResponseSize ? out_size : kMinResponseSize);
 
   if (count < 1 && request_type != kRequestDemote) {
     log_msg(LOG_ERROR, "merge_hits(count=%d) reset to 100", count);
@@ -171,10 +245,22 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
     return 0;
   }
   const uint32_t maplen = static_cast<uint32_t>(std::min<uint64_t>(total_hits * 5 / 4, maxmaplen));
-  work.map_memory = malloc(hit_map_bytes(maplen));
+  // Twice as many entries as hits keeps the probes short even when every
+  // response brings its full 500 hits and maplen is no larger than that.
+  const uint32_t slots = static_cast<uint32_t>(total_hits * 2);
+  work.map_memory = malloc(hit_map_bytes(maplen, slots));
   work.list = static_cast<HitHeap*>(malloc(hit_area_entries(end) * sizeof(HitHeap)));
-  if (!work.map_memory || !work.list) return no_memory();
-  HitMap map = hit_map_init(work.map_memory, maplen);
+  work.ordinals = static_cast<int32_t*>(malloc((total_hits + 1) * sizeof(int32_t)));
+  work.own = static_cast<HitHeap*>(malloc(2 * (size_t{kMergeHitsPerResponse} + 1) * sizeof(HitHeap)));
+  uint32_t table_room = 0;
+  for (int i = 0; i < n; ++i)
+    if (ResponseOrdinals::small(work.views[i])) table_room = std::max(table_room, work.views[i].documents);
+  work.table = static_cast<int32_t*>(malloc((size_t{table_room} + 1) * sizeof(int32_t)));
+  if (!work.map_memory || !work.list || !work.ordinals || !work.own || !work.table) return no_memory();
+  HitMap map = hit_map_init(work.map_memory, maplen, slots);
+  // Where each response's hits begin in work.ordinals.
+  std::vector<size_t> first_ordinal(size_t(n) + 1, 0);
+  for (int i = n - 1; i >= 0; --i) first_ordinal[size_t(i)] = first_ordinal[size_t(i) + 1] + work.views[i].hit_count;
   int32_t counter = static_cast<int32_t>(maplen);
 
   GlobalTerm globals[kMaxMergeTerms];
@@ -190,16 +276,19 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
       total_sum += static_cast<uint64_t>(v.total < 0 ? -int64_t{v.total} : int64_t{v.total});
       if (v.total < 0) estimated = true;
     }
+    int32_t* ordinals = work.ordinals + first_ordinal[size_t(i) + 1];
     for (uint32_t k = 0; k < v.hit_count; ++k) {
       const Hit h = response_hit(v, k);
       const uint32_t docid = hit_docid(h);
+      ordinals[k] = 0;
       if (docid >= v.documents) {
         log_msg(LOG_ERROR, "merge_hits() docid %d:%d.%d", i, static_cast<int>(h.db), static_cast<int>(docid));
         continue;
       }
       din_entry date{0, 0};
       if (v.type == kResponseDated) date = response_date(v, k);
-      map_dbdocid(&map, static_cast<int32_t>(hit_value(h)), counter, h.db, h.posting, dated ? &date : nullptr);
+      ordinals[k] =
+          map_dbdocid(&map, static_cast<int32_t>(hit_value(h)), counter, h.db, h.posting, dated ? &date : nullptr);
       --counter;
     }
     const int known = nglobals;
@@ -234,10 +323,17 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
   if (d_sum == 0) d_sum = 1;
 
   if (rescaling) {
+    ResponseOrdinals own;
+    own.list = work.own;
+    own.scratch = work.own + kMergeHitsPerResponse + 1;
+    own.table = work.table;
+    own.table_room = table_room;
     for (int i = 0; i < n; ++i) {
       const QueryResponseView& v = work.views[i];
       if (v.hit_count == 0) continue;
       log_msg(LOG_MERGE, "merge_hits(db loop): db=%d", i);
+      const bool walk = v.hit_count <= kMergeHitsPerResponse;
+      if (walk) own.build(v, work.ordinals + first_ordinal[size_t(i) + 1]);
       for (int g = 0; g < nglobals; ++g) {
         const TermInfo& ti = work.info[size_t(i) * kMaxMergeTerms + g];
         if (!ti.has_block) continue;
@@ -248,19 +344,25 @@ int merge_hits(int n, uint8_t* const* responses, const size_t* sizes, uint8_t* o
         const int32_t now = std::min<int32_t>(globals[g].norm, old * 10);
         log_msg(LOG_MERGE, "merge_hits: info[%d][%d].norm = %d oldnorm = %d newnorm = %d", i, g,
                 static_cast<int>(ti.norm), old, now);
+        const bool trace = log_passes(LOG_MERGE);
+        // Block scores are 7-bit: each rescaled once.
+        int32_t rescaled[kScoreMask + 1];
+        for (int32_t b = 0; b <= static_cast<int32_t>(kScoreMask); ++b) rescaled[b] = rescale(b, old, now);
+        own.start_block();
         for (uint32_t k = 0; k < c; ++k) {
           Hit h = response_block_hit(v, ti.term, k);
           const uint32_t docid = hit_docid(h);
           int32_t s = static_cast<int32_t>(hit_value(h));
-          log_msg(LOG_MERGE, "merge_hits: before renorm, score = %d", s);
-          s = rescale(s, old, now);
+          if (trace) log_msg(LOG_MERGE, "merge_hits: before renorm, score = %d", s);
+          s = rescaled[s];
           if (s > kMaxTermScore || docid >= v.documents) {
             log_msg(LOG_ERROR, "merge_hits() docid %d:%d.%d=%d", i, static_cast<int>(h.db), static_cast<int>(docid), s);
             s = kMaxTermScore;
           }
           if (s < 0) s = 0;
-          log_msg(LOG_MERGE, "merge_hits: after renorm, score = %d", s);
-          int32_t ord = map_dbdocid(&map, s, 0, h.db, h.posting, nullptr);
+          if (trace) log_msg(LOG_MERGE, "merge_hits: after renorm, score = %d", s);
+          int32_t ord = walk ? hit_map_add(&map, own.find(h.db, docid), s) : 0;
+          if (ord == 0) ord = map_dbdocid(&map, s, 0, h.db, h.posting, nullptr);
           if (ord == 0 || ord <= counter) {
             log_msg(LOG_ERROR, "merge_hits() docid %d < tempdocid %d", ord, counter);
             ord = 0;

@@ -23,4 +23,17 @@ void filter_postings(const uint32_t* postings, uint32_t count, int32_t base, Hit
   hit_base(dst) = base;
 }
 
+uint32_t documents_passing(uint32_t documents, DeletionMap delmap, uint32_t mode, DateMap datemap,
+                           uint64_t window) {
+  const DayWindow w = day_window(window);
+  uint64_t n = documents;
+  if (delmap.bytes && delmap.length > n) n = delmap.length;
+  uint32_t passing = 0;
+  for (uint64_t d = 0; d < n && d < kEndMark >> 7; ++d) {
+    const uint32_t doc = static_cast<uint32_t>(d);
+    if (document_passes(doc, document_flag(delmap, doc), mode, datemap, w)) ++passing;
+  }
+  return passing;
+}
+
 }  // namespace vorlane::engine

@@ -7,7 +7,8 @@
 // document among the hits and goes on with the parts left and right of it
 // that still overlap; one with a single posting or a single hit is searched
 // directly. Ranges of 10 elements or more are searched by bisection, shorter
-// ones by stepping.
+// ones by stepping. Lists of about the same length are instead walked side by
+// side from the start (join), which visits each entry once.
 #include <cstdint>
 
 #include "engine/query/postings.h"
@@ -147,25 +148,81 @@ struct Join {
 
 }  // namespace
 
-void join(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus) {
-  join_with_stack(dst, postings, count, bonus, kJoinStackSize);
-}
+namespace {
 
-void join_with_stack(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus, int stack_entries) {
-  const uint32_t size = hit_size(dst);
-  if (log_passes(LOG_JOIN | LOG_MERGE_QUEUE))
-    log_msg(LOG_JOIN | LOG_MERGE_QUEUE, "join: Binary merging size %d and %d", static_cast<int>(size),
-            static_cast<int>(count > 0 && postings ? postings[0] : kEndMark));
-  if (size == 0 || count == 0 || !postings) return;
-  // The list ends at its end mark (postings ascend, so it is the first one at
-  // or above it).
+// The postings before the end mark (postings ascend, so it is the first one
+// at or above it).
+uint32_t before_end_mark(const uint32_t* postings, uint32_t count) {
   uint32_t a = 0, b = count;
   while (a < b) {
     const uint32_t mid = a + (b - a) / 2;
     if (is_end_posting(postings[mid])) b = mid;
     else a = mid + 1;
   }
-  count = a;
+  return a;
+}
+
+void trace_start(uint32_t size, const uint32_t* postings, uint32_t count) {
+  if (log_passes(LOG_JOIN | LOG_MERGE_QUEUE))
+    log_msg(LOG_JOIN | LOG_MERGE_QUEUE, "join: Binary merging size %d and %d", static_cast<int>(size),
+            static_cast<int>(count > 0 && postings ? postings[0] : kEndMark));
+}
+
+// Lists of sizes within this factor of each other are walked side by side:
+// bisection pays only when one is much the shorter.
+inline constexpr uint64_t kWalkWithin = 8;
+
+}  // namespace
+
+void join(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus) {
+  const uint32_t size = hit_size(dst);
+  trace_start(size, postings, count);
+  if (size == 0 || count == 0 || !postings) return;
+  count = before_end_mark(postings, count);
+  if (count == 0) return;
+  const bool trace = log_passes(LOG_JOIN);
+  Join j{dst, postings, bonus, trace};
+  // The walk gives what the bisection gives; a trace shows the bisection.
+  if (!trace && uint64_t{count} <= kWalkWithin * size && uint64_t{size} <= kWalkWithin * count) {
+    if (j.overlaps(Range{1, size, 0, count - 1})) j.step(Range{1, size, 0, count - 1});
+    return;
+  }
+  j.run(size, count, kJoinStackSize);
+}
+
+uint32_t join_matches(const HitHeap* hits, const uint32_t* postings, uint32_t count, HitHeap* out) {
+  const uint32_t size = hit_size(hits);
+  const uint32_t n = size == 0 || count == 0 || !postings ? 0 : before_end_mark(postings, count);
+  if (n > 0 && (uint64_t{n} > kWalkWithin * size || uint64_t{size} > kWalkWithin * n || log_passes(LOG_JOIN))) {
+    copy_hits(hits, out);
+    hit_base(out) -= kBonus;
+    join(out, postings, count, kBonus);
+    return compact_hits(out, 0);
+  }
+  // Both walked side by side, the hits reached written in order.
+  hit_base(out) = 0;
+  uint32_t kept = 0;
+  uint32_t j = 0;
+  for (uint32_t i = 1; i <= size && j < n; ++i) {
+    const uint32_t key = hits[i].posting;
+    while (j < n && posting_key(postings[j]) < key) ++j;
+    int64_t s = 0;
+    bool reached = false;
+    for (; j < n && posting_key(postings[j]) == key; ++j) {
+      s += posting_score(postings[j]);
+      reached = true;
+    }
+    if (reached) out[++kept] = HitHeap{static_cast<int32_t>(s + 1), key};
+  }
+  hit_size(out) = kept;
+  return kept;
+}
+
+void join_with_stack(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus, int stack_entries) {
+  const uint32_t size = hit_size(dst);
+  trace_start(size, postings, count);
+  if (size == 0 || count == 0 || !postings) return;
+  count = before_end_mark(postings, count);
   if (count == 0) return;
   Join{dst, postings, bonus, log_passes(LOG_JOIN)}.run(size, count, stack_entries);
 }

@@ -49,6 +49,7 @@ std::vector<int32_t> model_join(const HitArea& hits, const std::vector<uint32_t>
   return out;
 }
 
+// stack_entries 0: join itself, which walks lists of similar lengths.
 void expect_join_matches_model(uint32_t seed, int stack_entries) {
   std::mt19937 rng(seed);
   const int32_t bonuses[] = {kBonus, -kBonus, 0};
@@ -61,7 +62,12 @@ void expect_join_matches_model(uint32_t seed, int stack_entries) {
     const int32_t bonus = bonuses[round % 3];
     const auto want = model_join(hits, postings, bonus);
     const auto before = hits.e;
-    join_with_stack(hits.list(), postings.data(), static_cast<uint32_t>(postings.size() - 1), bonus, stack_entries);
+    const uint32_t count = static_cast<uint32_t>(postings.size() - 1);
+    if (stack_entries == 0) {
+      join(hits.list(), postings.data(), count, bonus);
+    } else {
+      join_with_stack(hits.list(), postings.data(), count, bonus, stack_entries);
+    }
     ASSERT_EQ(hits.size(), before[0].posting);
     for (uint32_t i = 1; i <= hits.size(); ++i) {
       ASSERT_EQ(hits[i].posting, before[i].posting) << "order unchanged";
@@ -70,12 +76,40 @@ void expect_join_matches_model(uint32_t seed, int stack_entries) {
   }
 }
 
-TEST(Join, EqualsTheModelWithEachBonus) { expect_join_matches_model(7, kJoinStackSize); }
+TEST(Join, EqualsTheModelWithEachBonus) {
+  expect_join_matches_model(7, kJoinStackSize);
+  expect_join_matches_model(10, 0);
+}
 
 TEST(Join, AFullStackIsSolvedByStepping) {
   // With room for one sub-problem nearly every split finds the stack full.
   expect_join_matches_model(8, 1);
   expect_join_matches_model(9, 2);
+}
+
+// join_matches against its definition: a copy with its base lowered by the
+// bonus, joined with it, compacted at 0; lists of every relative length.
+TEST(Join, MatchesAreWhatTheBonusJoinKeeps) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 200; ++round) {
+    const uint32_t docs = 30 + round * 13;
+    HitArea hits = hits_from(rng, 1 + rng() % (docs / (1 + round % 7)), docs);
+    for (uint32_t i = 1; i <= hits.size(); ++i) hits.e[i].score = 0;
+    hits.e[0].score = 1;
+    const auto postings = with_duplicate(rng, testing::random_postings(rng, 1 + rng() % (docs / (1 + round % 5)), docs));
+    const uint32_t count = static_cast<uint32_t>(postings.size() - 1);
+    HitArea want(hits.size()), got(hits.size());
+    copy_hits(hits.list(), want.list());
+    hit_base(want.list()) -= kBonus;
+    join_with_stack(want.list(), postings.data(), count, kBonus, kJoinStackSize);
+    const uint32_t n = compact_hits(want.list(), 0);
+    ASSERT_EQ(join_matches(hits.list(), postings.data(), count, got.list()), n) << round;
+    ASSERT_EQ(got.base(), want.base()) << round;
+    for (uint32_t i = 1; i <= n; ++i) {
+      ASSERT_EQ(got[i].posting, want[i].posting) << round << " " << i;
+      ASSERT_EQ(got[i].score, want[i].score) << round << " " << i;
+    }
+  }
 }
 
 TEST(Join, BonusOncePerHitWhenADocumentOccursTwice) {

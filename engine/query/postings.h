@@ -56,6 +56,12 @@ struct DateMap {
   uint64_t length = 0;  // bytes
 };
 
+// The documents 0..documents-1 (documents: the collection's count, or the
+// deletion map's length when that is larger) that pass the filters: no
+// query can match more of them.
+uint32_t documents_passing(uint32_t documents, DeletionMap delmap, uint32_t mode, DateMap datemap,
+                           uint64_t window);
+
 // Hits from the postings of one list, in document order: at most
 // min(count, dst size) postings are examined, up to the end mark; a posting
 // whose document passes the filters becomes the next entry (its posting key,
@@ -83,9 +89,17 @@ uint32_t merge(const uint32_t* const* lists, HitHeap* dst, int select, DeletionM
 // reached bonus (a positive bonus is given once per hit). Other hits and the
 // order of dst are unchanged. Scores saturate at the 32-bit limits.
 void join(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus);
-// join with a stack of stack_entries (1..kJoinStackSize) sub-problems; a
-// sub-problem that finds the stack full is solved by stepping through both
-// ranges. For tests of that bound.
+// The hits of hits (a list in document order whose scores are all 0) that
+// postings[0..count-1] reach, into out (room for hits' size; its own list,
+// base 0): each with 1 + the scores of its postings. What a copy of hits
+// with its base lowered by kBonus, joined with kBonus and compacted at 0
+// gives. Returns the number of hits in out.
+uint32_t join_matches(const HitHeap* hits, const uint32_t* postings, uint32_t count, HitHeap* out);
+
+// join by bisection alone, with a stack of stack_entries (1..kJoinStackSize)
+// sub-problems; a sub-problem that finds the stack full is solved by stepping
+// through both ranges. For tests of that bound (join itself walks lists of
+// about the same length side by side instead).
 void join_with_stack(HitHeap* dst, const uint32_t* postings, uint32_t count, int32_t bonus, int stack_entries);
 
 }  // namespace vorlane::engine

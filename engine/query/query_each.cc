@@ -83,8 +83,9 @@ int demote_hits(idbm_db* db, const HitHeap* list, const QueryRequest& request, u
 
 int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8_t* response, size_t response_size,
                QueryBuffers* work_areas, int merge, const zop_handle& language, QueryEachArea* area) {
-  // A failed response must never show what an earlier query left there.
-  if (response) memset(response, 0, response_size);
+  // A failed response must never show what an earlier query left there: its
+  // header and the counts and NULs after it read as a response of no hits.
+  if (response) memset(response, 0, response_size < kMinResponseSize ? response_size : kMinResponseSize);
   if (!db) return report("null db pointer");
   if (!response || response_size < kMinResponseSize) return report("no room for a response");
   {
@@ -213,9 +214,11 @@ int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8
     return 0;
   }
 
-  // Percentages, then the page in their order (equal ones as evaluated).
+  // Percentages, then the page in their order (equal ones as evaluated). A
+  // response for merging carries quality values instead, and its hits are in
+  // that order already: percentages rise with the scores.
   const uint32_t first = static_cast<uint32_t>(start), last = static_cast<uint32_t>(end);
-  if (h > 0) {
+  if (h > 0 && !merge_flag) {
     for (uint32_t i = first; i <= last; ++i) list[i].score = blended_percent(list[i].score, d);
     sort_hits_stable(list, first, last);
   }
@@ -263,20 +266,17 @@ int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8
 
   if (merge_flag) {
     log_msg(LOG_DB_QUERY, "Doing distributed search qsort");
-    qsort(list + 1, hit_size(list), sizeof(HitHeap), compare_docids);
-    for (uint32_t i = 1; i <= hit_size(list); ++i) list[i].score = 0;
-    log_msg(LOG_DB_QUERY, "Doing distributed search results normalization");
     // The evaluation is over: the heap area after the result list is free.
     HitHeap* copy = b.heap + hit_area_entries(m);
+    sort_by_docid(list, copy);
+    for (uint32_t i = 1; i <= hit_size(list); ++i) list[i].score = 0;
+    log_msg(LOG_DB_QUERY, "Doing distributed search results normalization");
     for (uint32_t j = 0; j < t_count; ++j) {
       const QueryTerm& t = *s->terms_shown[j];
       log_msg(LOG_DB_QUERY, "term: %s termlist: %lx\n", t.source ? t.source : "",
               static_cast<unsigned long>(reinterpret_cast<uintptr_t>(t.record)));
       if (hit_size(list) > kMaxResponseEnd) hit_size(list) = kMaxResponseEnd;
-      copy_hits(list, copy);
-      hit_base(copy) -= kBonus;
-      join(copy, rec_full_postings(t.record), rec_full_count(t.record), kBonus);
-      const uint32_t c = compact_hits(copy, 0);
+      const uint32_t c = join_matches(list, rec_full_postings(t.record), rec_full_count(t.record), copy);
       log_msg(LOG_DB_QUERY, "out of %d total hits, term %s ocurred in %d docs", static_cast<int>(hit_size(list)),
               t.display, static_cast<int>(c));
       uint8_t* block = response_open_block(&w) ? response_block_area(&w, c) : nullptr;
@@ -286,10 +286,12 @@ int query_each(idbm_db* db, const uint8_t* request, size_t request_length, uint8
                 clamp_int(static_cast<int64_t>(response_size)));
         return 0;
       }
+      const bool trace = log_passes(LOG_HIT_TERMS);
       for (uint32_t k = 1; k <= c; ++k) {
         const uint32_t docid = posting_doc(copy[k].posting);
         block = pack_hit(block, db->id, docid, copy[k].score);
-        log_msg(LOG_HIT_TERMS, "term %s: db %d, docid %d, score %d", t.display, static_cast<int>(db->id),
+        if (trace)
+          log_msg(LOG_HIT_TERMS, "term %s: db %d, docid %d, score %d", t.display, static_cast<int>(db->id),
                 static_cast<int>(docid), copy[k].score);
       }
       response_commit_block_hits(&w, c);

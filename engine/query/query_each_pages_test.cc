@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine/query/allhits.h"
+#include "engine/query/merge_hits.h"
 #include "engine/query/query_each.h"
 #include "engine/testing/query_testing.h"
 #include "platform/testing/test_root.h"
@@ -165,6 +167,76 @@ TEST_F(QueryEachPages, RankingIsTheSameEveryRun) {
       EXPECT_EQ(first, second) << q;
     }
   }
+}
+
+// The hits of merge_hits over copies of responses (the merge rewrites their
+// blocks) for the page (start, count), and the merged total.
+std::vector<Hit> merged_page(const std::vector<std::vector<uint8_t>>& responses, int32_t start, int32_t count,
+                             int32_t* total) {
+  std::vector<std::vector<uint8_t>> copies = responses;
+  std::vector<uint8_t*> areas;
+  std::vector<size_t> sizes;
+  for (auto& c : copies) {
+    areas.push_back(c.data());
+    sizes.push_back(c.size());
+  }
+  std::vector<uint8_t> out(169024, 0xEE);
+  memset(out.data() + 4, 0, 4);  // type 0
+  EXPECT_EQ(merge_hits(static_cast<int>(areas.size()), areas.data(), sizes.data(), out.data(), out.size(), start,
+                       count, 0),
+            1);
+  QueryResponseView v;
+  EXPECT_TRUE(read_query_response(out.data(), out.size(), &v));
+  *total = v.total;
+  std::vector<Hit> hits;
+  for (uint32_t i = 0; i < v.hit_count; ++i) hits.push_back(response_hit(v, i));
+  return hits;
+}
+
+// Databases asked for their whole ranking (hits 1..500) make responses whose
+// merge gives, for any page, exactly that slice of the (1, 500) ranking: the
+// same database twice under two identifiers, over real pages.
+TEST_F(QueryEachPages, MergedPagesSliceOneRanking) {
+  LogCapture quiet(LOG_ERROR);
+  idbm_db* twin = open_query_db(root_->file("pages"), 4, false);
+  ASSERT_NE(twin, nullptr);
+  int long_rankings = 0;
+  for (const auto& [a, b] : word_pairs(pages_, 12)) {
+    for (const std::string& q : {a + " " + b, "+" + a + " " + b, a + " -" + b, a + " | " + b, a,
+                                 "\"" + a + " " + b + "\" " + a}) {
+      for (int n : {1, 2}) {
+        std::vector<std::vector<uint8_t>> responses;
+        for (idbm_db* db : {db_, twin}) {
+          if (static_cast<int>(responses.size()) == n) break;
+          QueryRun r;
+          r.run(db, request(q, 1, 500, kRequestQuery), 1, english());
+          responses.push_back(r.response);
+        }
+        int32_t total = 0;
+        const std::vector<Hit> full = merged_page(responses, 1, 500, &total);
+        long_rankings += full.size() > 40;
+        for (int32_t size : {7, 10, 20}) {
+          std::vector<Hit> laid;
+          for (int32_t start = 1; start <= 500; start += size) {
+            int32_t page_total = 0;
+            const std::vector<Hit> page = merged_page(responses, start, size, &page_total);
+            if (!page.empty()) {
+              EXPECT_EQ(page_total, total) << q;
+            }
+            laid.insert(laid.end(), page.begin(), page.end());
+            if (static_cast<int32_t>(page.size()) < size) break;
+          }
+          ASSERT_EQ(laid.size(), full.size()) << q << " in pages of " << size << " over " << n;
+          for (size_t i = 0; i < full.size(); ++i) {
+            ASSERT_EQ(laid[i].db, full[i].db) << q << " rank " << i + 1;
+            ASSERT_EQ(laid[i].posting, full[i].posting) << q << " rank " << i + 1;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(long_rankings, 10);
+  idbm_close(twin);
 }
 
 }  // namespace

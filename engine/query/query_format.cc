@@ -25,13 +25,6 @@ int64_t string_within(const uint8_t* base, size_t offset, size_t limit) {
 
 }  // namespace
 
-uint8_t* pack_hit(uint8_t* out, uint32_t id, uint32_t docid, int32_t v) {
-  uint32_t p = v >= 100 ? 100 : v <= 0 ? 1 : static_cast<uint32_t>(v);
-  Hit h{id, (docid << 7) | p};
-  memcpy(out, &h, sizeof h);
-  return out + sizeof h;
-}
-
 // ---- requests ----
 
 const char* request_check_text(RequestCheck c) {
@@ -206,11 +199,12 @@ bool read_query_response(const uint8_t* buffer, size_t area_size, QueryResponseV
   return true;
 }
 
-Hit response_hit(const QueryResponseView& v, uint32_t i) {
-  Hit h{0, 0};
-  if (i < v.hit_count) memcpy(&h, v.base + sizeof(QueryResponseHeader) + size_t{i} * sizeof h, sizeof h);
-  return h;
+size_t response_extent(const uint8_t* buffer, size_t area_size) {
+  QueryResponseView v;
+  if (!read_query_response(buffer, area_size, &v)) return area_size;
+  return v.complete ? v.limit : v.end;
 }
+
 
 din_entry response_date(const QueryResponseView& v, uint32_t i) {
   din_entry e{0, 0};
@@ -244,15 +238,6 @@ bool response_next_term(const QueryResponseView& v, ResponseTermCursor* c, Respo
   return true;
 }
 
-Hit response_block_hit(const QueryResponseView& v, const ResponseTerm& t, uint32_t k) {
-  Hit h{0, 0};
-  if (t.block_at && k < t.block_count) memcpy(&h, v.base + t.block_at + size_t{k} * sizeof h, sizeof h);
-  return h;
-}
-
-void response_set_block_hit(uint8_t* buffer, const ResponseTerm& t, uint32_t k, Hit h) {
-  if (t.block_at && k < t.block_count) memcpy(buffer + t.block_at + size_t{k} * sizeof h, &h, sizeof h);
-}
 
 // ---- responses: writing ----
 
@@ -282,6 +267,25 @@ uint64_t tail_after(const ResponseWriter* w, bool words, uint32_t terms, uint32_
 
 uint64_t ends_after(const ResponseWriter* w) { return 2 - static_cast<uint64_t>(w->tail); }
 
+// Zeroes what a reader looks for after the sections written so far: the
+// counts of the sections still to come and the NULs of their strings (for a
+// type 7 response whose hits are in, its date entries too). Only these bytes
+// are cleared, never the whole area, so a response that stops anywhere still
+// reads as what it holds followed by empty sections.
+void clear_tail(ResponseWriter* w) {
+  if (w->capacity == 0 || w->pos >= w->capacity) return;
+  uint64_t tail;
+  if (!w->words_done) {
+    tail = 4 + 2;
+    if (w->type == kResponseDated && !w->dates_done) tail += uint64_t{w->hit_count} * sizeof(din_entry);
+  } else {
+    tail = w->merge_flag ? uint64_t{w->term_count - w->blocks_done} * 4 : 0;
+    tail += (w->term_count - w->strings_done) + ends_after(w);
+  }
+  const uint64_t left = w->capacity - w->pos;
+  memset(w->base + w->pos, 0, static_cast<size_t>(tail < left ? tail : left));
+}
+
 bool dates_pending(const ResponseWriter* w) {
   return w->type == kResponseDated && w->hit_count > 0 && !w->dates_done;
 }
@@ -292,7 +296,7 @@ bool response_begin(ResponseWriter* w, uint8_t* area, size_t capacity, uint32_t 
                     uint32_t merge_flag, uint32_t start, uint32_t documents) {
   *w = ResponseWriter{};
   if (area == nullptr) return false;
-  memset(area, 0, capacity);
+  memset(area, 0, capacity < kMinResponseSize ? capacity : kMinResponseSize);
   w->base = area;
   w->capacity = capacity;
   w->type = type;
@@ -309,6 +313,7 @@ bool response_begin(ResponseWriter* w, uint8_t* area, size_t capacity, uint32_t 
   h.documents = documents;
   memcpy(area, &h, sizeof h);
   w->pos = sizeof h;
+  clear_tail(w);
   return true;
 }
 
@@ -332,6 +337,7 @@ void response_commit_hits(ResponseWriter* w, uint32_t n) {
   w->hit_count = n;
   w->pos = sizeof(QueryResponseHeader) + size_t{n} * sizeof(Hit);
   put_word(w->base + offsetof(QueryResponseHeader, hit_count), n);
+  clear_tail(w);
 }
 
 uint8_t* response_date_area(ResponseWriter* w) {
@@ -344,6 +350,7 @@ void response_commit_dates(ResponseWriter* w) {
   if (w->capacity == 0 || w->type != kResponseDated || w->dates_done || w->words_done) return;
   w->pos += size_t{w->hit_count} * sizeof(din_entry);
   w->dates_done = true;
+  clear_tail(w);
 }
 
 bool response_put_term_words(ResponseWriter* w, const uint32_t* words, uint32_t n) {
@@ -355,6 +362,7 @@ bool response_put_term_words(ResponseWriter* w, const uint32_t* words, uint32_t 
   w->pos += 4 + size_t{n} * 4;
   w->term_count = n;
   w->words_done = true;
+  clear_tail(w);
   return true;
 }
 
@@ -365,6 +373,7 @@ bool response_open_block(ResponseWriter* w) {
   w->block_count_at = w->pos;
   w->pos += 4;
   ++w->blocks_done;
+  clear_tail(w);
   return true;
 }
 
@@ -380,6 +389,7 @@ void response_commit_block_hits(ResponseWriter* w, uint32_t n) {
   if (w->capacity == 0 || w->block_count_at == 0) return;
   w->pos += size_t{n} * sizeof(Hit);
   put_word(w->base + w->block_count_at, get_word(w->base + w->block_count_at) + n);
+  clear_tail(w);
 }
 
 bool response_put_string(ResponseWriter* w, const char* text, size_t length) {
@@ -398,6 +408,7 @@ bool response_put_string(ResponseWriter* w, const char* text, size_t length) {
   } else {
     ++w->tail;
   }
+  clear_tail(w);
   return true;
 }
 

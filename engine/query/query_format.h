@@ -64,14 +64,17 @@
 //       NUL-terminated
 // A response of no hits: H = 0, total 0, T = 0, then the two strings.
 //
-// The writer clears the whole area before writing anything, and every count
-// (H, T, a block's c) is raised only after its entries are written. A response
-// whose writing stopped for lack of room (size word 0) therefore still reads
-// consistently: its unwritten counts are 0 and its unwritten strings empty.
+// The writer keeps the bytes after what it has written zero where a reader
+// looks for the next counts and NULs (never more than a few hundred bytes:
+// the area is not cleared whole), and every count (H, T, a block's c) is
+// raised only after its entries are written. A response whose writing
+// stopped for lack of room (size word 0) therefore still reads consistently:
+// its unwritten counts are 0 and its unwritten strings empty.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "store/db_files.h"
 
@@ -90,7 +93,12 @@ inline uint32_t hit_value(const Hit& h) { return h.posting & 0x7F; }
 
 // Writes the hit {id, docid << 7 | p} at out, p = v bounded to 1..100, and
 // returns the position after it.
-uint8_t* pack_hit(uint8_t* out, uint32_t id, uint32_t docid, int32_t v);
+inline uint8_t* pack_hit(uint8_t* out, uint32_t id, uint32_t docid, int32_t v) {
+  const uint32_t p = v >= 100 ? 100 : v <= 0 ? 1 : static_cast<uint32_t>(v);
+  const Hit h{id, (docid << 7) | p};
+  memcpy(out, &h, sizeof h);
+  return out + sizeof h;
+}
 
 // ---- QueryRequest ----
 
@@ -262,7 +270,17 @@ struct QueryResponseView {
 // ends.
 bool read_query_response(const uint8_t* buffer, size_t area_size, QueryResponseView* out);
 
-Hit response_hit(const QueryResponseView& v, uint32_t i);
+// The bytes of an area of area_size bytes that a reader of its response
+// looks at: the size word of a complete response, the end of a readable
+// incomplete one, else the whole area. A copy of that many bytes reads the
+// same.
+size_t response_extent(const uint8_t* buffer, size_t area_size);
+
+inline Hit response_hit(const QueryResponseView& v, uint32_t i) {
+  Hit h{0, 0};
+  if (i < v.hit_count) memcpy(&h, v.base + sizeof(QueryResponseHeader) + size_t{i} * sizeof h, sizeof h);
+  return h;
+}
 // The date entry of hit i of a type 7 response (zero for other types).
 din_entry response_date(const QueryResponseView& v, uint32_t i);
 uint32_t response_term_word(const QueryResponseView& v, uint32_t j);
@@ -292,9 +310,15 @@ struct ResponseTermCursor {
 };
 bool response_next_term(const QueryResponseView& v, ResponseTermCursor* c, ResponseTerm* t);
 
-Hit response_block_hit(const QueryResponseView& v, const ResponseTerm& t, uint32_t k);
+inline Hit response_block_hit(const QueryResponseView& v, const ResponseTerm& t, uint32_t k) {
+  Hit h{0, 0};
+  if (t.block_at && k < t.block_count) memcpy(&h, v.base + t.block_at + size_t{k} * sizeof h, sizeof h);
+  return h;
+}
 // Rewrites hit k of a term's block in place (the merge renumbers block hits).
-void response_set_block_hit(uint8_t* buffer, const ResponseTerm& t, uint32_t k, Hit h);
+inline void response_set_block_hit(uint8_t* buffer, const ResponseTerm& t, uint32_t k, Hit h) {
+  if (t.block_at && k < t.block_count) memcpy(buffer + t.block_at + size_t{k} * sizeof h, &h, sizeof h);
+}
 
 // Writes a response section by section, in the order of the format: begin,
 // total (any time), hits, date entries (type 7), term words, blocks (with
@@ -320,8 +344,9 @@ struct ResponseWriter {
   bool finished = false;
 };
 
-// Clears the area, writes the header (size 0, type, merge flag, start, H 0,
-// documents, total 0). False when the area is smaller than kMinResponseSize.
+// Writes the header (size 0, type, merge flag, start, H 0, documents, total
+// 0) and zeroes the counts and NULs after it. False (the area's first bytes
+// zeroed) when the area is smaller than kMinResponseSize.
 bool response_begin(ResponseWriter* w, uint8_t* area, size_t capacity, uint32_t type,
                     uint32_t merge_flag, uint32_t start, uint32_t documents);
 void response_set_total(ResponseWriter* w, int32_t total);

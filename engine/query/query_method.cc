@@ -58,22 +58,66 @@ struct QueryOutcome {
   const unsigned char (*titles)[kTitleRecordSize] = nullptr;
 };
 
+// The most hits of which a response for merging surely fits a response
+// area, whatever its term strings, for a query of terms terms: each hit may
+// stand in the hit array and in every term's block.
+uint32_t depth_that_fits(uint32_t terms) {
+  const uint64_t strings = uint64_t{kQueryTextBytes} + (kMaxQueryText + 1) + 1;  // displays, query, collection
+  const uint64_t fixed = sizeof(QueryResponseHeader) + 4 + uint64_t{terms} * 8 + strings;
+  const uint64_t per_hit = sizeof(Hit) * (1 + uint64_t{terms});
+  return kQueryAreaSize > fixed ? static_cast<uint32_t>((kQueryAreaSize - fixed) / per_hit) : 0;
+}
+
+// Runs the request against one database into its area. A response that
+// outgrew the area (the blocks of many terms over hundreds of hits) is made
+// again with as many hits as surely fit: a depth that depends on the query
+// alone, so the candidates stay the same for every page.
+void query_one(const QueryDb& d, uint8_t* request, const QueryRequestFields& f, uint8_t* area,
+               const QueryBuffers& areas, QueryEachArea* parse_areas) {
+  QueryBuffers work = areas;
+  if (query_each(d.db, request, kRequestSize, area, kQueryAreaSize, &work, 1, d.language, parse_areas)) return;
+  QueryResponseView v;
+  if (!read_query_response(area, kQueryAreaSize, &v) || v.hit_count == 0) return;
+  // A response that stopped before its term words tells no term count.
+  const uint32_t depth = depth_that_fits(v.term_count ? v.term_count : kQueryTermSlots - 1);
+  if (depth >= v.hit_count) return;
+  QueryRequestFields fewer = f;
+  fewer.hits = static_cast<int32_t>(depth);
+  write_query_request(request, kRequestSize, fewer);
+  work = areas;
+  query_each(d.db, request, kRequestSize, area, kQueryAreaSize, &work, 1, d.language, parse_areas);
+  write_query_request(request, kRequestSize, f);
+}
+
 void run_query(uint8_t* buffer, const std::vector<QueryDb>& dbs, int32_t start, int32_t count,
                uint32_t window, const char* text, size_t text_length, bool want_details, QueryOutcome* out) {
   const QueryBufferLayout layout = query_buffer_layout(max_hits);
   const int n = static_cast<int>(dbs.size());
 
+  // No database evaluates past the last hit the merge ranks: such a page is
+  // empty, without total or documents.
+  if (start > kMaxMergedHits) return;
+
+  // Every database is asked for its whole ranking, hits 1 to 500, whatever
+  // the page: the merge ranks the candidates by scores of its own, so only
+  // candidates that do not depend on the page make every page a slice of one
+  // ranking.
   uint8_t request[kRequestSize];
   QueryRequestFields f;
   f.type = kRequestQuery;
-  f.start = start;
-  f.hits = count;
+  f.start = 1;
+  f.hits = kMaxMergedHits;
   f.window_low = window;
   f.text = text;
   f.text_length = text_length;
   f.padded_size = kRequestSize;
   write_query_request(request, sizeof request, f);
 
+  QueryBuffers work{};
+  work.heap = reinterpret_cast<HitHeap*>(buffer + layout.heap);
+  work.heap_left = static_cast<int32_t>(layout.heap_entries);
+  work.list_base = reinterpret_cast<uint32_t*>(buffer + layout.list);
+  work.list_size = static_cast<int32_t>(layout.list_words);
   // The evaluations' parse areas lie where the title records go later.
   auto* parse_areas = reinterpret_cast<QueryEachArea*>(buffer + query_parse_offset(layout, n, want_details));
   std::vector<uint8_t*> areas(static_cast<size_t>(n)), copies(static_cast<size_t>(n));
@@ -81,14 +125,11 @@ void run_query(uint8_t* buffer, const std::vector<QueryDb>& dbs, int32_t start, 
   for (int i = 0; i < n; ++i) {
     areas[static_cast<size_t>(i)] = buffer + query_response_offset(layout, i, want_details);
     copies[static_cast<size_t>(i)] = areas[static_cast<size_t>(i)] + kQueryAreaSize;
-    QueryBuffers work{};
-    work.heap = reinterpret_cast<HitHeap*>(buffer + layout.heap);
-    work.heap_left = static_cast<int32_t>(layout.heap_entries);
-    work.list_base = reinterpret_cast<uint32_t*>(buffer + layout.list);
-    work.list_size = static_cast<int32_t>(layout.list_words);
-    query_each(dbs[static_cast<size_t>(i)].db, request, sizeof request, areas[static_cast<size_t>(i)], kQueryAreaSize,
-               &work, 1, dbs[static_cast<size_t>(i)].language, parse_areas);
-    if (want_details) memcpy(copies[static_cast<size_t>(i)], areas[static_cast<size_t>(i)], kQueryAreaSize);
+    query_one(dbs[static_cast<size_t>(i)], request, f, areas[static_cast<size_t>(i)], work, parse_areas);
+    if (want_details) {
+      memcpy(copies[static_cast<size_t>(i)], areas[static_cast<size_t>(i)],
+             response_extent(areas[static_cast<size_t>(i)], kQueryAreaSize));
+    }
   }
 
   uint8_t* merged = buffer + layout.merged;
@@ -238,7 +279,10 @@ PyObject* sorn_query(PyObject*, PyObject* args) {
     if (names.empty()) return raise_error("invalid language");
     const zop_handle language = find_language(names[i % names.size()]->data());
     if (!language.stemmer) return raise_error("invalid language");
-    dbs.push_back(QueryDb{ids[i], db, language});
+    // A database named again is queried once, at its first place and in its
+    // first language: its documents are neither counted nor ranked twice.
+    if (std::none_of(dbs.begin(), dbs.end(), [&](const QueryDb& d) { return d.id == ids[i]; }))
+      dbs.push_back(QueryDb{ids[i], db, language});
   }
   if (dbs.empty()) return Py_BuildValue("(ii[][])", 0, 0);
 

@@ -10,9 +10,8 @@ import unittest
 
 import sorn
 import vorlane_testing
-from vorlane_index import ENGLISH, new_index, test_language
+from vorlane_index import ENGLISH, doc_pages, index_html, test_language
 
-DOCS = "/usr/share/doc/python3.11/html"
 SECTIONS = ("tutorial", "faq")
 DAY = 86400
 T0 = 1700000000 - 1700000000 % DAY + 3600  # 01:00 UTC of a day (ctest sets TZ=UTC)
@@ -22,33 +21,11 @@ BOOLEAN_QUERIES = ['+python +list', 'python -list', '"standard library"', 'modul
 
 
 def pages():
-    out = []
-    for section in SECTIONS:
-        directory = os.path.join(DOCS, section)
-        for name in sorted(os.listdir(directory)):
-            if name.endswith(".html"):
-                with open(os.path.join(directory, name), "rb") as f:
-                    out.append((f.read(), "http://%s.docs.example.org/%s" % (section, name)))
-    return out
+    return doc_pages(SECTIONS)
 
 
 def build(path, docs, language="english"):
-    """Indexes docs, (html, url, date) triples, into a new database at path,
-    saves it and reopens it for querying; returns its identifier."""
-    new_index(path)
-    # Room for the terms of long pages: the capacity sizes the term table.
-    db = sorn.open_db(path, "", 1, 2000)
-    for html, url, date in docs:
-        title, summary, body = sorn.parse_html(html, url.encode())[:3]
-        title, summary, body = title or b"", summary or b"", body or b""
-        host = url.split("/")[2]
-        doc = sorn.idoc()
-        doc.update([(body, b"", 1, 1, 1, 1, 3), (title, b"title:", 3, 1, 0, 1, 3)],
-                   [("site:" + host, 1)], language)
-        doc.insert(db, title, summary, b"", url, b"", 0, date, 0, 0, 0, b"\0" * 8, 0, 0, [])
-    sorn.save_db(db)
-    sorn.quit_db(db)
-    return sorn.open_db(path, "", 1, 0)
+    return index_html(path, docs, language)
 
 
 def page(html_body, title):
@@ -115,7 +92,8 @@ class Arguments(unittest.TestCase):
     def test_forty_eight_databases_and_languages(self):
         r = query("python", [Fixture.one] * 48, count=5, languages=["english"] * 48)
         self.assertEqual(len(r[3]), 5)
-        self.assertEqual(r[0], 48 * query("python", [Fixture.one])[0])
+        # One database named 48 times is counted once.
+        self.assertEqual(r[:3], query("python", [Fixture.one], count=5)[:3])
 
     def test_no_databases(self):
         while sorn.reap_query_buffers():
@@ -142,7 +120,7 @@ class Arguments(unittest.TestCase):
                 return Fixture.one
         dbs.append(Emptying())
         r = query("python", dbs)
-        self.assertEqual(r[0], 2 * query("python", [Fixture.one])[0])
+        self.assertEqual(r, query("python", [Fixture.one]))  # the same database twice counts once
 
         path = os.path.join(Fixture.tmp, "closing")
         doomed = build(path, [(page(b"python", b"t"), "http://c.example.org/0", T0)])

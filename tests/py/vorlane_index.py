@@ -1,12 +1,16 @@
 """Helpers for script tests that index documents: the tests' small resource
-set, empty databases opened for indexing, and the store's own lookup of what
-a saved database holds (build/bin/index_lookup)."""
+set, empty databases opened for indexing, real HTML pages indexed through
+parse_html and idoc, the URLs a data directory holds, and the store's own
+lookup of what a saved database holds (build/bin/index_lookup)."""
 import json
 import os
 import subprocess
 
+import sorn
 import vorlane_dbimage
 import vorlane_testing
+
+DOCS = "/usr/share/doc/python3.11/html"
 
 
 def test_language(directory):
@@ -35,6 +39,40 @@ def lookup(path, terms):
                        capture_output=True, check=True)
     lines = r.stdout.decode().split("\n")[:len(terms)]
     return [set(int(d) for d in line.split()) for line in lines]
+
+
+def doc_pages(sections, limit=None):
+    """(html, url) of the pages of python3.11-doc's sections, in order; at
+    most limit pages of each section."""
+    out = []
+    for section in sections:
+        directory = os.path.join(DOCS, section)
+        names = sorted(n for n in os.listdir(directory) if n.endswith(".html"))
+        for name in names[:limit]:
+            with open(os.path.join(directory, name), "rb") as f:
+                out.append((f.read(), "http://%s.docs.example.org/%s" % (section, name)))
+    return out
+
+
+def index_html(path, docs, language="english"):
+    """Indexes docs, (html, url, date) triples, into a new database at path
+    (parse_html, then idoc with the body, the title under "title:" and the
+    host under "site:"), saves it and reopens it for querying; returns its
+    identifier."""
+    new_index(path)
+    # Room for the terms of long pages: the capacity sizes the term table.
+    db = sorn.open_db(path, "", 1, max(2000, 4 * len(docs)))
+    for html, url, date in docs:
+        title, summary, body = sorn.parse_html(html, url.encode())[:3]
+        title, summary, body = title or b"", summary or b"", body or b""
+        host = url.split("/")[2]
+        doc = sorn.idoc()
+        doc.update([(body, b"", 1, 1, 1, 1, 3), (title, b"title:", 3, 1, 0, 1, 3)],
+                   [("site:" + host, 1)], language)
+        doc.insert(db, title, summary, b"", url, b"", 0, date, 0, 0, 0, b"\0" * 8, 0, 0, [])
+    sorn.save_db(db)
+    sorn.quit_db(db)
+    return sorn.open_db(path, "", 1, 0)
 
 
 # Prints, as JSON, the URL of every document of the searchable databases of
