@@ -53,6 +53,12 @@ int idbm_merge(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* d
 // failure's message.
 int idbm_merge_terms(int n, idbm_db* const* sources, idbm_db* new_db, const int32_t* docid_map);
 
+// The document count of a new database whose term files alone are merged,
+// without a document set (store/doc_files.h; idbm_end_docs sets the count
+// of one that has it): the merged directory and catalog carry it, and it
+// bounds every merged record's docf. Set before idbm_merge.
+void idbm_set_doc_count(idbm_db* new_db, uint32_t ndocs);
+
 // The third word of the 16-byte entry (key1, key2, value, spare) of the
 // process-wide merge map probed from key1 mod size by steps of one with
 // wrap-around, or -1 at an empty entry (first word 0) or without a table.

@@ -12,6 +12,7 @@
 #include "store/mapfile.h"
 #include "store/testing/db_image.h"
 #include "store/testing/index_fixture.h"
+#include "store/testing/handle_testing.h"
 
 namespace vorlane::engine {
 namespace {
@@ -47,9 +48,7 @@ TEST(DbMethods, DeleteOnReadOnlyDeletionMapFails) {
   idbm_db* db = idbm_open_plain(dir.c_str(), nullptr);
   ASSERT_NE(db, nullptr);
   // As on a read-only file system: the deletion map falls back to read-only.
-  funmap(&db->del);
-  close(db->del.fd);
-  ASSERT_TRUE(fmap((dir + "/del").c_str(), &db->del));
+  ASSERT_TRUE(testing::remap_del_read_only(db));
   open_dbs[1] = db;
   ASSERT_NE(sorn_delete, nullptr);
 

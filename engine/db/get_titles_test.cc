@@ -16,6 +16,7 @@
 #include "store/mapfile.h"
 #include "store/testing/db_image.h"
 #include "store/title_fetch.h"
+#include "store/testing/handle_testing.h"
 
 namespace vorlane::engine {
 namespace {
@@ -155,10 +156,9 @@ TEST_F(GetTitles, FailedReadIsLoggedAndZeroed) {
   EXPECT_TRUE(log.contains("offset=0 count=448 ReadFile: "));
   // A descriptor that fails in the blocking pass too.
   nowait_errno = EAGAIN;
-  const int fd = db->title_files[0].fd;
-  db->title_files[0].fd = 9999;
+  const int fd = testing::set_title_fd(db, 0, 9999);
   EXPECT_EQ(fetch(db, {0})[0], zero);
-  db->title_files[0].fd = fd;
+  testing::set_title_fd(db, 0, fd);
   EXPECT_TRUE(log.contains("offset=0 count=448 GetOverlappedResult: "));
 }
 
@@ -182,9 +182,9 @@ TEST_F(GetTitles, SecondTitleFileAndTheMapping) {
   EXPECT_EQ(got[1], tn);
   EXPECT_EQ(nowait_calls.load(), 1);
   // Beyond the mapped size: zeros.
-  db->ti0.size = kTitleRecordSize;
+  testing::set_title_map_size(db, kTitleRecordSize);
   EXPECT_EQ(fetch(db, {1})[0], zero);
-  db->ti0.size = uint64_t{kTitlesPerFile} * kTitleRecordSize;
+  testing::set_title_map_size(db, uint64_t{kTitlesPerFile} * kTitleRecordSize);
 }
 
 // Readers on other threads while two threads map the first title file: every

@@ -29,6 +29,7 @@
 #include "store/testing/index_fixture.h"
 #include "store/testing/lookup_fixture.h"
 #include "store/title_record.h"
+#include "store/testing/handle_testing.h"
 
 namespace vorlane::engine {
 namespace {
@@ -90,11 +91,10 @@ class DbMergeTest : public ::testing::Test {
     return open_query(path, pattern);
   }
   idbm_db* open_query(const std::string& path, const std::string& pattern = "") {
-    idbm_db* db = idbm_open(path.c_str(), 0, 0, 0, nullptr);
+    idbm_db* db = idbm_open(path.c_str(), 0, 0, 0, nullptr, static_cast<uint32_t>(open_.size() + 1));
     EXPECT_NE(db, nullptr) << path;
     if (!db) return nullptr;
     EXPECT_EQ(idbm_cache(db, 4 * cache_total_slots()), 1);
-    db->id = static_cast<uint32_t>(open_.size() + 1);
     open_.push_back(db);
     for (uint32_t j = 0; j < pattern.size(); ++j)
       if (pattern[j] == 'D') {
@@ -409,7 +409,7 @@ TEST_F(DbMergeTest, TargetsInsideASourceAndSourcesOpenForIndexingAreRefused) {
 
   idbm_db* incr = idbm_open_incr(root_.file("i").c_str(), 0, 4, 1, nullptr);
   ASSERT_NE(incr, nullptr);
-  incr->id = 7;
+  testing::set_db_id(incr, 7);
   EXPECT_EQ(merge_precheck(root_.file("m").c_str(), {a, incr}, {}), "Database open for indexing: 7");
   idbm_close(incr);
 
@@ -438,9 +438,7 @@ TEST_F(DbMergeTest, DeletionsNeverGoIntoAReadOnlyMap) {
   ASSERT_TRUE(merge("m", {a}).ok);
   idbm_db* m = open_query(root_.file("m"));
   // As on a read-only file system: the deletion map falls back to read-only.
-  funmap(&m->del);
-  close(m->del.fd);
-  ASSERT_TRUE(fmap(root_.file("m/del").c_str(), &m->del));
+  ASSERT_TRUE(testing::remap_del_read_only(m));
   EXPECT_TRUE(merge_deletion_map(m, {a}).ok);  // nothing to change
   ASSERT_EQ(idbm_delete(a, 1), 1);
   merge_outcome r = merge_deletion_map(m, {a});

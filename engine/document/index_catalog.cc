@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "index_catalog: cannot create %s\n", argv[1]);
     return 1;
   }
-  merged->ndocs = source->ndocs;
+  idbm_set_doc_count(merged, source->ndocs);
   const int ok = idbm_merge(1, &source, merged, nullptr);
   const int closed = idbm_close(merged) && idbm_close(source);
   return ok && closed ? 0 : 1;

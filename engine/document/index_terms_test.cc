@@ -58,7 +58,7 @@ class IndexTerms : public ::testing::Test {
     ASSERT_NE(src, nullptr);
     idbm_db* out = idbm_newdb(root_.file("merged").c_str(), 0);
     ASSERT_NE(out, nullptr);
-    out->ndocs = ndocs;
+    idbm_set_doc_count(out, ndocs);
     ASSERT_EQ(idbm_merge(1, &src, out, nullptr), 1);
     idbm_close(src);
     idbm_close(out);

@@ -19,6 +19,7 @@
 #include "platform/testing/test_root.h"
 #include "store/testing/log_capture.h"
 #include "store/score_tables.h"
+#include "store/testing/handle_testing.h"
 
 namespace vorlane::engine {
 namespace {
@@ -231,10 +232,9 @@ TEST_F(AllHitsTest, DocidsPastTheDeletionMapAreDropped) {
   idbm_db* db = database({"apple", "apple", "apple"});
   ASSERT_NE(db, nullptr);
   ASSERT_GE(db->del.size, 3u);
-  const size_t saved = db->del.size;
-  db->del.size = 2;  // a map shorter than the postings
+  const uint64_t saved = testing::set_del_size(db, 2);  // a map shorter than the postings
   EXPECT_EQ(allhits(db, "apple"), (Ids{0, 1}));
-  db->del.size = saved;
+  testing::set_del_size(db, saved);
   EXPECT_EQ(allhits(db, "apple"), (Ids{0, 1, 2}));
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/query/hit_table.h"
 #include "store/db_handle.h"
+#include "store/testing/handle_testing.h"
 
 namespace vorlane::engine {
 namespace {
@@ -39,10 +40,9 @@ TEST(TermDetails, IndexAndFractionAreBounded) {
   for (const Case& c : cases) EXPECT_EQ(detail_index(c.s, c.norm), c.want) << c.s << "/" << c.norm;
 
   idbm_db db;
-  for (int i = 0; i <= 100; ++i) db.score_map[i] = i * 3;
-  db.score_incr = 6;
+  testing::set_scores(&db, 6, 3);
   EXPECT_DOUBLE_EQ(detail_fraction(&db, 26, 50), 51 * 3 / 6.0);
-  db.score_incr = 0;
+  testing::set_scores(&db, 0, 3);
   EXPECT_EQ(detail_fraction(&db, 26, 50), 0.0);
   EXPECT_EQ(detail_fraction(nullptr, 26, 50), 0.0);
 }
@@ -77,9 +77,8 @@ TEST(TermDetails, CollectedPerHitInTermOrder) {
   EXPECT_EQ(terms[0].count, 5u);
 
   idbm_db db1, db2;
-  for (int i = 0; i <= 100; ++i) db1.score_map[i] = db2.score_map[i] = i;
-  db1.score_incr = 1;
-  db2.score_incr = 2;
+  testing::set_scores(&db1, 1, 1);
+  testing::set_scores(&db2, 2, 1);
   idbm_db* db_of[128] = {};
   db_of[1] = &db1;
   db_of[2] = &db2;

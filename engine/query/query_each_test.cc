@@ -14,6 +14,7 @@
 #include "engine/query/query_transform.h"
 #include "platform/testing/test_root.h"
 #include "store/checksum.h"
+#include "store/indexing.h"
 #include "store/testing/log_capture.h"
 #include "store/mapfile.h"
 
@@ -324,7 +325,7 @@ TEST_F(QueryEach, DemotionByChecksum) {
     ASSERT_EQ(run(r), 1);
     EXPECT_FALSE(log.contains("demoted")) << log.all();
   }
-  const_cast<uint8_t*>(static_cast<const uint8_t*>(db_->del.address))[6] = 0;
+  ASSERT_EQ(idbm_demote(db_, 6, 0), 1);
 }
 
 TEST_F(QueryEach, DatedRequestsCarryEntriesWithTheDeletionByte) {

@@ -255,6 +255,7 @@ struct Parse {
   QueryBuffers* buffers;
   TermPins* pins;
   PhraseWork* phrase_work;
+  std::unique_ptr<PhraseWork> own_work;  // when the buffers came without one
   QueryTerm* terms;
   int32_t term_room;
   QueryTerm* element_base;
@@ -265,6 +266,21 @@ struct Parse {
   int32_t stored = 0;
   bool full = false;      // the term area is full: nothing more is stored
   bool stopped = false;   // out of text or element room
+
+  // The query position and its end.
+  const char* q;
+  const char* qend;
+  // The parse of the user's terms: found and missing counts, the operators
+  // in force for the next term, the previous stored term and whether the
+  // last term was not indexed.
+  int32_t found = 0, missing = 0;
+  bool infer = true, and_mode = false, or_mode = false, not_toggle = false, unmatched = false;
+  // A required term is not indexed: the query part gives no result unless
+  // an OR follows at once, which gives back the text from fail_text on.
+  bool fail = false;
+  char* fail_text = nullptr;
+  bool no_result = false;
+  QueryTerm* previous = nullptr;
 };
 
 void no_buffer_space(const Parse& p) { log_msg(kLevelMessage, "%s: out of buffer space: %s", "ParseQuery", p.query); }
@@ -349,29 +365,25 @@ void infer_phrase(Parse& p, const char* source, bool all_but_last) {
   if (t.count > 0 && (!all_but_last || t.phrases > 0)) store(p, t);
 }
 
-}  // namespace
-
-int ParseQuery(idbm_db* db, const char* query, const zop_handle& handle, QueryBuffers* buffers, int32_t* found,
-               int32_t* missing) {
-  int32_t found_count = 0, missing_count = 0;
-  Parse p{};
+// The parse's areas from the buffers' positions and rooms, the term area
+// zeroed over its room. A phrase work area is allocated when the buffers
+// have none; when that fails the buffers are left empty and false returned.
+bool begin_parse(Parse& p, idbm_db* db, const char* query, const zop_handle& handle, QueryBuffers* buffers) {
   p.db = db;
   p.query = query ? query : kEmpty;
   p.handle = &handle;
   p.buffers = buffers;
   p.pins = buffers->pins;
-  // Buffers made without a phrase work area get one for this call.
-  std::unique_ptr<PhraseWork> own_work;
   p.phrase_work = buffers->phrase_work;
   if (!p.phrase_work) {
-    own_work.reset(new (std::nothrow) PhraseWork);
-    if (!own_work) {
+    p.own_work.reset(new (std::nothrow) PhraseWork);
+    if (!p.own_work) {
       log_msg(kLevelMessage, "%s: out of buffer space: %s", "ParseQuery", query ? query : kEmpty);
       buffers->text_used = buffers->terms_used = buffers->elements_used = 0;
       if (buffers->term_room > 0) buffers->term_position[0] = QueryTerm{};
-      return 0;
+      return false;
     }
-    p.phrase_work = own_work.get();
+    p.phrase_work = p.own_work.get();
   }
   p.terms = buffers->term_position;
   p.term_room = buffers->term_room;
@@ -381,214 +393,299 @@ int ParseQuery(idbm_db* db, const char* query, const zop_handle& handle, QueryBu
   p.text_end = buffers->text_position + (buffers->text_room > 0 ? buffers->text_room : 0);
   if (p.term_room > 0) std::memset(static_cast<void*>(p.terms), 0, sizeof(QueryTerm) * p.term_room);
   if (p.term_room < 2) p.full = true;  // no slot besides the terminator's
+  return true;
+}
 
-  bool infer = true, and_mode = false, or_mode = false, not_toggle = false, unmatched = false, fail = false;
-  bool no_result = false;
-  char* fail_text = nullptr;
-  QueryTerm* previous = nullptr;
+// Passes over white space and punctuation other than the marks and the
+// quote mark.
+void skip_separators(Parse& p) {
+  while (p.q < p.qend) {
+    const unsigned char c = static_cast<unsigned char>(*p.q);
+    if (c_isspace(c) || (c_ispunct(c) && c != '+' && c != '-' && c != '"')) ++p.q;
+    else break;
+  }
+}
+
+// Keywords: upper case, a whole word. AND and OR set their mode (and clear
+// the other), NOT flips the not-toggle; each ends the inference of phrases
+// and is passed over. False when the next word is no keyword.
+bool take_keyword(Parse& p) {
+  const char* word_end = p.q;
+  while (word_end < p.qend && !is_word_end(*word_end)) ++word_end;
+  const std::string_view word(p.q, static_cast<size_t>(word_end - p.q));
+  if (word != "AND" && word != "OR" && word != "NOT") return false;
+  if (word == "AND") {
+    p.and_mode = true;
+    p.or_mode = false;
+  } else if (word == "OR") {
+    p.or_mode = true;
+    p.and_mode = false;
+  } else {
+    p.not_toggle = !p.not_toggle;
+  }
+  p.infer = false;
+  p.q = word_end;
+  return true;
+}
+
+// The operators in force change the new term's mark, and AND and OR the
+// previous term's too: NOT turns an exclusion into a requirement (AND) or
+// an option and anything else into an exclusion; AND requires both terms,
+// and gives no result after a term that is not indexed; OR makes both
+// optional and cancels a pending failure, giving back its text. A pending
+// failure that stands now ends the parse with no result (false). The
+// operators are then cleared; a marked term ends the inference of phrases.
+bool apply_operators(Parse& p, QueryTerm& t) {
+  if (p.not_toggle) {
+    t.mark = t.mark == kMarkExcluded ? (p.and_mode ? kMarkRequired : kMarkOptional) : kMarkExcluded;
+  } else if (p.and_mode) {
+    if (p.unmatched) {
+      p.no_result = true;
+      return false;
+    }
+    if (p.previous && p.previous->mark != kMarkExcluded) p.previous->mark = kMarkRequired;
+    if (t.mark != kMarkExcluded) t.mark = kMarkRequired;
+  } else if (p.or_mode) {
+    if (p.fail) {
+      p.fail = false;
+      if (p.fail_text) p.text = p.fail_text;
+    }
+    if (p.previous && p.previous->mark != kMarkExcluded) p.previous->mark = kMarkOptional;
+    if (t.mark != kMarkExcluded) t.mark = kMarkOptional;
+  }
+  if (p.fail) {
+    p.no_result = true;
+    return false;
+  }
+  p.not_toggle = p.and_mode = p.or_mode = false;
+  if (t.mark != kMarkOptional) {
+    if (log_passes(kLevelParse)) log_msg(kLevelParse, "query term not optional. infer=0");
+    p.infer = false;
+  }
+  return true;
+}
+
+// Field prefix: a name of field bytes up to a colon is copied, colon
+// included, into the text area as the term's field, and the white space
+// after it passed over; it ends the inference of phrases. Otherwise the
+// field is empty. False when the name does not fit in the text area.
+bool take_field(Parse& p, QueryTerm& t) {
+  t.field = kEmpty;
+  const char* name_end = p.q;
+  while (name_end < p.qend && is_field_byte(*name_end)) ++name_end;
+  if (name_end > p.q && name_end < p.qend && *name_end == ':') {
+    char* field = put_text(&p.text, p.text_end, std::string_view(p.q, static_cast<size_t>(name_end - p.q + 1)));
+    if (!field) {
+      no_buffer_space(p);
+      return false;
+    }
+    t.field = field;
+    p.q = name_end + 1;
+    while (p.q < p.qend && c_isspace(static_cast<unsigned char>(*p.q))) ++p.q;
+    if (log_passes(kLevelParse)) log_msg(kLevelParse, "%s field query. infer=0", t.field);
+    p.infer = false;
+  }
+  return true;
+}
+
+enum class TextFound { kText, kSkip, kEnd };
+
+// The term's text: a quoted phrase with its quote marks, up to the closing
+// one or the end (ending the inference of phrases), or a word up to a comma
+// or white space, where a comma between digits does not end it. A quote
+// mark that ends the query ends the parse (kEnd); a doubled quote mark or an
+// empty word is passed over (kSkip). The position moves past the text.
+TextFound take_text(Parse& p, std::string_view* text) {
+  const char* const q = p.q;
+  const char* const qend = p.qend;
+  const char* start = q;
+  const char* stop = q;
+  if (q < qend && *q == '"') {
+    if (q + 1 >= qend) return TextFound::kEnd;
+    if (q[1] == '"') {
+      ++p.q;
+      return TextFound::kSkip;
+    }
+    if (log_passes(kLevelParse)) log_msg(kLevelParse, "quotes found. infer=0");
+    p.infer = false;
+    const void* close = std::memchr(q + 1, '"', static_cast<size_t>(qend - q - 1));
+    stop = close ? static_cast<const char*>(close) + 1 : qend;
+  } else {
+    while (stop < qend && !is_word_end(*stop)) ++stop;
+    if (stop < qend && *stop == ',' && stop > q && c_isdigit(static_cast<unsigned char>(stop[-1])) &&
+        stop + 1 < qend && c_isdigit(static_cast<unsigned char>(stop[1]))) {
+      while (stop < qend && !c_isspace(static_cast<unsigned char>(*stop))) ++stop;
+    }
+    if (stop == q) {
+      if (q < qend) ++p.q;
+      return TextFound::kSkip;
+    }
+  }
+  if (stop > qend) {
+    log_msg(kLevelMessage, "%s: overrun input string: %s", "ParseQuery", start);
+    return TextFound::kEnd;
+  }
+  p.q = stop;
+  *text = std::string_view(start, static_cast<size_t>(stop - start));
+  return TextFound::kText;
+}
+
+// The term's source (its text) and display (mark unless optional, field and
+// text) in the text area; false when they do not fit.
+bool write_source(Parse& p, QueryTerm& t, std::string_view text) {
+  const char mark_text[2] = {t.mark, '\0'};
+  t.source = put_text(&p.text, p.text_end, text);
+  t.display = t.source ? put_text(&p.text, p.text_end, t.mark == kMarkOptional ? std::string_view() : mark_text,
+                                  t.field, text)
+                       : nullptr;
+  if (!t.display) {
+    no_buffer_space(p);
+    return false;
+  }
+  return true;
+}
+
+// A user's term into index terms, its phrase elements required: the
+// elements it took are counted, a one-term entry learns whether it is a
+// stop word and a phrase term ends the inference of phrases. An indexed
+// term is stored and becomes the previous term; one that is not indexed,
+// unless excluded, counts as missing. A required term that is not indexed
+// sets the pending failure. False when the parse ends here (no text room,
+// or no pin for a record).
+bool look_up_user_term(Parse& p, QueryTerm& t, std::string_view text) {
+  char* phrase_text = p.text;
+  PhraseStatus status;
+  char* after = parse_term(p, &t, 1, &status);
+  if (status == PhraseStatus::kNoRoom) return false;
+  if (p.pins && p.pins->shortage) return false;
+  if (after) p.text = after;
+  take_elements(p, t);
+
+  if (t.count < 2) {
+    t.stop = IsStopWord(t.source, static_cast<int32_t>(text.size()), *p.handle);
+  } else {
+    if (log_passes(kLevelParse)) log_msg(kLevelParse, "qry.count=%d. infer=0", t.count);
+    p.infer = false;
+  }
+  dump_term(t);
+
+  if ((t.count == 1 && t.record) || (t.count >= 2 && t.elements)) {
+    QueryTerm* slot = store(p, t);
+    if (slot) {
+      if (t.mark != kMarkExcluded) ++p.found;
+      p.previous = slot;
+      p.unmatched = false;
+    }
+  } else if (t.mark != kMarkExcluded) {
+    ++p.missing;
+    p.previous = nullptr;
+    p.unmatched = true;
+  }
+  if (!after && status == PhraseStatus::kRequiredAbsent) {
+    p.fail = true;
+    p.fail_text = phrase_text;
+  }
+  return true;
+}
+
+// One step of the query: separators, then a keyword, or a term with its
+// mark, field and text. False when the parse ends.
+bool parse_next_term(Parse& p) {
+  skip_separators(p);
+  if (p.q >= p.qend) return false;
+  if (take_keyword(p)) return true;
+
+  QueryTerm t{};
+  t.mark = kMarkOptional;
+  t.position = p.q;
+  if (*p.q == '+' || *p.q == '-') t.mark = *p.q++;
+  if (!apply_operators(p, t)) return false;
+  if (!take_field(p, t)) return false;
+  std::string_view text;
+  switch (take_text(p, &text)) {
+    case TextFound::kEnd:
+      return false;
+    case TextFound::kSkip:
+      return true;
+    case TextFound::kText:
+      break;
+  }
+  if (!write_source(p, t, text)) return false;
+  return look_up_user_term(p, t, text);
+}
+
+// The whole query as one inferred phrase, less its leading stop words when
+// at least two stored terms are not stop words, with its commas made hard
+// stops (';').
+void infer_whole_query(Parse& p) {
+  const char* phrase = p.query;
+  int32_t plain = 0;
+  for (int32_t i = 0; i < p.stored; ++i)
+    if (!p.terms[i].stop) ++plain;
+  if (plain >= 2) {
+    int32_t skip = 0;
+    while (skip < p.stored - 2 && p.terms[skip].stop) ++skip;
+    if (skip > 0) {
+      const QueryTerm& last_stop = p.terms[skip - 1];
+      const char* after_stop = last_stop.position + std::strlen(last_stop.source) + 1;
+      phrase = after_stop < p.qend ? after_stop : p.qend;
+    }
+  }
+  char* source = put_text(&p.text, p.text_end, " ", phrase);
+  if (!source) {
+    no_buffer_space(p);
+    return;
+  }
+  for (char* c = source; *c; ++c)
+    if (*c == ',') *c = ';';
+  infer_phrase(p, source, true);
+}
+
+// The language's noun phrases of the query, written into the text area
+// first, each an inferred phrase while the areas have room.
+void infer_noun_phrases(Parse& p) {
+  char* phrases = p.text;
+  char* end = ling_calls.get_phrases(p.query, phrases, static_cast<size_t>(p.text_end - phrases), *p.handle);
+  if (end < phrases || end > p.text_end) end = phrases;
+  p.text = end;
+  const char* next = phrases;
+  while (const char* phrase = next_string(&next, end)) {
+    if (p.full || p.stopped) break;
+    infer_phrase(p, phrase, false);
+  }
+}
+
+}  // namespace
+
+int ParseQuery(idbm_db* db, const char* query, const zop_handle& handle, QueryBuffers* buffers, int32_t* found,
+               int32_t* missing) {
+  Parse p{};
+  if (!begin_parse(p, db, query, handle, buffers)) return 0;
   if (log_passes(kLevelParse)) log_msg(kLevelParse, "ParseQuery: %s", p.query);
 
-  const char* q = p.query;
-  const char* const qend = q + std::strlen(q);
-  while (q < qend && !p.full && !p.stopped) {
-    while (q < qend) {
-      const unsigned char c = static_cast<unsigned char>(*q);
-      if (c_isspace(c) || (c_ispunct(c) && c != '+' && c != '-' && c != '"')) ++q;
-      else break;
-    }
-    if (q >= qend) break;
+  p.q = p.query;
+  p.qend = p.q + std::strlen(p.q);
+  while (p.q < p.qend && !p.full && !p.stopped)
+    if (!parse_next_term(p)) break;
+  if (p.fail) p.no_result = true;
+  if (p.pins && p.pins->shortage) p.no_result = true;
 
-    // Keywords: upper case, a whole word.
-    const char* word_end = q;
-    while (word_end < qend && !is_word_end(*word_end)) ++word_end;
-    const std::string_view word(q, static_cast<size_t>(word_end - q));
-    if (word == "AND" || word == "OR" || word == "NOT") {
-      if (word == "AND") {
-        and_mode = true;
-        or_mode = false;
-      } else if (word == "OR") {
-        or_mode = true;
-        and_mode = false;
-      } else {
-        not_toggle = !not_toggle;
-      }
-      infer = false;
-      q = word_end;
-      continue;
-    }
-
-    QueryTerm t{};
-    t.mark = kMarkOptional;
-    t.position = q;
-    if (*q == '+' || *q == '-') t.mark = *q++;
-
-    if (not_toggle) {
-      t.mark = t.mark == kMarkExcluded ? (and_mode ? kMarkRequired : kMarkOptional) : kMarkExcluded;
-    } else if (and_mode) {
-      if (unmatched) {
-        no_result = true;
-        break;
-      }
-      if (previous && previous->mark != kMarkExcluded) previous->mark = kMarkRequired;
-      if (t.mark != kMarkExcluded) t.mark = kMarkRequired;
-    } else if (or_mode) {
-      if (fail) {
-        fail = false;
-        if (fail_text) p.text = fail_text;
-      }
-      if (previous && previous->mark != kMarkExcluded) previous->mark = kMarkOptional;
-      if (t.mark != kMarkExcluded) t.mark = kMarkOptional;
-    }
-    if (fail) {
-      no_result = true;
-      break;
-    }
-    not_toggle = and_mode = or_mode = false;
-    if (t.mark != kMarkOptional) {
-      if (log_passes(kLevelParse)) log_msg(kLevelParse, "query term not optional. infer=0");
-      infer = false;
-    }
-
-    // Field prefix.
-    t.field = kEmpty;
-    const char* name_end = q;
-    while (name_end < qend && is_field_byte(*name_end)) ++name_end;
-    if (name_end > q && name_end < qend && *name_end == ':') {
-      char* field = put_text(&p.text, p.text_end, std::string_view(q, static_cast<size_t>(name_end - q + 1)));
-      if (!field) {
-        no_buffer_space(p);
-        break;
-      }
-      t.field = field;
-      q = name_end + 1;
-      while (q < qend && c_isspace(static_cast<unsigned char>(*q))) ++q;
-      if (log_passes(kLevelParse)) log_msg(kLevelParse, "%s field query. infer=0", t.field);
-      infer = false;
-    }
-
-    // The term's text: a quoted phrase or a word.
-    const char* start = q;
-    const char* stop = q;
-    if (q < qend && *q == '"') {
-      if (q + 1 >= qend) break;
-      if (q[1] == '"') {
-        ++q;
-        continue;
-      }
-      if (log_passes(kLevelParse)) log_msg(kLevelParse, "quotes found. infer=0");
-      infer = false;
-      const void* close = std::memchr(q + 1, '"', static_cast<size_t>(qend - q - 1));
-      stop = close ? static_cast<const char*>(close) + 1 : qend;
-    } else {
-      while (stop < qend && !is_word_end(*stop)) ++stop;
-      if (stop < qend && *stop == ',' && stop > q && c_isdigit(static_cast<unsigned char>(stop[-1])) &&
-          stop + 1 < qend && c_isdigit(static_cast<unsigned char>(stop[1]))) {
-        while (stop < qend && !c_isspace(static_cast<unsigned char>(*stop))) ++stop;
-      }
-      if (stop == q) {
-        if (q < qend) ++q;
-        continue;
-      }
-    }
-    if (stop > qend) {
-      log_msg(kLevelMessage, "%s: overrun input string: %s", "ParseQuery", start);
-      break;
-    }
-    q = stop;
-    const std::string_view text(start, static_cast<size_t>(stop - start));
-    const char mark_text[2] = {t.mark, '\0'};
-    t.source = put_text(&p.text, p.text_end, text);
-    t.display = t.source ? put_text(&p.text, p.text_end, t.mark == kMarkOptional ? std::string_view() : mark_text,
-                                    t.field, text)
-                         : nullptr;
-    if (!t.display) {
-      no_buffer_space(p);
-      break;
-    }
-
-    char* phrase_text = p.text;
-    PhraseStatus status;
-    char* after = parse_term(p, &t, 1, &status);
-    if (status == PhraseStatus::kNoRoom) break;
-    if (p.pins && p.pins->shortage) break;
-    if (after) p.text = after;
-    take_elements(p, t);
-
-    if (t.count < 2) {
-      t.stop = IsStopWord(t.source, static_cast<int32_t>(text.size()), handle);
-    } else {
-      if (log_passes(kLevelParse)) log_msg(kLevelParse, "qry.count=%d. infer=0", t.count);
-      infer = false;
-    }
-    dump_term(t);
-
-    if ((t.count == 1 && t.record) || (t.count >= 2 && t.elements)) {
-      QueryTerm* slot = store(p, t);
-      if (slot) {
-        if (t.mark != kMarkExcluded) ++found_count;
-        previous = slot;
-        unmatched = false;
-      }
-    } else if (t.mark != kMarkExcluded) {
-      ++missing_count;
-      previous = nullptr;
-      unmatched = true;
-    }
-    if (!after && status == PhraseStatus::kRequiredAbsent) {
-      fail = true;
-      fail_text = phrase_text;
-    }
-  }
-  if (fail) no_result = true;
-  if (p.pins && p.pins->shortage) no_result = true;
-
-  if (!no_result && infer && !p.full && !p.stopped) {
-    if (p.stored < 5 && (p.stored >= 2 || p.stored + missing_count >= 2)) {
-      // The whole query as one phrase, less its leading stop words when at
-      // least two stored terms are not stop words.
-      const char* phrase = p.query;
-      int32_t plain = 0;
-      for (int32_t i = 0; i < p.stored; ++i)
-        if (!p.terms[i].stop) ++plain;
-      if (plain >= 2) {
-        int32_t skip = 0;
-        while (skip < p.stored - 2 && p.terms[skip].stop) ++skip;
-        if (skip > 0) {
-          const QueryTerm& last_stop = p.terms[skip - 1];
-          const char* after_stop = last_stop.position + std::strlen(last_stop.source) + 1;
-          phrase = after_stop < qend ? after_stop : qend;
-        }
-      }
-      char* source = put_text(&p.text, p.text_end, " ", phrase);
-      if (!source) {
-        no_buffer_space(p);
-      } else {
-        for (char* c = source; *c; ++c)
-          if (*c == ',') *c = ';';
-        infer_phrase(p, source, true);
-      }
+  if (!p.no_result && p.infer && !p.full && !p.stopped) {
+    if (p.stored < 5 && (p.stored >= 2 || p.stored + p.missing >= 2)) {
+      infer_whole_query(p);
     } else if (p.stored >= 5) {
-      // The language's noun phrases, written into the text area first.
-      char* phrases = p.text;
-      char* end = ling_calls.get_phrases(p.query, phrases, static_cast<size_t>(p.text_end - phrases), handle);
-      if (end < phrases || end > p.text_end) end = phrases;
-      p.text = end;
-      const char* next = phrases;
-      while (const char* phrase = next_string(&next, end)) {
-        if (p.full || p.stopped) break;
-        infer_phrase(p, phrase, false);
-      }
+      infer_noun_phrases(p);
     }
   }
-  if (p.pins && p.pins->shortage) no_result = true;
+  if (p.pins && p.pins->shortage) p.no_result = true;
 
   buffers->text_used = static_cast<int32_t>(p.text - buffers->text_position);
   buffers->terms_used = p.stored;
   buffers->elements_used = p.elements_used;
   if (p.stored < p.term_room) p.terms[p.stored] = QueryTerm{};
-  if (found) *found = found_count;
-  if (missing) *missing = missing_count;
-  return no_result ? 0 : p.stored;
+  if (found) *found = p.found;
+  if (missing) *missing = p.missing;
+  return p.no_result ? 0 : p.stored;
 }
 
 void dump_idbm_rec(const char* name, const uint32_t* record) {
