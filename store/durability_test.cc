@@ -4,6 +4,7 @@
 // reports the failure, nothing acknowledged is lost and docids stay aligned.
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/resource.h>
@@ -230,6 +231,57 @@ TEST_F(DurabilityTest, FailedSaveStepsReportFailureAndLoseNothing) {
     EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
     for (const char* tmp : {"/.dir.new", "/.cat.new", "/.tf0.new"})
       EXPECT_NE(access((path() + tmp).c_str(), F_OK), 0) << tmp;
+  }
+}
+
+// A save that fails after its commit point has given up the directory's
+// marker, yet its handle still takes documents into the journal. It takes
+// the directory again (finishing the commit cut short) before its next
+// document, so it stays the one writer: an open for indexing that comes
+// after is refused, and one that comes first (it replays the journal) makes
+// the handle refuse further documents.
+TEST_F(DurabilityTest, AHandleWhoseSaveFailedAfterItsCommitStaysTheOnlyWriter) {
+  const injection failures[] = {{"dirsync", "db", "/dir"}, {"rename", "/tf2", "/dir"}};
+  for (const injection& fail : failures) {
+    for (const bool other_first : {false, true}) {
+      SCOPED_TRACE(fail.op + " " + fail.suffix + (other_first ? ", the other open first" : ""));
+      std::filesystem::remove_all(path());
+      idbm_part_limit = 1024;  // several parts
+      index_model m;
+      idbm_db* db = open_incr();
+      ASSERT_NE(db, nullptr);
+      index(db, 0, 60, m);
+      inject = fail;
+      durable_hook = failing_hook;
+      {
+        LogCapture log;
+        EXPECT_EQ(idbm_write(db, 1), 0);
+      }
+      durable_hook = nullptr;
+      if (!other_first) {
+        index(db, 60, 5, m);
+        LogCapture log;
+        EXPECT_EQ(open_incr(), nullptr);
+        EXPECT_TRUE(log.contains("idbm: another handle is writing")) << log.all();
+        ASSERT_EQ(idbm_write(db, 1), 1);
+        idbm_close(db);
+      } else {
+        idbm_db* other = open_incr();
+        ASSERT_NE(other, nullptr);
+        EXPECT_TRUE(testing::incremental_matches(other, m));
+        {
+          LogCapture log;
+          test_doc t = doc(60);
+          EXPECT_EQ(idbm_index_and_log(db, t.terms(), nullptr, 0, 0, 0, 0), 0);
+          EXPECT_TRUE(log.contains("idbm: another handle is writing")) << log.all();
+        }
+        idbm_close(db);
+        index(other, 60, 5, m);
+        ASSERT_EQ(idbm_write(other, 1), 1);
+        idbm_close(other);
+      }
+      EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
+    }
   }
 }
 
