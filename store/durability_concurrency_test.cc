@@ -5,11 +5,9 @@
 // waits for the directory's lock to start its save or to drop its files.
 #include <atomic>
 #include <chrono>
-#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/file.h>
 #include <thread>
 #include <unistd.h>
 
@@ -22,6 +20,7 @@
 #include "store/score_tables.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"
+#include "store/testing/db_check.h"
 #include "store/testing/index_fixture.h"
 #include "store/testing/log_capture.h"
 #include "store/testing/lookup_fixture.h"
@@ -127,15 +126,6 @@ TEST(DurabilityConcurrency, QueriesDuringSavesOfAnotherHandleSeeWholeDatabases) 
   cache_release_arenas();
 }
 
-// Can another open file description take the lock of the file at path now?
-bool lock_free(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
-  return free;
-}
-
 // A handle opened for indexing saves, or is closed unsaved, while another
 // process holds the directory's lock (an open finishing a commit, say). Until
 // the handle has the directory it keeps its marker locked: an open that
@@ -162,7 +152,7 @@ TEST(DurabilityConcurrency, AWriterWaitingForItsDirectoryKeepsItsWriting) {
       testing::test_doc t = synthetic_doc(43, d, 300, 25);
       ASSERT_EQ(idbm_index_and_log(db, t.terms(), nullptr, 0, 0, 0, 0), static_cast<int>(d + 1));
     }
-    ASSERT_FALSE(lock_free(marker));
+    ASSERT_FALSE(testing::lock_free(marker));
 
     std::atomic<int> result{-1};
     std::string seen;
@@ -176,7 +166,7 @@ TEST(DurabilityConcurrency, AWriterWaitingForItsDirectoryKeepsItsWriting) {
       LogCapture log;
       const auto start = std::chrono::steady_clock::now();
       while (seen.empty() && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(300)) {
-        if (lock_free(marker))
+        if (testing::lock_free(marker))
           seen = "the marker of a live writer was free";
         else if (!db_finish_commit(path.c_str()) || access(marker.c_str(), F_OK) != 0)
           seen = "an open discarded the writing of a live writer";

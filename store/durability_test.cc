@@ -401,6 +401,40 @@ TEST_F(DurabilityTest, ReopenWithTooSmallACapacityIsRefused) {
   idbm_close(db);
 }
 
+// An open for indexing refused after it has set the files to its capacity
+// (a score setting that conflicts, here) sets their sizes back while it still
+// holds the directory, so that no other open for indexing can have mapped
+// them at the larger size meanwhile.
+TEST_F(DurabilityTest, ARefusedOpenSetsTheSizesBackBeforeItLetsGoOfTheDirectory) {
+  index_model m;
+  idbm_db* db = open_incr(100);
+  ASSERT_NE(db, nullptr);
+  index(db, 0, 5, m);
+  idbm_close(db);  // unsaved: the journal holds the documents
+  const auto before = testing::dir_snapshot(path());
+
+  static std::string marker, seen;
+  marker = path() + "/.dir.new";
+  seen.clear();
+  durable_hook = [](const char* op, const char* file) {
+    if (strcmp(op, "truncate") == 0)
+      seen += std::string(testing::lock_free(marker) || access(marker.c_str(), F_OK) != 0 ? "free " : "held ") + file + "; ";
+    return 0;
+  };
+  {
+    LogCapture log;
+    EXPECT_EQ(idbm_open_incr(path().c_str(), 0, 150, 2, nullptr), nullptr);
+    EXPECT_TRUE(log.contains("incr conflict"));
+  }
+  durable_hook = nullptr;
+  EXPECT_EQ(seen, "held " + path() + "/ti0; held " + path() + "/del; held " + path() + "/din; ");
+  EXPECT_EQ(testing::dir_snapshot(path()), before);
+  db = open_incr(100);
+  ASSERT_NE(db, nullptr);
+  EXPECT_TRUE(testing::incremental_matches(db, m));
+  idbm_close(db);
+}
+
 // An incremental open over a saved database leaves its files as they are
 // until its own save commits: a query handle keeps its mapped directory.
 TEST_F(DurabilityTest, IncrementalOpenLeavesTheSavedFiles) {
