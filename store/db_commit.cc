@@ -96,6 +96,27 @@ int drop_replaced_files(const char* dir) {
   return 1;
 }
 
+// Closes the dir, cat and tf streams and, when they wrote unfinished new
+// files, removes those and the marker last. The caller holds the directory
+// lock: closing the marker's stream releases the marker's lock, and until
+// the marker is gone an open would take the writing for a gone writer's, and
+// a writer could start beside it.
+void drop_new_files(idbm_db* db) {
+  const bool own = db->new_files;
+  for (FILE** s : {&db->dir_stream, &db->cat_stream, &db->tf_stream})
+    if (*s) {
+      fclose(*s);
+      *s = nullptr;
+    }
+  if (!own) return;
+  db->new_files = false;
+  db->new_ended = false;
+  db->new_docs = false;
+  if (!db->name) return;
+  remove_temporaries(db->name);
+  unlink(db_file_path(db->name, kNewDirFile).c_str());  // the marker last
+}
+
 }  // namespace
 
 std::string db_new_file_path(const char* dir, const char* name) {
@@ -247,14 +268,12 @@ int db_finish_commit(const char* dir) {
 
 int db_begin_new_files(idbm_db* db) {
   const char* dir = db_name(db);
-  db_abandon_new_files(db);  // this handle's own unfinished writing
-  for (FILE** s : {&db->dir_stream, &db->cat_stream, &db->tf_stream})
-    if (*s) {
-      fclose(*s);
-      *s = nullptr;
-    }
-  db->new_ended = false;
+  // The directory first: the handle's own unfinished writing (its marker
+  // locked) gives way to the new one with no moment between them in which
+  // another writer could start or an open discard it.
   db_dir_lock lock(dir);
+  drop_new_files(db);
+  db->new_ended = false;
   if (!lock.held()) return fail("idbm: can't lock database directory", dir);
   if (!db_finish_commit(dir)) return 0;
   // The marker first, on disk before any temporary can be, and locked for
@@ -393,18 +412,13 @@ int db_commit_new_files(idbm_db* db) {
 
 void db_abandon_new_files(idbm_db* db) {
   if (!db->new_files) return;
-  for (FILE** s : {&db->dir_stream, &db->cat_stream, &db->tf_stream})
-    if (*s) {
-      fclose(*s);
-      *s = nullptr;
-    }
-  db->new_files = false;
-  db->new_ended = false;
-  db->new_docs = false;
-  if (!db->name) return;
+  // The marker stays locked until the directory is held (see drop_new_files).
+  if (!db->name) {
+    drop_new_files(db);
+    return;
+  }
   db_dir_lock lock(db->name);
-  remove_temporaries(db->name);
-  unlink(db_file_path(db->name, kNewDirFile).c_str());  // the marker last
+  drop_new_files(db);
 }
 
 }  // namespace vorlane

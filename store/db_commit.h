@@ -64,7 +64,8 @@ std::string db_new_part_path(const char* dir, uint32_t part);
 std::string db_new_title_path(const char* dir, uint32_t file);
 
 // Called, when set, before every step that makes files last or moves them
-// ("sync", "dirsync", "rename", "unlink", "close", "append"), before each
+// ("sync", "dirsync", "rename", "unlink", "close", "append"), before a
+// refused open for indexing sets a file's size back ("truncate"), before each
 // journal write and each document a new document set takes ("write"), each
 // record the replay reads ("read") and each reservation of blocks of a
 // mapped file ("reserve", store/mapfile.h), with the file concerned. A

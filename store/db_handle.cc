@@ -301,12 +301,16 @@ idbm_db* idbm_open_incr(const char* path, int32_t posting_limit, uint32_t count,
   }
   auto refuse = [&](const char* what) -> idbm_db* {
     report_error("idbm_open_incr:", what);
-    idbm_close(db);
+    // The sizes go back while the handle still holds the directory: the next
+    // open for indexing maps the files at its own capacity, and a file cut
+    // under that mapping would end its process at the first store.
     for (const kept_size& k : sizes) {
       struct stat st;
-      if (stat(k.path.c_str(), &st) == 0 && st.st_size > k.size && truncate(k.path.c_str(), k.size) != 0)
+      if (stat(k.path.c_str(), &st) == 0 && st.st_size > k.size &&
+          (!durable_step("truncate", k.path.c_str()) || truncate(k.path.c_str(), k.size) != 0))
         report_error("idbm_open_incr: can't restore size", k.path.c_str());
     }
+    idbm_close(db);
     return nullptr;
   };
   const uint64_t icube_words = std::min<uint64_t>(uint64_t{count} * 3584, 0x3FFFFFFFu);

@@ -1,12 +1,18 @@
 // Query handles reading a database while another handle saves over it, twice
 // per session: a handle opened before keeps reading the old files whole, and
-// every new open sees one whole database, the old or the new.
+// every new open sees one whole database, the old or the new. A writer
+// holds its directory from its open to its commit or close, also while it
+// waits for the directory's lock to start its save or to drop its files.
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include "platform/testing/test_root.h"
+#include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/db_write.h"
@@ -14,7 +20,9 @@
 #include "store/score_tables.h"
 #include "store/slot_arena.h"
 #include "store/term_cache.h"
+#include "store/testing/db_check.h"
 #include "store/testing/index_fixture.h"
+#include "store/testing/log_capture.h"
 #include "store/testing/lookup_fixture.h"
 
 namespace vorlane {
@@ -116,6 +124,63 @@ TEST(DurabilityConcurrency, QueriesDuringSavesOfAnotherHandleSeeWholeDatabases) 
   RecordProperty("old_seen", seen[0]);
   RecordProperty("new_seen", seen[1]);
   cache_release_arenas();
+}
+
+// A handle opened for indexing saves, or is closed unsaved, while another
+// process holds the directory's lock (an open finishing a commit, say). Until
+// the handle has the directory it keeps its marker locked: an open that
+// looks meanwhile leaves its writing alone, and no second writer can start
+// in between. Then the save commits, or the close drops the writing.
+TEST(DurabilityConcurrency, AWriterWaitingForItsDirectoryKeepsItsWriting) {
+  init_percent_table();
+  const struct {
+    const char* what;
+    std::function<int(idbm_db*)> op;
+    bool saved;  // "dir" is there afterwards
+  } cases[] = {
+      {"save", [](idbm_db* db) { return idbm_write(db, 1) + idbm_close(db) - 1; }, true},
+      {"close unsaved", [](idbm_db* db) { return idbm_close(db); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::TestRoot root;
+    const std::string path = root.file("db");
+    const std::string marker = path + "/.dir.new";
+    idbm_db* db = idbm_open_incr(path.c_str(), 0, kCapacity, 1, nullptr);
+    ASSERT_NE(db, nullptr);
+    for (uint32_t d = 0; d < 20; ++d) {
+      testing::test_doc t = synthetic_doc(43, d, 300, 25);
+      ASSERT_EQ(idbm_index_and_log(db, t.terms(), nullptr, 0, 0, 0, 0), static_cast<int>(d + 1));
+    }
+    ASSERT_FALSE(testing::lock_free(marker));
+
+    std::atomic<int> result{-1};
+    std::string seen;
+    std::thread writer;
+    {
+      db_dir_lock directory(path.c_str());
+      ASSERT_TRUE(directory.held());
+      writer = std::thread([&] { result = c.op(db); });
+      // The writer soon waits for the directory; meanwhile its marker is
+      // looked at as an open looks at it.
+      LogCapture log;
+      const auto start = std::chrono::steady_clock::now();
+      while (seen.empty() && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(300)) {
+        if (testing::lock_free(marker))
+          seen = "the marker of a live writer was free";
+        else if (!db_finish_commit(path.c_str()) || access(marker.c_str(), F_OK) != 0)
+          seen = "an open discarded the writing of a live writer";
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      EXPECT_EQ(result.load(), -1) << "the writer did not wait for the directory";
+    }
+    // The directory is free again: the writer goes on.
+    writer.join();
+    EXPECT_EQ(seen, "");
+    EXPECT_EQ(result.load(), 1);
+    EXPECT_EQ(access(marker.c_str(), F_OK), -1);
+    EXPECT_EQ(access((path + "/dir").c_str(), F_OK) == 0, c.saved);
+  }
 }
 
 }  // namespace

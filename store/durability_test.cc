@@ -4,6 +4,7 @@
 // reports the failure, nothing acknowledged is lost and docids stay aligned.
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/resource.h>
@@ -233,6 +234,57 @@ TEST_F(DurabilityTest, FailedSaveStepsReportFailureAndLoseNothing) {
   }
 }
 
+// A save that fails after its commit point has given up the directory's
+// marker, yet its handle still takes documents into the journal. It takes
+// the directory again (finishing the commit cut short) before its next
+// document, so it stays the one writer: an open for indexing that comes
+// after is refused, and one that comes first (it replays the journal) makes
+// the handle refuse further documents.
+TEST_F(DurabilityTest, AHandleWhoseSaveFailedAfterItsCommitStaysTheOnlyWriter) {
+  const injection failures[] = {{"dirsync", "db", "/dir"}, {"rename", "/tf2", "/dir"}};
+  for (const injection& fail : failures) {
+    for (const bool other_first : {false, true}) {
+      SCOPED_TRACE(fail.op + " " + fail.suffix + (other_first ? ", the other open first" : ""));
+      std::filesystem::remove_all(path());
+      idbm_part_limit = 1024;  // several parts
+      index_model m;
+      idbm_db* db = open_incr();
+      ASSERT_NE(db, nullptr);
+      index(db, 0, 60, m);
+      inject = fail;
+      durable_hook = failing_hook;
+      {
+        LogCapture log;
+        EXPECT_EQ(idbm_write(db, 1), 0);
+      }
+      durable_hook = nullptr;
+      if (!other_first) {
+        index(db, 60, 5, m);
+        LogCapture log;
+        EXPECT_EQ(open_incr(), nullptr);
+        EXPECT_TRUE(log.contains("idbm: another handle is writing")) << log.all();
+        ASSERT_EQ(idbm_write(db, 1), 1);
+        idbm_close(db);
+      } else {
+        idbm_db* other = open_incr();
+        ASSERT_NE(other, nullptr);
+        EXPECT_TRUE(testing::incremental_matches(other, m));
+        {
+          LogCapture log;
+          test_doc t = doc(60);
+          EXPECT_EQ(idbm_index_and_log(db, t.terms(), nullptr, 0, 0, 0, 0), 0);
+          EXPECT_TRUE(log.contains("idbm: another handle is writing")) << log.all();
+        }
+        idbm_close(db);
+        index(other, 60, 5, m);
+        ASSERT_EQ(idbm_write(other, 1), 1);
+        idbm_close(other);
+      }
+      EXPECT_TRUE(testing::saved_db_matches(path(), m, kCapacity));
+    }
+  }
+}
+
 // A merge whose part cannot be synced reports failure and leaves the
 // database that was in the directory.
 TEST_F(DurabilityTest, FailedMergeLeavesTheOldDatabase) {
@@ -346,6 +398,40 @@ TEST_F(DurabilityTest, ReopenWithTooSmallACapacityIsRefused) {
   ASSERT_NE(db, nullptr);
   EXPECT_TRUE(testing::incremental_matches(db, m));
   for (uint32_t d = 0; d < kDocs; ++d) EXPECT_EQ(static_cast<const uint8_t*>(db->del.address)[d], d);
+  idbm_close(db);
+}
+
+// An open for indexing refused after it has set the files to its capacity
+// (a score setting that conflicts, here) sets their sizes back while it still
+// holds the directory, so that no other open for indexing can have mapped
+// them at the larger size meanwhile.
+TEST_F(DurabilityTest, ARefusedOpenSetsTheSizesBackBeforeItLetsGoOfTheDirectory) {
+  index_model m;
+  idbm_db* db = open_incr(100);
+  ASSERT_NE(db, nullptr);
+  index(db, 0, 5, m);
+  idbm_close(db);  // unsaved: the journal holds the documents
+  const auto before = testing::dir_snapshot(path());
+
+  static std::string marker, seen;
+  marker = path() + "/.dir.new";
+  seen.clear();
+  durable_hook = [](const char* op, const char* file) {
+    if (strcmp(op, "truncate") == 0)
+      seen += std::string(testing::lock_free(marker) || access(marker.c_str(), F_OK) != 0 ? "free " : "held ") + file + "; ";
+    return 0;
+  };
+  {
+    LogCapture log;
+    EXPECT_EQ(idbm_open_incr(path().c_str(), 0, 150, 2, nullptr), nullptr);
+    EXPECT_TRUE(log.contains("incr conflict"));
+  }
+  durable_hook = nullptr;
+  EXPECT_EQ(seen, "held " + path() + "/ti0; held " + path() + "/del; held " + path() + "/din; ");
+  EXPECT_EQ(testing::dir_snapshot(path()), before);
+  db = open_incr(100);
+  ASSERT_NE(db, nullptr);
+  EXPECT_TRUE(testing::incremental_matches(db, m));
   idbm_close(db);
 }
 

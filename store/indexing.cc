@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "store/catalog.h"
+#include "store/db_commit.h"
 #include "store/db_files.h"
 #include "store/db_handle.h"
 #include "store/doc_terms.h"
@@ -271,6 +272,11 @@ int idbm_index_and_log(idbm_db* db, const doc_terms* terms, const unsigned char*
     log_msg(LOG_ERROR, "idbm_index_and_log: %s refuses documents: its journal could not be written", db_name(db));
     return 0;
   }
+  // A save that failed past its commit point (or could not begin) has left
+  // the handle without its directory's marker: it takes the directory again,
+  // finishing that commit, before it takes a document, and refuses the
+  // document while another handle writes there.
+  if (!db->new_files && !db_begin_new_files(db)) return 0;
   if (jnl_valid_terms(terms) * 9u > kJnlMaxReclen) {
     report_error("idbm_index_and_log: too many terms for one journal record", db_name(db));
     return 0;

@@ -59,7 +59,10 @@ int idbm_index(idbm_db* db, const doc_terms* terms, const unsigned char* title, 
 // the journal is cut back to the record's start and given the empty record
 // of a failed insert, and the document is deleted, so later docids stay
 // aligned; when not even the empty record can be written, the handle refuses
-// every later document.
+// every later document. A handle whose save failed after its commit point
+// takes its directory again first (store/db_commit.h); while another handle
+// writes there the document is refused (0, "idbm: another handle is
+// writing").
 int idbm_index_and_log(idbm_db* db, const doc_terms* terms, const unsigned char* title, uint8_t flag_byte,
                        uint32_t din_word0, uint32_t din_word1, int normalise);
 

@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
@@ -22,13 +25,48 @@ ssize_t read_nowait(int fd, void* buffer, size_t count, uint64_t offset) {
   return preadv2(fd, &v, 1, static_cast<off_t>(offset), RWF_NOWAIT);
 }
 
-// A read the first pass could not complete.
+// A read the first pass could not complete; key indexes the call's keys.
 struct pending_read {
   int fd;
   uint64_t offset;
-  const char* name;
+  size_t key;
   int32_t docid;
   unsigned char* record;
+};
+
+// The title cache's keys of the title files one call reads: the database's
+// path and the identity of the file its handle opened. Handles of one path
+// that hold different files (a merge in another process put new ones under
+// the names after one of them opened) thus never take each other's records,
+// while handles of the same files share them; a purge of the path forgets
+// them all (engine/db/title_cache.h). An empty key (the file can't be
+// looked at) is not cached.
+class file_keys {
+ public:
+  size_t of(const idbm_db* db, uint32_t file, int fd) {
+    for (size_t i = 0; i < entries_.size(); ++i)
+      if (entries_[i].db == db && entries_[i].file == file) return i;
+    std::string key;
+    struct stat st;
+    if (db->name && fstat(fd, &st) == 0) {
+      char tag[48];
+      snprintf(tag, sizeof tag, "%c%llx:%llx", kTitleCacheFileMark, static_cast<unsigned long long>(st.st_dev),
+               static_cast<unsigned long long>(st.st_ino));
+      key = std::string(db->name) + tag;
+    }
+    entries_.push_back({db, file, std::move(key)});
+    return entries_.size() - 1;
+  }
+  // Null for an empty key.
+  const char* name(size_t i) const { return entries_[i].key.empty() ? nullptr : entries_[i].key.c_str(); }
+
+ private:
+  struct entry {
+    const idbm_db* db;
+    uint32_t file;
+    std::string key;
+  };
+  std::vector<entry> entries_;
 };
 
 void log_read_failure(int fd, uint64_t offset, const char* call, int error) {
@@ -68,6 +106,7 @@ ssize_t (*title_read_nowait)(int fd, void* buffer, size_t count, uint64_t offset
 void get_titles(idbm_db* const* dbs, const int32_t* docids, unsigned char (*records)[kTitleRecordSize], int n) {
   title_cache* cache = the_title_cache.load(std::memory_order_acquire);
   std::vector<pending_read> pending;
+  file_keys keys;
   for (int i = 0; i < n; ++i) {
     unsigned char* record = records[i];
     idbm_db* db = dbs[i];
@@ -88,19 +127,20 @@ void get_titles(idbm_db* const* dbs, const int32_t* docids, unsigned char (*reco
         continue;
       }
     }
-    if (title_cache_lookup(cache, db->name, docid, record)) continue;
     if (!db->title_files || file >= db->ntitle_files || db->title_files[file].fd < 0) {
       memset(record, 0, kTitleRecordSize);
       continue;
     }
     const int fd = db->title_files[file].fd;
+    const size_t key = cache ? keys.of(db, file, fd) : 0;
+    if (cache && title_cache_lookup(cache, keys.name(key), docid, record)) continue;
     const ssize_t r = title_read_nowait(fd, record, kTitleRecordSize, offset);
     if (r == static_cast<ssize_t>(kTitleRecordSize)) {
-      title_cache_insert(cache, db->name, docid, record);
+      if (cache) title_cache_insert(cache, keys.name(key), docid, record);
     } else if (r >= 0 || retry_blocking(errno)) {
       // Not at hand (or only in part): ask for it now, read it below.
       posix_fadvise(fd, static_cast<off_t>(offset), kTitleRecordSize, POSIX_FADV_WILLNEED);
-      pending.push_back({fd, offset, db->name, docid, record});
+      pending.push_back({fd, offset, key, docid, record});
     } else {
       log_read_failure(fd, offset, "ReadFile", errno);
       memset(record, 0, kTitleRecordSize);
@@ -112,7 +152,7 @@ void get_titles(idbm_db* const* dbs, const int32_t* docids, unsigned char (*reco
       log_read_failure(p.fd, p.offset, "GetOverlappedResult", errno);
       memset(p.record, 0, kTitleRecordSize);
     } else if (r == static_cast<ssize_t>(kTitleRecordSize)) {
-      title_cache_insert(cache, p.name, p.docid, p.record);
+      if (cache) title_cache_insert(cache, keys.name(p.key), p.docid, p.record);
     } else {
       memset(p.record, 0, kTitleRecordSize);
     }

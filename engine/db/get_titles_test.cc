@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
@@ -185,6 +186,46 @@ TEST_F(GetTitles, SecondTitleFileAndTheMapping) {
   testing::set_title_map_size(db, kTitleRecordSize);
   EXPECT_EQ(fetch(db, {1})[0], zero);
   testing::set_title_map_size(db, uint64_t{kTitlesPerFile} * kTitleRecordSize);
+}
+
+// A merge in another process put new files under a database's names while
+// a handle kept the old ones open, and a second handle opened the new ones:
+// each handle gets the titles of its own files, from the file or the cache,
+// whichever handle read a docid first. Handles of the same files share the
+// cached records.
+TEST_F(GetTitles, HandlesOfOnePathOverDifferentFilesGetTheirOwnTitles) {
+  const Record old0 = make_title("old zero", "http://a/0", 10), old1 = make_title("old one", "http://a/1", 11);
+  const Record new0 = make_title("new zero", "http://a/0", 20), new1 = make_title("new one", "http://a/1", 21);
+  idbm_db* old_db = make_db("db", 2, {{0, old0}, {1, old1}});
+  ASSERT_NE(old_db, nullptr);
+  const std::string dir = root.path() + "/db", next = root.path() + "/next";
+  idbm_db* same = idbm_open_plain(dir.c_str(), nullptr);  // the same files
+  ASSERT_NE(same, nullptr);
+  handles.push_back(same);
+  EXPECT_EQ(fetch(old_db, {0})[0], old0);
+  EXPECT_EQ(nowait_calls.load(), 1);
+  EXPECT_EQ(fetch(same, {0})[0], old0);
+  EXPECT_EQ(nowait_calls.load(), 1);
+
+  testing::image_options o;
+  o.ndocs = 2;
+  o.titles[0] = new0;
+  o.titles[1] = new1;
+  testing::write_db_image(next, {{5, 7, {(0u << 7) | 3}, 0}}, o);
+  for (const auto& e : std::filesystem::directory_iterator(next))
+    ASSERT_EQ(rename(e.path().c_str(), (dir + "/" + e.path().filename().string()).c_str()), 0);
+  idbm_db* new_db = idbm_open_plain(dir.c_str(), nullptr);
+  ASSERT_NE(new_db, nullptr);
+  handles.push_back(new_db);
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);  // the second round from the cache
+    EXPECT_EQ(fetch(new_db, {0})[0], new0);
+    EXPECT_EQ(fetch(new_db, {1})[0], new1);
+    EXPECT_EQ(fetch(old_db, {1})[0], old1);
+    EXPECT_EQ(fetch(same, {1})[0], old1);
+    EXPECT_EQ(fetch(old_db, {0})[0], old0);
+  }
 }
 
 // Readers on other threads while two threads map the first title file: every

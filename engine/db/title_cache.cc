@@ -70,11 +70,15 @@ int title_cache_insert(title_cache* cache, const char* name, int32_t docid, cons
 }
 
 void title_cache_purge(title_cache* cache, const char* name) {
-  if (!cache || !name || strlen(name) >= kTitleCacheKeySize) return;
+  if (!cache || !name) return;
+  const size_t length = strlen(name);
+  if (length >= kTitleCacheKeySize) return;
   sthread_mutex_lock(&cache->mutex);
   for (int32_t i = 0; i < cache->nslots; ++i) {
     title_cache_slot& s = cache->slots[i];
-    if (s.docid >= 0 && strcmp(s.key, name) == 0) s.docid = -1;
+    if (s.docid >= 0 && strncmp(s.key, name, length) == 0 &&
+        (s.key[length] == '\0' || s.key[length] == kTitleCacheFileMark))
+      s.docid = -1;
   }
   sthread_mutex_unlock(&cache->mutex);
 }

@@ -1,12 +1,15 @@
 // The process-wide title cache: title records of recently fetched documents,
-// keyed by (database path, docid).
+// keyed by (name, docid). get_titles (engine/db/get_titles.h) names a record
+// by its database's path, kTitleCacheFileMark and the identity of the title
+// file it was read from, so that two handles of one path over different
+// files keep apart.
 //
 // A fixed array of 580-byte slots, one mutex. A pair lives in exactly one
-// slot, index = (term_hash1(path) + docid) mod slot count on unsigned 32-bit
-// values; a record for another pair with the same index replaces it. Paths
-// of 128 bytes or more are never cached. open_db and quit_db purge a path's
-// slots, so a database rebuilt under the same path never shows records of
-// the one before.
+// slot, index = (term_hash1(name) + docid) mod slot count on unsigned 32-bit
+// values; a record for another pair with the same index replaces it. Names
+// of 128 bytes or more are never cached (get_titles' name adds up to 34 to
+// the path). open_db and quit_db purge a path's slots, so a database rebuilt
+// under the same path never shows records of the one before.
 #pragma once
 
 #include <atomic>
@@ -18,6 +21,8 @@
 namespace vorlane::engine {
 
 inline constexpr uint32_t kTitleCacheKeySize = 128;
+// Ends the path in a name that goes on with a title file's identity.
+inline constexpr char kTitleCacheFileMark = '\x1f';
 
 struct title_cache_slot {
   char key[kTitleCacheKeySize];             // database path, NUL-terminated
@@ -46,7 +51,8 @@ int title_cache_lookup(title_cache* cache, const char* name, int32_t docid, unsi
 // 1 when stored, 0 when refused (the same checks as the lookup).
 int title_cache_insert(title_cache* cache, const char* name, int32_t docid, const unsigned char* record);
 
-// Empties every slot keyed by name.
+// Empties every slot keyed by name, or by name, kTitleCacheFileMark and
+// more.
 void title_cache_purge(title_cache* cache, const char* name);
 
 // Releases the slots and the cache.

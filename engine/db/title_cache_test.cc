@@ -81,11 +81,18 @@ TEST(TitleCache, PurgeForgetsOnePath) {
     title_cache_insert(c.get(), "/db/a", d, a.data());
     title_cache_insert(c.get(), "/db/b", d + 100, a.data());
   }
+  // Names of the path's title files go with it; those of a longer path stay.
+  const std::string file_of_a = std::string("/db/a") + kTitleCacheFileMark + "803:1f",
+                    file_of_ab = std::string("/db/ab") + kTitleCacheFileMark + "803:1f";
+  title_cache_insert(c.get(), file_of_a.c_str(), 7, a.data());
+  title_cache_insert(c.get(), file_of_ab.c_str(), 7, a.data());
   title_cache_purge(c.get(), "/db/a");
   for (int d = 0; d < 5; ++d) {
     EXPECT_EQ(title_cache_lookup(c.get(), "/db/a", d, out.data()), 0);
     EXPECT_EQ(title_cache_lookup(c.get(), "/db/b", d + 100, out.data()), 1);
   }
+  EXPECT_EQ(title_cache_lookup(c.get(), file_of_a.c_str(), 7, out.data()), 0);
+  EXPECT_EQ(title_cache_lookup(c.get(), file_of_ab.c_str(), 7, out.data()), 1);
   title_cache_purge(nullptr, "/db/a");
 }
 

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <sys/file.h>
+#include <unistd.h>
 #include <vector>
 #include <string>
 
@@ -91,6 +94,16 @@ inline std::map<std::string, std::string> dir_snapshot(const std::string& dir) {
 inline std::map<std::string, std::string> settled_snapshot(const std::string& dir) {
   idbm_close(idbm_open(dir.c_str(), 0, 0, 0, nullptr));
   return dir_snapshot(dir);
+}
+
+// Could another open of the file at path take its lock now (a marker
+// whose writer is gone)? False for a missing file.
+inline bool lock_free(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
 }
 
 // Replaces to with a copy of the directory from.
