@@ -7,15 +7,16 @@ of a data directory, for the command-line search and the server.
 FOLDER defaults to the HTML pages of the python3.11-doc package, DIR to
 data/ of the installation. A run adds only the files that are new or whose
 content changed since the last run (a changed file's old version is dropped);
-files that have gone from a folder stay indexed. Every word of a body is
-indexed while the document's term table (81,920 terms) has room; the summary
-line counts the documents that filled it. Documents go into databases of CAP
-documents each (new ones are started when one is full); full ones are merged
-as the run goes on, so that a search never names more than the 48 databases
-a query may, and all are merged into one database at the end. A run that is
-killed keeps every document it reported: the next run takes them back from
-their journals, goes on, and leaves one version of each file. With --verbose
-every stored document is reported as it is acknowledged ("indexed URL").
+files that have gone from a folder stay indexed, in one version. Every word
+of a body is indexed while the document's term table (81,920 terms) has
+room; the summary line counts the documents that filled it. Documents go
+into databases of CAP documents each (new ones are started when one is
+full); full ones are merged as the run goes on, so that a search never names
+more than the 48 databases a query may, and all are merged into one database
+at the end. A run that is killed keeps every document it reported: the next
+run takes them back from their journals, goes on, and leaves one version of
+each file. With --verbose every stored document is reported as it is
+acknowledged ("indexed URL").
 """
 import argparse
 import fcntl
@@ -296,6 +297,31 @@ class Indexer:
         r = sorn.query(1, app.MAX_START, [app.LANGUAGE], "checksum:" + cs_hex, ids, 0, 0, 0)
         return [(h[12], h[13]) for h in r[3] if app.from_engine(h[3]) == url]
 
+    def live_versions(self, url):
+        """The documents of url known to this run that are not deleted, as
+        (identifier, docid) pairs, found through the words of their url:
+        field."""
+        entries = self.urls.get(url, [])
+        text = app.engine_words('url:"%s"' % url.replace('"', " ").replace("|", " "))
+        live = []
+        for db in sorted({db for db, _ in entries}):
+            live += [(db, t[-1]) for t in sorn.query_allhits(app.LANGUAGE, text, db)
+                     if app.from_engine(t[2]) == url and (db, t[-1]) in entries]
+        return live
+
+    def settle_versions(self):
+        """Leaves one version of every URL this run did not store or find
+        unchanged (its file has gone, or could not be read or indexed): a run
+        killed between storing a page's new version and deleting the old one
+        leaves two, which only a run that meets the file again would mend.
+        The newest that is not deleted stays; a URL none of whose versions
+        is found stays as it is."""
+        order = {db: k for k, (db, _) in enumerate(self.query_dbs)}
+        for url in [u for u, entries in self.urls.items() if len(entries) > 1]:
+            live = self.live_versions(url)
+            if live:
+                self.drop_versions(url, keep=[max(live, key=lambda e: (order.get(e[0], -1), e[1]))])
+
     def drop_versions(self, url, keep=()):
         """Deletes every searchable document of url but those of keep.
         Deleting a deleted document again changes nothing."""
@@ -513,6 +539,7 @@ class Indexer:
             self.replace(path, kind, url, data, cs)
             progress.show(i + 1, done_bytes)
         progress.show(len(files), done_bytes, final=True)
+        self.settle_versions()
         self.close_part()
         return total
 
