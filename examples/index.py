@@ -237,7 +237,7 @@ class Indexer:
             stale = False
             if name.startswith("main.") and name != keep_main:
                 stale = True
-            elif name.startswith(("merge.", "new.")):
+            elif name.startswith(("merge.", "new.", "gone.")):
                 stale = True
             elif name.startswith("part."):
                 p = app.parse_part(name)
@@ -351,13 +351,22 @@ class Indexer:
         if ndocs == 0:
             # Nothing went in: the part goes.
             sorn.quit_db(db)
-            shutil.rmtree(path)
+            self.remove(path)
             return
         sorn.save_db(db)
         sorn.quit_db(db)
         number = app.parse_part(os.path.basename(path))[1]
         self.spans.append(Span(sorn.open_db(path, "", 1, 0), path, number, number))
         self.merge_as_you_go()
+
+    def remove(self, path):
+        """Removes a part or run that holds nothing searchable: renamed first
+        to a name that only a cleaning finds, so that one whose removal was
+        cut short is never opened as a database (a merge whose sources are
+        all deleted leaves no run that would cover them)."""
+        gone = os.path.join(self.data, "gone." + os.path.basename(path))
+        os.rename(path, gone)
+        shutil.rmtree(gone)
 
     # -- merging as the run goes ---------------------------------------------
 
@@ -410,7 +419,7 @@ class Indexer:
         for s in group:
             if s.db is not None:
                 sorn.quit_db(s.db)
-            shutil.rmtree(s.path)
+            self.remove(s.path)
         if any(opened):
             self.move_urls([s.db for s in group], merged[0].db if merged else None)
 
