@@ -14,9 +14,11 @@ import tempfile
 import unittest
 
 import index as indexer
+import sorn
 import vorlane_app as app
 import vorlane_testing
 from demo_test import EXAMPLES, SERVER, all_urls, copy_pages, index, search, urls
+from vorlane_index import doc_pages, index_html
 
 MAX_QUERY_DBS = 48
 
@@ -280,6 +282,40 @@ def removing(path, *args, **kw):
     rmtree(path, *args, **kw)
 index.shutil.rmtree = removing
 """
+
+
+class GroupedSearch(unittest.TestCase):
+    """A search over more databases than one query may name, in groups."""
+
+    @classmethod
+    def setUpClass(cls):
+        app.start_engine()
+        pages = doc_pages(("tutorial", "faq", "howto")) + doc_pages(["library"], 150)
+        docs = [(html, url, 1700000000) for html, url in pages]
+        cls.dbs = [index_html(os.path.join(Fixture.tmp, "group%d" % k), docs[k::60]) for k in range(60)]
+
+    @classmethod
+    def tearDownClass(cls):
+        for db in cls.dbs:
+            sorn.quit_db(db)
+
+    def test_pages_slice_one_ranking_and_a_database_named_twice_counts_once(self):
+        for text in ("python", "list dict", "function -class", "file | directory"):
+            with self.subTest(query=text):
+                whole = app.search(text, self.dbs, 1, 500)
+                self.assertGreater(len(whole.hits), 20)
+                keys = [(h.db, h.docid) for h in whole.hits]
+                self.assertEqual(len(set(keys)), len(keys))
+                laid = []
+                for start in range(1, 501, 7):
+                    page = app.search(text, self.dbs, start, 7)
+                    self.assertEqual(page.total, whole.total)
+                    laid += [(h.db, h.docid) for h in page.hits]
+                    if len(page.hits) < 7:
+                        break
+                self.assertEqual(laid, keys)
+                again = app.search(text, self.dbs + self.dbs[:12] + self.dbs[30:31], 1, 500)
+                self.assertEqual((again.total, [(h.db, h.docid) for h in again.hits]), (whole.total, keys))
 
 
 class Policy(unittest.TestCase):

@@ -217,8 +217,9 @@ class Result:
 
 
 def search(text, dbs, start=1, count=10, details=False):
-    """One page of ranked hits of a query over the databases dbs."""
-    dbs = list(dbs)
+    """One page of ranked hits of a query over the databases dbs (one named
+    more than once is searched once, as a query searches it)."""
+    dbs = list(dict.fromkeys(dbs))
     if not dbs:
         return Result(start, (0, 0, [], []))
     if len(dbs) > MAX_QUERY_DBS:
