@@ -35,6 +35,7 @@ import vorlane_app as app
 
 DEFAULT_CAPACITY = 1000
 MAX_CAPACITY = 100000
+MAX_URL = 255  # bytes of a URL a document's title record holds
 MERGE_FAN_IN = 8
 
 
@@ -462,6 +463,9 @@ class Indexer:
         return title, summary, app.engine_words(body)
 
     def store(self, path, kind, url, data, cs):
+        if len(app.to_engine(url)) > MAX_URL:
+            print("index: %s: its URL is longer than %d bytes, left out" % (path, MAX_URL), file=sys.stderr)
+            return False
         title, summary, body = self.analyse(path, kind, url, data)
         host = urllib.parse.urlsplit(url).netloc
         words = app.engine_words(title)
@@ -543,7 +547,7 @@ class Indexer:
                 self.skipped += 1
                 continue
             done_bytes += len(data)
-            url = documents.file_url(path, folder, base_urls)
+            url = app.engine_url(documents.file_url(path, folder, base_urls))
             cs = sorn.checksum(data)
             self.replace(path, kind, url, data, cs)
             progress.show(i + 1, done_bytes)
