@@ -295,8 +295,16 @@ class Indexer:
         ids = [db for db, _ in self.query_dbs]
         if not ids:
             return []
-        r = sorn.query(1, app.MAX_START, [app.LANGUAGE], "checksum:" + cs_hex, ids, 0, 0, 0)
-        return [(h[12], h[13]) for h in r[3] if app.from_engine(h[3]) == url]
+        text = "checksum:" + cs_hex
+        r = sorn.query(1, app.MAX_START, [app.LANGUAGE], text, ids, 0, 0, 0)
+        found = [(h[12], h[13]) for h in r[3] if app.from_engine(h[3]) == url]
+        if not found and r[0] > len(r[3]):
+            # More documents hold this content than a query ranks: all of
+            # them, in the databases that hold the URL.
+            for db in sorted({db for db, _ in self.urls.get(url, [])}):
+                found += [(db, t[-1]) for t in sorn.query_allhits(app.LANGUAGE, text, db)
+                          if app.from_engine(t[2]) == url]
+        return found
 
     def live_versions(self, url):
         """The documents of url known to this run that are not deleted, as

@@ -1,9 +1,10 @@
-"""File names and URLs through examples/index.py: a name with characters the
-engine's code page lacks (or bytes that are no UTF-8) is stored under a URL
-with them percent-encoded, which reads back the same, so that the next run
-finds the page unchanged and a changed page replaces its one version; a file
-whose URL is longer than a title record holds is left out with a message,
-and the rest of the folder is indexed."""
+"""How examples/index.py knows a file again, by its URL and its content: a
+name with characters the engine's code page lacks (or bytes that are no
+UTF-8) is stored under a URL with them percent-encoded, which reads back the
+same, so that the next run finds the page unchanged and a changed page
+replaces its one version; a file whose URL is longer than a title record
+holds is left out with a message, and the rest of the folder is indexed; a
+file is found unchanged however many others hold the same content."""
 import json
 import os
 import shutil
@@ -97,6 +98,16 @@ class Names(unittest.TestCase):
         self.assertEqual(found["nihonword"], [])
         self.assertEqual(found["nihonchanged"], [pages[0][1]])
         self.assertEqual(sorted(found["everypage"]), expected)
+
+    def test_files_of_the_same_content_are_found_unchanged(self):
+        # More of them than a query ranks.
+        for i in range(520):
+            self.write(b"copy%03d.txt" % i, b"the same licence text\n")
+        out, _ = self.index()
+        self.assertIn("520 new, 0 changed, 0 unchanged", out)
+        out, _ = self.index()
+        self.assertIn("0 new, 0 changed, 520 unchanged, 0 left out; nothing to merge", out)
+        self.assertEqual(len(set(all_urls(self.data))), 520)
 
 
 if __name__ == "__main__":
