@@ -7,15 +7,16 @@ of a data directory, for the command-line search and the server.
 FOLDER defaults to the HTML pages of the python3.11-doc package, DIR to
 data/ of the installation. A run adds only the files that are new or whose
 content changed since the last run (a changed file's old version is dropped);
-files that have gone from a folder stay indexed. Every word of a body is
-indexed while the document's term table (81,920 terms) has room; the summary
-line counts the documents that filled it. Documents go into databases of CAP
-documents each (new ones are started when one is full); full ones are merged
-as the run goes on, so that a search never names more than the 48 databases
-a query may, and all are merged into one database at the end. A run that is
-killed keeps every document it reported: the next run takes them back from
-their journals, goes on, and leaves one version of each file. With --verbose
-every stored document is reported as it is acknowledged ("indexed URL").
+files that have gone from a folder stay indexed, in one version. Every word
+of a body is indexed while the document's term table (81,920 terms) has
+room; the summary line counts the documents that filled it. Documents go
+into databases of CAP documents each (new ones are started when one is
+full); full ones are merged as the run goes on, so that a search never names
+more than the 48 databases a query may, and all are merged into one database
+at the end. A run that is killed keeps every document it reported: the next
+run takes them back from their journals, goes on, and leaves one version of
+each file. With --verbose every stored document is reported as it is
+acknowledged ("indexed URL").
 """
 import argparse
 import fcntl
@@ -34,6 +35,7 @@ import vorlane_app as app
 
 DEFAULT_CAPACITY = 1000
 MAX_CAPACITY = 100000
+MAX_URL = 255  # bytes of a URL a document's title record holds
 MERGE_FAN_IN = 8
 
 
@@ -236,7 +238,7 @@ class Indexer:
             stale = False
             if name.startswith("main.") and name != keep_main:
                 stale = True
-            elif name.startswith(("merge.", "new.")):
+            elif name.startswith(("merge.", "new.", "gone.")):
                 stale = True
             elif name.startswith("part."):
                 p = app.parse_part(name)
@@ -293,8 +295,41 @@ class Indexer:
         ids = [db for db, _ in self.query_dbs]
         if not ids:
             return []
-        r = sorn.query(1, app.MAX_START, [app.LANGUAGE], "checksum:" + cs_hex, ids, 0, 0, 0)
-        return [(h[12], h[13]) for h in r[3] if app.from_engine(h[3]) == url]
+        text = "checksum:" + cs_hex
+        r = sorn.query(1, app.MAX_START, [app.LANGUAGE], text, ids, 0, 0, 0)
+        found = [(h[12], h[13]) for h in r[3] if app.from_engine(h[3]) == url]
+        if not found and r[0] > len(r[3]):
+            # More documents hold this content than a query ranks: all of
+            # them, in the databases that hold the URL.
+            for db in sorted({db for db, _ in self.urls.get(url, [])}):
+                found += [(db, t[-1]) for t in sorn.query_allhits(app.LANGUAGE, text, db)
+                          if app.from_engine(t[2]) == url]
+        return found
+
+    def live_versions(self, url):
+        """The documents of url known to this run that are not deleted, as
+        (identifier, docid) pairs, found through the words of their url:
+        field."""
+        entries = self.urls.get(url, [])
+        text = app.engine_words('url:"%s"' % url.replace('"', " ").replace("|", " "))
+        live = []
+        for db in sorted({db for db, _ in entries}):
+            live += [(db, t[-1]) for t in sorn.query_allhits(app.LANGUAGE, text, db)
+                     if app.from_engine(t[2]) == url and (db, t[-1]) in entries]
+        return live
+
+    def settle_versions(self):
+        """Leaves one version of every URL this run did not store or find
+        unchanged (its file has gone, or could not be read or indexed): a run
+        killed between storing a page's new version and deleting the old one
+        leaves two, which only a run that meets the file again would mend.
+        The newest that is not deleted stays; a URL none of whose versions
+        is found stays as it is."""
+        order = {db: k for k, (db, _) in enumerate(self.query_dbs)}
+        for url in [u for u, entries in self.urls.items() if len(entries) > 1]:
+            live = self.live_versions(url)
+            if live:
+                self.drop_versions(url, keep=[max(live, key=lambda e: (order.get(e[0], -1), e[1]))])
 
     def drop_versions(self, url, keep=()):
         """Deletes every searchable document of url but those of keep.
@@ -325,13 +360,22 @@ class Indexer:
         if ndocs == 0:
             # Nothing went in: the part goes.
             sorn.quit_db(db)
-            shutil.rmtree(path)
+            self.remove(path)
             return
         sorn.save_db(db)
         sorn.quit_db(db)
         number = app.parse_part(os.path.basename(path))[1]
         self.spans.append(Span(sorn.open_db(path, "", 1, 0), path, number, number))
         self.merge_as_you_go()
+
+    def remove(self, path):
+        """Removes a part or run that holds nothing searchable: renamed first
+        to a name that only a cleaning finds, so that one whose removal was
+        cut short is never opened as a database (a merge whose sources are
+        all deleted leaves no run that would cover them)."""
+        gone = os.path.join(self.data, "gone." + os.path.basename(path))
+        os.rename(path, gone)
+        shutil.rmtree(gone)
 
     # -- merging as the run goes ---------------------------------------------
 
@@ -384,7 +428,7 @@ class Indexer:
         for s in group:
             if s.db is not None:
                 sorn.quit_db(s.db)
-            shutil.rmtree(s.path)
+            self.remove(s.path)
         if any(opened):
             self.move_urls([s.db for s in group], merged[0].db if merged else None)
 
@@ -427,6 +471,9 @@ class Indexer:
         return title, summary, app.engine_words(body)
 
     def store(self, path, kind, url, data, cs):
+        if len(app.to_engine(url)) > MAX_URL:
+            print("index: %s: its URL is longer than %d bytes, left out" % (path, MAX_URL), file=sys.stderr)
+            return False
         title, summary, body = self.analyse(path, kind, url, data)
         host = urllib.parse.urlsplit(url).netloc
         words = app.engine_words(title)
@@ -508,11 +555,12 @@ class Indexer:
                 self.skipped += 1
                 continue
             done_bytes += len(data)
-            url = documents.file_url(path, folder, base_urls)
+            url = app.engine_url(documents.file_url(path, folder, base_urls))
             cs = sorn.checksum(data)
             self.replace(path, kind, url, data, cs)
             progress.show(i + 1, done_bytes)
         progress.show(len(files), done_bytes, final=True)
+        self.settle_versions()
         self.close_part()
         return total
 

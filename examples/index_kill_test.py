@@ -90,6 +90,16 @@ class Killed(unittest.TestCase):
             raise AssertionError("the indexer failed (%d): %s%s" % (r.returncode, r.stdout, r.stderr))
         return r.returncode, json.loads(last)
 
+    def run_without(self, name, data):
+        """Runs the indexer over the folder with the file name taken out of it
+        for the run."""
+        path = os.path.join(self.docs, name)
+        os.rename(path, path + ".away")
+        try:
+            return self.run_indexer(0, data)
+        finally:
+            os.rename(path + ".away", path)
+
     def test_killed_at_every_step_of_replacing_a_page_then_run_again(self):
         for name in "abc":
             self.write("%s.html" % name, page(name, "oldversion" if name == "b" else "steady"))
@@ -111,17 +121,62 @@ class Killed(unittest.TestCase):
                 break  # past the last step
             self.assertIn("killed", out)
             killed_at.append(out["killed"])
+            gone = data + ".gone"
+            shutil.copytree(data, gone)
             code, found = self.run_indexer(0, data)
             with self.subTest(step=step, killed_at=out["killed"]):
                 self.assertEqual(code, 0)
                 self.assertEqual(sorted(found["everypage"]), everything)
                 self.assertEqual(found["oldversion"], [])
                 self.assertEqual(found["newversion"], [url % "b"])
+            # b removed before the next run: it stays, in one version.
+            code, found = self.run_without("b.html", gone)
+            with self.subTest(step=step, killed_at=out["killed"], removed="b.html"):
+                self.assertEqual(code, 0)
+                self.assertEqual(sorted(found["everypage"]), everything)
+                self.assertEqual(found["oldversion"] + found["newversion"], [url % "b"])
             shutil.rmtree(data)
+            shutil.rmtree(gone)
             step += 1
         # The run went through every kind of step.
         self.assertLessEqual({"insert", "delete", "save_db", "merge_db", "rename", "rmtree"}, set(killed_at))
 
+    def kill_after(self, kind, data):
+        """Runs the indexer over data killed at the step after its first step
+        of this kind (found on copies: the steps of a run are the same each
+        time)."""
+        step = 0
+        while True:
+            step += 1
+            trial = "%s.trial.%d" % (data, step)
+            shutil.copytree(data, trial)
+            code, out = self.run_indexer(step, trial)
+            shutil.rmtree(trial)
+            self.assertEqual(code, -9, "the run had no %s step" % kind)
+            if out["killed"] == kind:
+                break
+        code, out = self.run_indexer(step + 1, data)
+        self.assertEqual(code, -9)
+
+    def test_a_page_gone_after_a_kill_keeps_the_version_a_run_kept(self):
+        # A run is killed after storing b's new version. b is changed back:
+        # the next run keeps the old version, deletes the new one and is
+        # killed before its merge. Then b goes: the new version, the later
+        # one, is deleted, so the old one stays.
+        for name in "abc":
+            self.write("%s.html" % name, page(name, "oldversion" if name == "b" else "steady"))
+        data = os.path.join(self.tmp, "data")
+        self.run_indexer(0, data)
+        self.write("b.html", page("b", "newversion"))
+        self.kill_after("insert", data)
+        self.write("b.html", page("b", "oldversion"))
+        self.kill_after("delete", data)
+        code, found = self.run_without("b.html", data)
+        url = "file://" + self.docs + "/%s.html"
+        self.assertEqual(code, 0)
+        self.assertEqual(sorted(found["everypage"]), sorted(url % n for n in "abc"))
+        self.assertEqual(found["oldversion"], [url % "b"])
+        self.assertEqual(found["newversion"], [])
 
 if __name__ == "__main__":
     unittest.main()

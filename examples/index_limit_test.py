@@ -14,9 +14,11 @@ import tempfile
 import unittest
 
 import index as indexer
+import sorn
 import vorlane_app as app
 import vorlane_testing
 from demo_test import EXAMPLES, SERVER, all_urls, copy_pages, index, search, urls
+from vorlane_index import doc_pages, index_html
 
 MAX_QUERY_DBS = 48
 
@@ -137,7 +139,7 @@ else:
         if merges[0] == nth and step == "renamed":
             stop()
     def removing(path, *args, **kw):
-        if merges[0] == nth and step == "removing" and os.path.basename(path).startswith(("part.", "run.")):
+        if merges[0] == nth and step == "removing" and os.path.basename(path).startswith(("part.", "run.", "gone.")):
             os.unlink(os.path.join(path, sorted(os.listdir(path))[0]))
             stop()
         rmtree(path, *args, **kw)
@@ -231,6 +233,89 @@ class Killed(unittest.TestCase):
         self.assertEqual(sorted(found), every_page())
         _, hits, _ = search(data, "quixotically", count=100)
         self.assertEqual(sorted(urls(hits)), sorted("file://" + p for p in pages))
+
+    def test_a_merge_of_deleted_documents_cut_short_leaves_no_broken_database(self):
+        # Eight parts of one page each, then the pages change: the next run,
+        # stopped before its merge, deletes every document of those eight.
+        # A run merging them finds nothing to keep and removes them; it is
+        # stopped with the first of them all but emptied.
+        docs = os.path.join(Fixture.tmp, "eight")
+        os.mkdir(docs)
+        for i in range(8):
+            with open(os.path.join(docs, "p%d.html" % i), "w") as f:
+                f.write("<html><head><title>p%d</title></head><body><p>page one</p></body></html>" % i)
+        data = os.path.join(Fixture.tmp, "deleted")
+        for _ in range(2):
+            rc, _, err = run_index(data, "--capacity", "1", docs, hooks=UNMERGED)
+            self.assertEqual(rc, 9, err)
+            for name in os.listdir(docs):
+                with open(os.path.join(docs, name), "r+") as f:
+                    text = f.read().replace("page one", "page two")
+                    f.seek(0)
+                    f.write(text)
+        rc, _, err = run_index(data, "--capacity", "1", docs, hooks=CUT_REMOVAL)
+        self.assertEqual(rc, 9, err)
+        out = index(data, docs, "--capacity", "1")
+        self.assertIn("8 unchanged", out)
+        self.assertEqual(listing(data), ["CURRENT", "lock", "main"])
+        pages = sorted("file://" + os.path.join(docs, "p%d.html" % i) for i in range(8))
+        self.assertEqual(sorted(all_urls(data)), pages)
+        self.assertEqual(sorted(urls(search(data, "two", count=20)[1])), pages)
+
+
+# Never merges, and stops before the merge at the end.
+UNMERGED = r"""
+index.Indexer.merge_as_you_go = lambda self: None
+index.Indexer.merge = lambda self: os._exit(9)
+"""
+
+# Stops while a merge's first source is removed, with every file of it but
+# its directory file gone.
+CUT_REMOVAL = r"""
+rmtree = index.shutil.rmtree
+def removing(path, *args, **kw):
+    if os.path.exists(os.path.join(path, "dir")):
+        for name in os.listdir(path):
+            if name != "dir":
+                os.unlink(os.path.join(path, name))
+        os._exit(9)
+    rmtree(path, *args, **kw)
+index.shutil.rmtree = removing
+"""
+
+
+class GroupedSearch(unittest.TestCase):
+    """A search over more databases than one query may name, in groups."""
+
+    @classmethod
+    def setUpClass(cls):
+        app.start_engine()
+        pages = doc_pages(("tutorial", "faq", "howto")) + doc_pages(["library"], 150)
+        docs = [(html, url, 1700000000) for html, url in pages]
+        cls.dbs = [index_html(os.path.join(Fixture.tmp, "group%d" % k), docs[k::60]) for k in range(60)]
+
+    @classmethod
+    def tearDownClass(cls):
+        for db in cls.dbs:
+            sorn.quit_db(db)
+
+    def test_pages_slice_one_ranking_and_a_database_named_twice_counts_once(self):
+        for text in ("python", "list dict", "function -class", "file | directory"):
+            with self.subTest(query=text):
+                whole = app.search(text, self.dbs, 1, 500)
+                self.assertGreater(len(whole.hits), 20)
+                keys = [(h.db, h.docid) for h in whole.hits]
+                self.assertEqual(len(set(keys)), len(keys))
+                laid = []
+                for start in range(1, 501, 7):
+                    page = app.search(text, self.dbs, start, 7)
+                    self.assertEqual(page.total, whole.total)
+                    laid += [(h.db, h.docid) for h in page.hits]
+                    if len(page.hits) < 7:
+                        break
+                self.assertEqual(laid, keys)
+                again = app.search(text, self.dbs + self.dbs[:12] + self.dbs[30:31], 1, 500)
+                self.assertEqual((again.total, [(h.db, h.docid) for h in again.hits]), (whole.total, keys))
 
 
 class Policy(unittest.TestCase):

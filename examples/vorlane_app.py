@@ -17,6 +17,7 @@ A data directory holds:
   lock               held by the one indexer that may run at a time
 """
 import os
+import urllib.parse
 
 import sorn
 
@@ -91,6 +92,25 @@ def engine_words(text):
         if c in data:
             data = data.replace(c, v)
     return data
+
+
+def engine_url(url):
+    """url with every character the engine's code page lacks percent-encoded
+    (its UTF-8 bytes, or the byte a file name that is no UTF-8 holds there),
+    so that the URL a document is stored under reads back the same."""
+    try:
+        url.encode(CODEPAGE)
+        return url
+    except UnicodeEncodeError:
+        pass
+    out = []
+    for c in url:
+        try:
+            c.encode(CODEPAGE)
+            out.append(c)
+        except UnicodeEncodeError:
+            out.append(urllib.parse.quote(c.encode("utf-8", "surrogateescape"), safe=""))
+    return "".join(out)
 
 
 def from_engine(value):
@@ -217,8 +237,9 @@ class Result:
 
 
 def search(text, dbs, start=1, count=10, details=False):
-    """One page of ranked hits of a query over the databases dbs."""
-    dbs = list(dbs)
+    """One page of ranked hits of a query over the databases dbs (one named
+    more than once is searched once, as a query searches it)."""
+    dbs = list(dict.fromkeys(dbs))
     if not dbs:
         return Result(start, (0, 0, [], []))
     if len(dbs) > MAX_QUERY_DBS:
