@@ -198,6 +198,30 @@ class Incremental(unittest.TestCase):
                 f.write(html)
             index(Fixture.data, Fixture.docs)
 
+    def test_pages_reached_through_links_are_indexed_once(self):
+        # A folder given again through a link to it, and links (and a link
+        # to a link) to pages already found, in a folder after theirs; the
+        # one page of its own there is the only addition.
+        links = os.path.join(Fixture.tmp, "links")
+        more = os.path.join(links, "more")
+        os.makedirs(more)
+        try:
+            alias = os.path.join(links, "alias")
+            os.symlink(os.path.join(Fixture.docs, "tutorial"), alias)
+            os.symlink(os.path.join(Fixture.docs, "library", "bisect.html"), os.path.join(more, "linked.html"))
+            os.symlink("linked.html", os.path.join(more, "twice.html"))
+            os.symlink(os.path.join("..", "alias", "index.html"), os.path.join(more, "up.html"))
+            with open(os.path.join(more, "own.html"), "w") as f:
+                f.write("<html><head><title>Its own page</title></head><body><p>Flibbertigibbet.</p></body></html>")
+            data = os.path.join(links, "data")
+            n = len(Fixture.names)
+            out = index(data, Fixture.docs, alias, more)
+            self.assertIn("%d new, 0 changed, 0 unchanged, 0 left out" % (n + 1), out)
+            self.assertEqual(sorted(all_urls(data)),
+                             sorted([url_of(p) for p in Fixture.names] + ["file://" + os.path.join(more, "own.html")]))
+        finally:
+            shutil.rmtree(links, ignore_errors=True)
+
 
 class Killed(unittest.TestCase):
     def test_a_killed_indexer_keeps_every_acknowledged_page(self):

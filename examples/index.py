@@ -619,13 +619,15 @@ def main(argv):
     folders = args.folders or [documents.DEFAULT_FOLDER]
     files = []
     seen = set()
+    real_folders = {}
     for folder in folders:
         if not os.path.isdir(folder):
             ap.error("%s: not a folder" % folder)
         for p, k in documents.walk(folder):
             # A file below two of the folders given is indexed once.
-            if os.path.realpath(p) not in seen:
-                seen.add(os.path.realpath(p))
+            real = real_path(p, real_folders)
+            if real not in seen:
+                seen.add(real)
                 files.append((p, k, folder))
 
     os.makedirs(args.data, exist_ok=True)
@@ -657,6 +659,20 @@ def main(argv):
               "merged" if merged else "nothing to merge", searchable_docs(args.data), args.data,
               ix.full))
     return 0
+
+
+def real_path(path, real_folders):
+    """os.path.realpath(path), the real path of each folder found once (in
+    real_folders, by folder): a file that is no symbolic link is its name in
+    its folder's real path. That takes one lstat a file, where realpath takes
+    one for every part of the path."""
+    folder, name = os.path.split(path)
+    if os.path.islink(path):
+        return os.path.realpath(path)
+    real = real_folders.get(folder)
+    if real is None:
+        real = real_folders[folder] = os.path.realpath(folder)
+    return os.path.join(real, name)
 
 
 def sync_dir(path):

@@ -93,6 +93,12 @@ int vfree_block(void* address) {
 
 int vfree(void* address, size_t) { return vfree_block(address); }
 
+size_t valloc_size(const void* address) {
+  std::lock_guard<std::mutex> lock(block_mutex);
+  auto it = block_sizes().find(const_cast<void*>(address));
+  return it == block_sizes().end() ? 0 : it->second;
+}
+
 int lock_pages(void* address, size_t size) {
   if (size == 0) return 1;
   uintptr_t a = reinterpret_cast<uintptr_t>(address);

@@ -22,6 +22,9 @@ void* valloc_arena(size_t size);
 // Releases a whole valloc block; non-zero on success. The size is ignored.
 int vfree(void* address, size_t size);
 int vfree_block(void* address);
+// The bytes of a valloc block (its size rounded up to whole pages); 0 for an
+// address that starts none.
+size_t valloc_size(const void* address);
 
 // Locks the pages of a range in memory (mlock); non-zero on success. When the
 // first lock fails the locked-memory limit is raised once to cover the pages

@@ -454,11 +454,7 @@ int idbm_close(idbm_db* db) {
   if (!db) return 1;
   const char* name = db->name ? db->name : "";
   db_abandon_new_files(db);
-  if (db->icube) {
-    vfree(db->icube, uint64_t{db->icube_words} * 4);
-    db->icube = nullptr;
-    db->icube_words = db->icube_limit = db->icube_used = 0;
-  }
+  icube_release(db);
   idbm_cache_release(db);
   if (db->cat_table) {
     vfree(db->cat_table, 0);

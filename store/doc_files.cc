@@ -49,7 +49,7 @@ std::string idbm_begin_docs(idbm_db* db, uint64_t most) {
   for (FILE** s : {&db->ti_stream, &db->del_stream, &db->din_stream, &db->inf_stream}) close_unwritten(*s);
   void* flags = malloc(most ? most : 1);
   if (!flags) return kDocsOutOfMemory;
-  db->del = mapped_file{flags, 0, -1};
+  db->del = mapped_file{flags, 0, -1, {}};
   db->del_heap = true;
   db->new_docs_room = most;
   db->new_docs = true;

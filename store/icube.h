@@ -1,6 +1,7 @@
 // The icube: the one page-granular buffer that holds the term records of a
 // database opened for incremental indexing. Records are handed out from its
-// start and never given back; idbm_close releases the whole block.
+// start and never given back; idbm_close releases the whole block, which is
+// kept for the next handle (store/sized_pool.h).
 #pragma once
 
 #include <cstdint>
@@ -18,5 +19,8 @@ int idbm_icube(idbm_db* db, uint32_t words);
 // mark) from the handle's icube, or null when icube_used + k + 5 would reach
 // its size.
 uint32_t* icube_alloc(idbm_db* db, uint32_t k);
+
+// Gives the handle's icube back (icube null, its figures 0).
+void icube_release(idbm_db* db);
 
 }  // namespace vorlane

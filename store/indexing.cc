@@ -41,7 +41,7 @@ uint32_t new_term_norm(const idbm_db* db, uint32_t hash1, uint32_t hash2) {
 
 // Allocates the blocks of a mapped file (not a heap buffer) that a store at
 // offset will touch. 1, or 0 after report_file_error naming the file.
-int reserve_map(const idbm_db* db, const mapped_file& map, bool heap, uint64_t offset, uint64_t length,
+int reserve_map(const idbm_db* db, mapped_file& map, bool heap, uint64_t offset, uint64_t length,
                 const char* file, const char* who) {
   if (heap || fmap_reserve(map, offset, length)) return 1;
   return report_file_error(who, db_file_path(db_name(db), file).c_str());
@@ -49,7 +49,7 @@ int reserve_map(const idbm_db* db, const mapped_file& map, bool heap, uint64_t o
 
 // Room on disk for the deletion byte, the title record (when one is stored)
 // and the date entry of docid, before any of them is written.
-int reserve_document(const idbm_db* db, uint32_t docid, bool with_title) {
+int reserve_document(idbm_db* db, uint32_t docid, bool with_title) {
   const char* who = "idbm_index: no room for the document in";
   return reserve_map(db, db->del, db->del_heap, docid, 1, kDelFile, who) &&
          (!with_title ||

@@ -111,6 +111,41 @@ TEST_F(IndexingTest, GrowthStaysWithinTheRecordFields) {
   cache_release_arenas();
 }
 
+// The term table and icube of a closed handle serve the next handle opened
+// for indexing: it starts as empty as a fresh one, nothing the first left in
+// them is found, and a term they held gets a record of its own.
+TEST_F(IndexingTest, AHandleAfterAClosedOneStartsEmpty) {
+  idbm_db* first = open_incr(60);
+  ASSERT_NE(first, nullptr);
+  std::vector<test_doc> docs;
+  for (uint32_t n = 0; n < 50; ++n) {
+    docs.push_back(testing::synthetic_doc(5, n, 3000, 80));
+    ASSERT_EQ(idbm_index(first, docs.back().terms(), nullptr, 0, 0, 0, 0), static_cast<int>(n + 1));
+  }
+  ASSERT_GT(first->cache_used.load(), 500);
+  ASSERT_GT(first->icube_used, 5000u);
+  const void* table = first->cache_table;
+  const uint32_t* icube = first->icube;
+  idbm_close(first);  // never saved
+
+  idbm_db* db = idbm_open_incr(root_.file("other").c_str(), 0, 60, 1, nullptr);
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(static_cast<const void*>(db->cache_table), table) << "the closed handle's table is taken again";
+  EXPECT_EQ(db->icube, icube) << "and its icube";
+  EXPECT_EQ(db->cache_used.load(), 0);
+  EXPECT_EQ(db->icube_used, 0u);
+  for (const test_doc& d : docs)
+    for (const hash_pair& p : d.pairs) ASSERT_EQ(idbm_find(db, p.hash1, p.hash2), nullptr);
+  const hash_pair p = docs[7].pairs[3];
+  test_doc d;
+  d.add(p.hash1, p.hash2, 5);
+  ASSERT_EQ(idbm_index_and_log(db, d.terms(), nullptr, 0, 0, 0, 0), 1);
+  EXPECT_EQ(words(db, p.hash1, p.hash2),
+            (std::vector<uint32_t>{p.hash1, p.hash2, 1, (1u << 15) | 1, (0u << 7) | 5, kRecEndMark, 0}));
+  EXPECT_EQ(db->cache_used.load(), 1);
+  idbm_close(db);
+}
+
 TEST_F(IndexingTest, MixedNormalisationIsRefusedWhole) {
   idbm_db* db = open_incr(10);
   test_doc d;

@@ -1,5 +1,6 @@
 #include "store/mapfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -40,6 +41,11 @@ size_t forget_view(void* address) {
 
 void sleep_one_second() { sleep(1); }
 
+uint64_t page_bytes() {
+  static const uint64_t size = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  return size;
+}
+
 struct file_failure {
   std::string path;
   int error = 0;
@@ -59,9 +65,7 @@ int map_whole(const char* path, mapped_file* out, bool writable, uint64_t want =
   const char* opening = writable ? "fmapwrite: opening" : "fmap: opening";
   const char* handle = writable ? "fmapwrite: map handle" : "fmap: map handle";
   const char* mapping = writable ? "fmapwrite: mapping" : "fmap: mapping";
-  out->address = nullptr;
-  out->size = 0;
-  out->fd = -1;
+  *out = mapped_file{};
   int fd = open(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) return report_error(opening, path);
   struct stat st;
@@ -118,7 +122,7 @@ std::string file_failure_text() {
   return last_file_failure.path + ": " + strerror_r(last_file_failure.error, buf, sizeof buf);
 }
 
-int fmap_reserve(const mapped_file& file, uint64_t offset, uint64_t length) {
+int fmap_reserve(mapped_file& file, uint64_t offset, uint64_t length) {
   if (!file.address || file.fd < 0 || offset >= file.size || length == 0) return 1;
   if (length > file.size - offset) length = file.size - offset;
   if (durable_hook) {
@@ -127,13 +131,29 @@ int fmap_reserve(const mapped_file& file, uint64_t offset, uint64_t length) {
       return 0;
     }
   }
+  const uint64_t page = page_bytes();
+  const uint64_t first = offset / page, end = (offset + length + page - 1) / page;
+  uint64_t known = file.reserved.packed.load(std::memory_order_acquire);
+  if (first >= (known & 0xFFFFFFFFu) && end <= (known >> 32)) return 1;
+  const uint64_t to = std::min(end * page, file.size);
   int rc;
   do {
-    rc = posix_fallocate(file.fd, static_cast<off_t>(offset), static_cast<off_t>(length));
+    rc = posix_fallocate(file.fd, static_cast<off_t>(first * page), static_cast<off_t>(to - first * page));
   } while (rc == EINTR);
-  if (rc == 0) return 1;
-  errno = rc;
-  return 0;
+  if (rc != 0) {
+    errno = rc;
+    return 0;
+  }
+  // The run grows by the pages reserved now when they touch it, and is
+  // replaced by them otherwise; either way it holds only reserved pages.
+  for (;;) {
+    const uint64_t low = known & 0xFFFFFFFFu, high = known >> 32;
+    const bool joins = low < high && first <= high && end >= low;
+    const uint64_t run = joins ? (std::max(high, end) << 32) | std::min(low, first) : (end << 32) | first;
+    if (run == known ||
+        file.reserved.packed.compare_exchange_weak(known, run, std::memory_order_acq_rel, std::memory_order_acquire))
+      return 1;
+  }
 }
 
 FILE* fopen_retry(const char* path, const char* mode) {
@@ -155,9 +175,7 @@ int fmap(const char* path, mapped_file* out) { return map_whole(path, out, false
 int fmapwrite(const char* path, mapped_file* out) { return map_whole(path, out, true); }
 int fmapwrite_size(const char* path, uint64_t bytes, mapped_file* out) {
   if (bytes == 0) {
-    out->address = nullptr;
-    out->size = 0;
-    out->fd = -1;
+    *out = mapped_file{};
     errno = EINVAL;
     return report_error("fmapwrite: map handle", path);
   }

@@ -2,6 +2,7 @@
 // failure report.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,12 +10,28 @@
 
 namespace vorlane {
 
-// The out-record of fmap and fmapwrite. The caller owns all three: it unmaps
-// the view (munmap or funmap) and closes the descriptor.
+// The pages of a view whose blocks fmap_reserve has allocated: one run of
+// pages [first, end), as page numbers packed into one word (first in the low
+// half) so that threads reserving through the same view read and replace it
+// whole. Copied with the view it belongs to.
+struct reserved_pages {
+  std::atomic<uint64_t> packed{0};
+  reserved_pages() = default;
+  reserved_pages(const reserved_pages& other) : packed(other.packed.load(std::memory_order_relaxed)) {}
+  reserved_pages& operator=(const reserved_pages& other) {
+    packed.store(other.packed.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    return *this;
+  }
+};
+
+// The out-record of fmap and fmapwrite. The caller owns the view and the
+// descriptor: it unmaps the view (munmap or funmap) and closes the
+// descriptor.
 struct mapped_file {
   void* address = nullptr;  // null when not mapped
   uint64_t size = 0;        // the file size when mapped (below 4 GiB)
   int fd = -1;              // descriptor of the same open file
+  reserved_pages reserved;  // what fmap_reserve found or made room for
 };
 
 // Largest file the mapping functions accept: sizes stay 32-bit figures.
@@ -61,11 +78,13 @@ void* fmaplock(const char* path, size_t size, int* fd_out, void* ignored, int mo
 // store into a hole of a file on a full disk (or one past a file size limit)
 // would end the process with SIGBUS, while the reservation fails here with
 // ENOSPC or EFBIG instead. Every store through a writable view of a file
-// goes after one. Blocks already allocated cost nothing, so it may be called
+// goes after one. A store dirties whole pages, so the blocks of the whole
+// pages the range lies in are allocated (up to the file's end); pages this
+// view has reserved before are not asked for again, so it may be called
 // before every store. 1 (also for a view that is no file: a heap buffer or
 // nothing), or 0 with errno set (nothing reported). durable_hook, when set,
-// is asked first with "reserve" and the file's path.
-int fmap_reserve(const mapped_file& file, uint64_t offset, uint64_t length);
+// is asked first, at every call, with "reserve" and the file's path.
+int fmap_reserve(mapped_file& file, uint64_t offset, uint64_t length);
 
 // Unmaps a view and clears the address; 1, or 0 after report_error
 // ("funmap: unmap failed", "").

@@ -10,6 +10,7 @@
 #include "store/mapfile.h"
 #include "store/pread.h"
 #include "store/score_tables.h"
+#include "store/sized_pool.h"
 #include "store/slot_arena.h"
 #include "store/term_cache_cells.h"
 
@@ -18,6 +19,15 @@ namespace vorlane {
 ssize_t (*idbm_pread)(int fd, void* buffer, size_t count, uint64_t offset) = &vorlane::pread;
 
 namespace {
+
+// The cell arrays of closed handles, kept for the next opens: an indexer
+// closes one database and opens another all the time (a part saved is
+// reopened for searching, the parts a merge took are closed). Tables for
+// very large capacities are released.
+sized_pool& table_pool() {
+  static sized_pool& pool = *new sized_pool(2, size_t{64} << 20, true);
+  return pool;
+}
 
 }  // namespace
 
@@ -66,7 +76,8 @@ int idbm_cache(idbm_db* db, uint32_t n) {
   uint64_t size = want + want / 4;
   if (size > 0x7FFFFFFFu) return report_error("idbm_cache: can't allocate cache", db_name(db));
   uint64_t cells = size + 2;
-  void* block = valloc(cells * (sizeof(std::atomic<uintptr_t>) + sizeof(std::atomic<slot*>)));
+  // Every cell is set below, so a pooled block is as good as a fresh one.
+  void* block = sized_pool_take(&table_pool(), cells * (sizeof(std::atomic<uintptr_t>) + sizeof(std::atomic<slot*>)));
   if (!block) return report_error("idbm_cache: can't allocate cache", db_name(db));
   auto* table = static_cast<std::atomic<uintptr_t>*>(block);
   auto* slots = reinterpret_cast<std::atomic<slot*>*>(table + cells);
@@ -111,7 +122,7 @@ void idbm_cache_release(idbm_db* db) {
     if (!a) break;
     CleanupLock lock(&a->mutex);
   }
-  vfree(db->cache_table, 0);
+  sized_pool_give(&table_pool(), db->cache_table);
   db->cache_table = nullptr;
   db->cache_slots = nullptr;
   db->cache_free.store(0);

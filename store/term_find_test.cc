@@ -80,6 +80,30 @@ TEST_F(TermFindTest, EveryTermOfAGeneratedDatabase) {
   EXPECT_GT(without_entry, 1000);
 }
 
+// The cell arrays of a closed handle serve the next handle opened: it finds
+// its own records only, never one the first handle had cached.
+TEST_F(TermFindTest, AHandleAfterAClosedOneFindsOnlyItsOwnTerms) {
+  auto a = testing::make_generated_db(root_.file("a"), 1500, 3000, 30, 21);
+  auto b = testing::make_generated_db(root_.file("b"), 1500, 2000, 30, 22);
+  idbm_db* first = idbm_open(root_.file("a").c_str(), 0, 0, 0, nullptr);
+  ASSERT_NE(first, nullptr);
+  ASSERT_EQ(idbm_cache(first, 4 * cache_total_slots()), 1);
+  for (const auto& t : a.terms) unpin_record(idbm_find(first, t.hash1, t.hash2));
+  ASSERT_GT(first->cache_used.load(), 300);
+  const void* table = first->cache_table;
+  idbm_close(first);
+
+  idbm_db* db = open(root_.file("b"));
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(static_cast<const void*>(db->cache_table), table) << "the closed handle's arrays are taken again";
+  EXPECT_EQ(db->cache_used.load(), 0);
+  for (size_t i = 0; i < a.terms.size(); ++i) {
+    const auto& t = b.terms[i];
+    find_reads(db, t.hash1, t.hash2, expected_cached(t, b.ndocs));
+    find_reads(db, a.terms[i].hash1, a.terms[i].hash2, {});
+  }
+}
+
 TEST_F(TermFindTest, TheCasesOfOneLookup) {
   // Hand-picked pairs: records of 1, 2 and many postings; the key after the
   // last entry of part 0 sits in part 0's last page.

@@ -301,5 +301,36 @@ TEST(HtmlExtract, LargePageUsesPageGranularArena) {
   r.release(&r);
 }
 
+// Page-granular arenas are kept for later parses with what their parse left
+// in them: a page read in the arena of larger, different pages (two of them
+// pass before it, so that its own earlier arena has gone) reads as it did.
+TEST(HtmlExtract, AnArenaAnEarlierParseLeftReadsTheSame) {
+  std::string page = "<title>The page</title><meta name=description content='What it is'>";
+  while (page.size() < 120000)
+    page += "<h2>Head</h2><p>Some <b>text</b> &amp; a <a href=x.html>link</a> <img src=i.png alt=pic width=3>. ";
+  auto other = [](size_t size) {
+    std::string html = "<title>Another title, a longer one</title>";
+    while (html.size() < size)
+      html += "<p class=zz>Other words &lt;here&gt; <a href='/far/away.html'>far away</a> "
+              "<meta name=k content=v><img src=/big.png alt='a picture' height=700>\n";
+    return html;
+  };
+  const std::string larger = other(200000), largest = other(300000);
+  const Page alone = parse(page);
+  ASSERT_GT(alone.links.size(), 500u);
+  for (int round = 0; round < 2; ++round) {
+    parse(larger);
+    parse(largest);
+    const Page again = parse(page);
+    EXPECT_EQ(again.title, alone.title);
+    EXPECT_EQ(again.summary, alone.summary);
+    EXPECT_EQ(again.body, alone.body);
+    EXPECT_EQ(again.texts, alone.texts);
+    EXPECT_EQ(again.links, alone.links);
+    EXPECT_EQ(again.images, alone.images);
+    EXPECT_EQ(again.headers, alone.headers);
+  }
+}
+
 }  // namespace
 }  // namespace vorlane::engine

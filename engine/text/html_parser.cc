@@ -6,6 +6,7 @@
 
 #include "engine/text/url_resolve.h"
 #include "store/alloc.h"
+#include "store/sized_pool.h"
 
 namespace vorlane::engine {
 
@@ -13,10 +14,18 @@ namespace {
 
 char kEmpty[1] = {0};
 
+// Page-granular arenas of released results, kept for the next parses: the
+// pages a parse touched are touched again by the next one instead of being
+// faulted in afresh. Those of the largest pages are released.
+sized_pool& arena_pool() {
+  static sized_pool& pool = *new sized_pool(2, kArenaPoolLargest, false);
+  return pool;
+}
+
 void release_arena(char* base, size_t size) {
   if (!base) return;
   if (size >= kArenaPageThreshold)
-    vfree(base, size);
+    sized_pool_give(&arena_pool(), base);
   else
     free(base);
 }
@@ -121,7 +130,7 @@ bool html_parser_init(HtmlParser* p, const char* text, const char* base) {
   if (p->length > (SIZE_MAX - kArenaExtra) / 6) return false;
   p->arena_size = p->length * 6 + kArenaExtra;
   if (p->arena_size >= kArenaPageThreshold)
-    p->arena_base = static_cast<char*>(valloc(p->arena_size));
+    p->arena_base = static_cast<char*>(sized_pool_take(&arena_pool(), p->arena_size));
   else
     p->arena_base = static_cast<char*>(malloc(p->arena_size));
   if (!p->arena_base) return false;

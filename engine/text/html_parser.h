@@ -1,7 +1,11 @@
 // The state of one HTML parse and the arena that holds everything it builds.
 //
 // The arena is one block sized before the parse (text length x 6 + 128 KB),
-// from the heap below 512 KB and page-granular above. Allocation only moves a
+// from the heap below 512 KB and page-granular above; a page-granular block
+// up to 4 MB is kept for later parses when the result is released, so it
+// may be larger than the arena and holds what an earlier parse left (as a
+// block from the heap may): nothing is read that the parse did not write.
+// The arena's end is its size all the same. Allocation only moves a
 // cursor; a request past the end yields nothing, so strings become empty,
 // appended characters and list entries are dropped. Nothing is freed
 // piecewise: the whole arena goes when the result is released.
@@ -16,6 +20,7 @@ namespace vorlane::engine {
 
 inline constexpr size_t kArenaExtra = 131072;
 inline constexpr size_t kArenaPageThreshold = 524288;
+inline constexpr size_t kArenaPoolLargest = 4u << 20;
 inline constexpr size_t kGrowBufferStart = 1024;
 inline constexpr size_t kSummarySize = 1024;
 inline constexpr int kListStart = 256;
